@@ -1,0 +1,29 @@
+# The Java class, its loader and the jar that carries the native library.
+find_package(Java 17 REQUIRED COMPONENTS Development)
+set(MERO_JAVA_CLASSES ${CMAKE_BINARY_DIR}/java-classes)
+set(MERO_JAR ${CMAKE_BINARY_DIR}/mero-database.jar)
+set(MERO_JAVA_SOURCES
+  ${CMAKE_SOURCE_DIR}/java/DatabaseMarshall.java
+  ${CMAKE_SOURCE_DIR}/java/DatabaseMarshallLoader.java)
+
+# A Windows DLL built beside this tree (see cmake/windows/) joins the jar
+# when MERO_WINDOWS_DLL names it.
+set(MERO_WINDOWS_DLL "" CACHE FILEPATH "MERO_Database.dll to carry in the jar as well")
+set(_jar_native ${CMAKE_BINARY_DIR}/jar-native)
+set(_copy_windows)
+if(MERO_WINDOWS_DLL)
+  set(_copy_windows COMMAND ${CMAKE_COMMAND} -E copy ${MERO_WINDOWS_DLL} ${_jar_native}/native/windows-x86_64/MERO_Database.dll)
+endif()
+
+add_custom_command(
+  OUTPUT ${MERO_JAR}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MERO_Database> ${_jar_native}/native/linux-x86_64/
+  ${_copy_windows}
+  COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_JAR} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native
+  DEPENDS ${MERO_JAVA_SOURCES} MERO_Database ${MERO_WINDOWS_DLL}
+  COMMENT "Building mero-database.jar"
+  VERBATIM)
+add_custom_target(mero_jar ALL DEPENDS ${MERO_JAR})

@@ -1,0 +1,42 @@
+# Source lists shared by the library, its test variants and the Windows build.
+set(_src ${CMAKE_CURRENT_LIST_DIR}/../src)
+get_filename_component(_src ${_src} ABSOLUTE)
+
+set(MERO_ENGINE_SOURCES
+  ${_src}/foundation/db_string.cpp
+  ${_src}/foundation/fatal_error.cpp
+  ${_src}/platform/write_faults.cpp
+  ${_src}/engine/data_file_reader.cpp
+  ${_src}/engine/database.cpp
+  ${_src}/engine/index_file.cpp
+  ${_src}/engine/position_map.cpp
+  ${_src}/engine/record_format.cpp
+  ${_src}/engine/record_table.cpp
+  ${_src}/engine/schema.cpp
+  ${_src}/engine/search_pool.cpp
+  ${_src}/ops/append.cpp
+  ${_src}/ops/delete.cpp
+  ${_src}/ops/find.cpp
+  ${_src}/ops/read_records.cpp
+  ${_src}/ops/update.cpp
+)
+if(WIN32)
+  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp)
+else()
+  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_posix.cpp ${_src}/platform/lock_posix.cpp)
+endif()
+
+# The registry is plain C++ too; only the adapters include jni.h.
+set(MERO_REGISTRY_SOURCES ${_src}/jni/database_registry.cpp)
+
+set(MERO_JNI_SOURCES
+  ${MERO_REGISTRY_SOURCES}
+  ${_src}/jni/entry_points.cpp
+  ${_src}/jni/java_conversions.cpp
+  ${_src}/jni/library_lifecycle.cpp
+)
+if(WIN32)
+  list(APPEND MERO_JNI_SOURCES ${_src}/platform/library_load_windows.cpp)
+else()
+  list(APPEND MERO_JNI_SOURCES ${_src}/platform/library_load_posix.cpp)
+endif()

@@ -1,0 +1,41 @@
+#pragma once
+// DataFileReader reads record images from the data file. It keeps a window of
+// the file in memory, so records visited in ascending position order (the
+// rebuild at open, a scan of find) cost one large read per window rather than
+// one small read per record, and a single record costs one read.
+
+#include <cstdint>
+#include <string>
+
+#include "engine/field_cipher.h"
+#include "engine/field_values.h"
+
+namespace mero {
+
+class File;
+
+class DataFileReader {
+ public:
+  DataFileReader(File& file, int64_t fileSize, size_t windowBytes)
+      : file_(file), fileSize_(fileSize), windowBytes_(windowBytes) {}
+
+  // Reads and deciphers the record image at position. False when the
+  // position does not hold a well-formed image of fieldCount fields inside
+  // the file: past its end, a length below 4 + 4 * fieldCount or past the
+  // end, or field lengths running past the image.
+  bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out);
+
+  // The raw image at position (length prefix included), or an empty view.
+  std::string_view rawImage(int64_t position, int32_t fieldCount);
+
+ private:
+  const char* fetch(int64_t offset, size_t n);
+
+  File& file_;
+  int64_t fileSize_;
+  size_t windowBytes_;
+  std::string window_;
+  int64_t windowStart_ = 0;
+};
+
+}  // namespace mero

@@ -1,0 +1,101 @@
+#pragma once
+// Database: the engine of one open database. It owns the three open files,
+// the schema, the key, the live-record table, the search pool and the key
+// index, and a lock of its own.
+//
+// Every record operation runs with lock() held by its caller. Each change is
+// written to the files before the operation returns, in an order that a
+// killed process can recover from (see IndexFile), and memory is changed only
+// after every write has succeeded, so a failed write leaves memory and the
+// files agreeing on the state before the call.
+//
+// After shutdown() the object stays valid for callers that still hold it,
+// but every operation answers its failure result.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/data_file_reader.h"
+#include "engine/field_cipher.h"
+#include "engine/field_values.h"
+#include "engine/key_index.h"
+#include "engine/record_table.h"
+#include "engine/schema.h"
+#include "engine/search_pool.h"
+#include "platform/file.h"
+#include "platform/lock.h"
+
+namespace mero {
+
+enum class WriteStatus : int32_t {
+  appended = 0,
+  wrongFieldCount = 1,
+  duplicateKey = 2,
+  notStored = 3,  // a write failed, or a size limit would be passed
+};
+
+class Database {
+ public:
+  // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
+  // that is missing, and rebuilds the in-memory state. Null when a file
+  // cannot be opened or holds damage that open cannot repair.
+  static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key,
+                                        bool useKeyIndex);
+
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  Lock& lock() { return lock_; }
+  // Closes the files; the caller holds lock().
+  void shutdown();
+  bool isOpen() const { return open_; }
+
+  // Record operations; the caller holds lock().
+  int32_t numRecs() const;
+  bool getRecord(int32_t position, FieldValues& out);
+  bool getRecordByKey(std::string_view key, FieldValues& out);
+  int32_t getPos(std::string_view key) const;
+  WriteStatus write(const FieldValues& values);
+  std::vector<int32_t> find(const std::vector<uint8_t>& partial, const FieldValues& terms);
+  bool updateRecord(int32_t position, const FieldValues& values);
+  bool deleteRecord(int32_t position);
+
+  // Read-only views for tests and tools.
+  int32_t fieldCount() const { return schema_.fieldCount; }
+  const Schema& schema() const { return schema_; }
+  bool keyIndexEnabled() const { return keyIndexEnabled_; }
+  const RecordTable& records() const { return records_; }
+  const SearchPool& pool() const { return pool_; }
+  const KeyIndex& keyIndex() const { return keyIndex_; }
+  const FieldCipher& cipher() const { return cipher_; }
+  int64_t dataFileSize() const { return dataEnd_; }
+
+ private:
+  Database(Schema schema, std::string_view key, bool useKeyIndex);
+  bool rebuild();
+  void addToMemory(int32_t position, const FieldValues& values);
+  DataFileReader singleRecordReader() { return DataFileReader(dataFile_, dataEnd_, 4096); }
+  void resyncDataEnd();
+
+  Schema schema_;
+  FieldCipher cipher_;
+  bool keyIndexEnabled_;
+  bool open_ = true;
+  File dataFile_;
+  File indexFile_;
+  File schemaFile_;
+  int64_t dataEnd_ = 0;  // size of the data file: where the next image goes
+  RecordTable records_;
+  SearchPool pool_;
+  KeyIndex keyIndex_;
+  Lock lock_;
+
+  // Scratch reused by operations under the lock, so hot paths do not allocate.
+  std::string image_;
+  FieldValues scratch_;
+};
+
+}  // namespace mero

@@ -1,0 +1,95 @@
+#include "engine/index_file.h"
+
+#include <string>
+
+#include "foundation/int32_codec.h"
+#include "platform/file.h"
+
+namespace mero {
+
+namespace {
+std::string encodeEntries(const int32_t* positions, size_t n) {
+  std::string bytes(4 * n, '\0');
+  for (size_t i = 0; i < n; ++i) encodeInt32(positions[i], bytes.data() + 4 * i);
+  return bytes;
+}
+}  // namespace
+
+IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& firstRepeat) {
+  positions.clear();
+  firstRepeat = -1;
+  const int64_t size = file_.size();
+  if (size < 0) return LoadResult::damaged;
+  if (size < 4) return LoadResult::ok;
+  char countBytes[4];
+  if (file_.readAt(0, countBytes, 4) != 4) return LoadResult::damaged;
+  const int32_t count = decodeInt32(countBytes);
+  if (count < 0 || 4 + 4 * static_cast<int64_t>(count) > size) return LoadResult::damaged;
+
+  std::string bytes(4 * static_cast<size_t>(count), '\0');
+  if (file_.readAt(4, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
+    return LoadResult::damaged;
+  positions.reserve(static_cast<size_t>(count) + 10);
+  for (int32_t r = 0; r < count; ++r) {
+    const int32_t position = decodeInt32(bytes.data() + 4 * r);
+    if (position < 0) return LoadResult::damaged;
+    if (!positions.empty() && positions.back() == position) {
+      // Live records never share a position: this is a delete that shifted
+      // (some of) its entries but died before it wrote the count.
+      if (firstRepeat < 0) firstRepeat = static_cast<int32_t>(positions.size());
+      continue;
+    }
+    positions.push_back(position);
+  }
+  return firstRepeat < 0 ? LoadResult::ok : LoadResult::tornDelete;
+}
+
+// The same writes, in the same order, as the delete would have finished with.
+bool IndexFile::completeTornDelete(const std::vector<int32_t>& positions, int32_t from) {
+  const std::string tail =
+      encodeEntries(positions.data() + from, positions.size() - static_cast<size_t>(from));
+  return file_.writeAt(4 + 4 * static_cast<int64_t>(from), tail.data(), tail.size()) &&
+         writeCount(static_cast<int32_t>(positions.size()));
+}
+
+bool IndexFile::writeCount(int32_t count) {
+  char bytes[4];
+  encodeInt32(count, bytes);
+  return file_.writeAt(0, bytes, 4);
+}
+
+bool IndexFile::appendEntry(int32_t newCount, int32_t position) {
+  char bytes[4];
+  encodeInt32(position, bytes);
+  return file_.writeAt(4 * static_cast<int64_t>(newCount), bytes, 4) && writeCount(newCount);
+}
+
+bool IndexFile::rewriteEntry(int32_t r, int32_t position) {
+  char bytes[4];
+  encodeInt32(position, bytes);
+  return file_.writeAt(4 + 4 * static_cast<int64_t>(r), bytes, 4);
+}
+
+bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore) {
+  const size_t count = positionsBefore.size();
+  const size_t after = count - static_cast<size_t>(r) - 1;
+  const int64_t slot = 4 + 4 * static_cast<int64_t>(r);
+  if (after > 0) {
+    const std::string shifted = encodeEntries(positionsBefore.data() + r + 1, after);
+    if (!file_.writeAt(slot, shifted.data(), shifted.size())) {
+      const std::string original = encodeEntries(positionsBefore.data() + r, after + 1);
+      file_.writeAt(slot, original.data(), original.size());
+      return false;
+    }
+  }
+  if (!writeCount(static_cast<int32_t>(count - 1))) {
+    if (after > 0) {
+      const std::string original = encodeEntries(positionsBefore.data() + r, after + 1);
+      file_.writeAt(slot, original.data(), original.size());
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace mero

@@ -1,0 +1,47 @@
+#pragma once
+// The index file (".idx"): the live records and their order.
+//   count n (int32) at offset 0
+//   position of record r (int32) at offset 4 + 4r, r = 0 .. n-1
+//   anything after that is left over from deletes and never read
+// The file is never shortened. A file of fewer than 4 bytes holds no records.
+//
+// Write order keeps a killed process recoverable: an append writes the new
+// entry before the count, and a delete shifts the entries down before it
+// writes the smaller count. The one leftover a torn delete can leave is an
+// entry repeated in the slot after it, which load() removes.
+
+#include <cstdint>
+#include <vector>
+
+namespace mero {
+
+class File;
+
+class IndexFile {
+ public:
+  explicit IndexFile(File& file) : file_(file) {}
+
+  enum class LoadResult { ok, tornDelete, damaged };
+  // Reads the live positions. `damaged`: the count is negative or announces
+  // more entries than the file holds, or an entry is negative. `tornDelete`:
+  // repeated entries were dropped from `positions`, and firstRepeat is the
+  // record number from which the file's entries differ from them.
+  LoadResult load(std::vector<int32_t>& positions, int32_t& firstRepeat);
+  // Writes positions[from..] and the count: finishes a torn delete.
+  bool completeTornDelete(const std::vector<int32_t>& positions, int32_t from);
+
+  // Appends the entry of record n-1 and then the count n.
+  bool appendEntry(int32_t newCount, int32_t position);
+  // Entry r := position.
+  bool rewriteEntry(int32_t r, int32_t position);
+  // Removes entry r from the file, given the positions before the delete.
+  // On a failed write the previous entries are put back where possible.
+  bool removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore);
+
+ private:
+  bool writeCount(int32_t count);
+
+  File& file_;
+};
+
+}  // namespace mero

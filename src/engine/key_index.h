@@ -1,0 +1,40 @@
+#pragma once
+// KeyIndex: a record's first field -> its position, when the database was
+// opened with the key index. Keys are the plain bytes as written (not
+// upper-cased), ordered as unsigned bytes; an insert never overwrites.
+//
+// Invariant: every entry's position is the current position of a live record
+// whose first field equals the key. Two live records can share a first field
+// (written with the key index off, or updated onto another's key); then only
+// one of them has the entry, and removal goes by position so that the other
+// record's entry is never dropped by mistake.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace mero {
+
+class KeyIndex {
+ public:
+  bool lookupKey(std::string_view key, int32_t& position) const {
+    const auto it = map_.find(key);
+    if (it == map_.end()) return false;
+    position = it->second;
+    return true;
+  }
+  void insertKey(std::string_view key, int32_t position) { map_.emplace(std::string(key), position); }
+  // Removes the entry of key only when it points at position.
+  void removeKey(std::string_view key, int32_t position) {
+    const auto it = map_.find(key);
+    if (it != map_.end() && it->second == position) map_.erase(it);
+  }
+  size_t size() const { return map_.size(); }
+  void clear() { map_.clear(); }
+
+ private:
+  std::map<std::string, int32_t, std::less<>> map_;
+};
+
+}  // namespace mero

@@ -1,0 +1,66 @@
+#include "engine/search_pool.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mero {
+
+SearchPool::SearchPool(const DbArray<uint8_t>& indexed)
+    : indexed_(indexed.begin(), indexed.end()),
+      pool_(new char[kInitialCapacity]),
+      valueOffsets_(indexed_.size()),
+      valueLengths_(indexed_.size()) {}
+
+uint64_t SearchPool::indexedBytes(const FieldValues& values) const {
+  uint64_t total = 0;
+  for (int32_t f = 0; f < values.size() && static_cast<size_t>(f) < indexed_.size(); ++f)
+    if (indexed_[f]) total += values[f].size();
+  return total;
+}
+
+void SearchPool::makeRoom(uint64_t valueLength) {
+  uint64_t capacity = poolCapacity_;
+  if (capacity - poolUsed_ < capacity / 4) capacity *= 2;
+  while (capacity - poolUsed_ < valueLength) capacity *= 2;
+  capacity = std::min(capacity, kMaxCapacity);
+  if (capacity == poolCapacity_) return;
+  std::unique_ptr<char[]> grown(new char[capacity]);
+  std::memcpy(grown.get(), pool_.get(), poolUsed_);
+  pool_ = std::move(grown);
+  poolCapacity_ = capacity;
+}
+
+uint32_t SearchPool::place(std::string_view value, const FieldCipher& cipher, uint64_t at) {
+  char* out = pool_.get() + at;
+  std::memcpy(out, value.data(), value.size());
+  upperCase(out, value.size());
+  cipher.encode(out, value.size(), out);
+  const auto length = static_cast<uint32_t>(value.size());
+  longestValue_ = std::max(longestValue_, length);
+  return length;
+}
+
+void SearchPool::poolAdd(uint32_t slot, const FieldValues& values, const FieldCipher& cipher) {
+  for (size_t f = 0; f < indexed_.size(); ++f) {
+    if (!indexed_[f]) continue;
+    const std::string_view value = values[static_cast<int32_t>(f)];
+    makeRoom(value.size());
+    valueOffsets_[f].resize(slot + 1);
+    valueLengths_[f].resize(slot + 1);
+    valueOffsets_[f][slot] = static_cast<uint32_t>(poolUsed_);
+    valueLengths_[f][slot] = place(value, cipher, poolUsed_);
+    poolUsed_ += value.size();
+  }
+}
+
+void SearchPool::poolReplace(int32_t field, uint32_t slot, std::string_view value,
+                             const FieldCipher& cipher) {
+  makeRoom(value.size());
+  if (valueLengths_[field][slot] < value.size()) {
+    valueOffsets_[field][slot] = static_cast<uint32_t>(poolUsed_);
+    poolUsed_ += value.size();
+  }
+  valueLengths_[field][slot] = place(value, cipher, valueOffsets_[field][slot]);
+}
+
+}  // namespace mero

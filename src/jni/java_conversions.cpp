@@ -1,0 +1,144 @@
+#include "jni/java_conversions.h"
+
+namespace mero::jni {
+
+namespace {
+
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the well-formed sequence starting at bytes[i], or 0. Modified
+// UTF-8 has no zero byte (U+0000 is C0 80) and no four-byte forms
+// (supplementary characters are two three-byte surrogates).
+size_t sequenceLength(std::string_view bytes, size_t i) {
+  const auto c = static_cast<unsigned char>(bytes[i]);
+  if (c >= 0x01 && c <= 0x7F) return 1;
+  if (c >= 0xC0 && c <= 0xDF)
+    return i + 1 < bytes.size() && isContinuation(static_cast<unsigned char>(bytes[i + 1])) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF)
+    return i + 2 < bytes.size() && isContinuation(static_cast<unsigned char>(bytes[i + 1])) &&
+                   isContinuation(static_cast<unsigned char>(bytes[i + 2]))
+               ? 3
+               : 0;
+  return 0;
+}
+
+}  // namespace
+
+bool isValidModifiedUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t n = sequenceLength(bytes, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+bool makeValidModifiedUtf8(std::string& bytes) {
+  bool replaced = false;
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t n = sequenceLength(bytes, i);
+    if (n == 0) {
+      bytes[i++] = '?';
+      replaced = true;
+    } else {
+      i += n;
+    }
+  }
+  return replaced;
+}
+
+bool copyString(JNIEnv* env, jstring string, std::string& out) {
+  if (string == nullptr) return false;
+  const char* chars = env->GetStringUTFChars(string, nullptr);
+  if (chars == nullptr) return false;  // out of memory; an exception is pending
+  out.assign(chars);
+  env->ReleaseStringUTFChars(string, chars);
+  return true;
+}
+
+namespace {
+// Calls add(chars) for each element's bytes, dropping each local reference at
+// once so that arrays of any length stay within the JVM's local frame.
+template <typename Add>
+bool forEachString(JNIEnv* env, jobjectArray array, Add add) {
+  if (array == nullptr) return false;
+  const jsize n = env->GetArrayLength(array);
+  for (jsize i = 0; i < n; ++i) {
+    auto element = static_cast<jstring>(env->GetObjectArrayElement(array, i));
+    if (element == nullptr) return false;
+    const char* chars = env->GetStringUTFChars(element, nullptr);
+    if (chars == nullptr) {
+      env->DeleteLocalRef(element);
+      return false;
+    }
+    add(i, chars);
+    env->ReleaseStringUTFChars(element, chars);
+    env->DeleteLocalRef(element);
+  }
+  return true;
+}
+}  // namespace
+
+bool copyStringArray(JNIEnv* env, jobjectArray array, FieldValues& out) {
+  out.clear();
+  return forEachString(env, array, [&](jsize, const char* chars) { out.add(chars); });
+}
+
+bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out) {
+  if (array == nullptr) return false;
+  out.resize(env->GetArrayLength(array));
+  return forEachString(env, array, [&](jsize i, const char* chars) { out.at(i) = chars; });
+}
+
+bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& out) {
+  out.clear();
+  if (array == nullptr) return false;
+  const jsize n = env->GetArrayLength(array);
+  jboolean* elements = env->GetBooleanArrayElements(array, nullptr);
+  if (elements == nullptr) return false;
+  out.resize(static_cast<size_t>(n));
+  for (jsize i = 0; i < n; ++i) out[static_cast<size_t>(i)] = elements[i] != 0 ? 1 : 0;
+  env->ReleaseBooleanArrayElements(array, elements, 0);
+  return true;
+}
+
+jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
+  jstring empty = env->NewStringUTF("");
+  if (empty == nullptr) return nullptr;
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) {
+    env->DeleteLocalRef(empty);
+    return nullptr;
+  }
+  jobjectArray array = env->NewObjectArray(values.size(), stringClass, empty);
+  env->DeleteLocalRef(stringClass);
+  env->DeleteLocalRef(empty);
+  if (array == nullptr) return nullptr;
+  std::string repaired;
+  for (int32_t i = 0; i < values.size(); ++i) {
+    const std::string_view value = values[i];
+    const char* text = value.data();  // zero-terminated by FieldValues
+    if (!isValidModifiedUtf8(value)) {
+      repaired.assign(value);
+      makeValidModifiedUtf8(repaired);
+      text = repaired.c_str();
+    }
+    jstring element = env->NewStringUTF(text);
+    if (element == nullptr) {
+      env->DeleteLocalRef(array);
+      return nullptr;
+    }
+    env->SetObjectArrayElement(array, i, element);
+    env->DeleteLocalRef(element);
+  }
+  return array;
+}
+
+jintArray newIntArray(JNIEnv* env, const std::vector<int32_t>& values) {
+  const auto n = static_cast<jsize>(values.size());
+  jintArray array = env->NewIntArray(n);
+  if (array != nullptr && n > 0) env->SetIntArrayRegion(array, 0, n, reinterpret_cast<const jint*>(values.data()));
+  return array;
+}
+
+}  // namespace mero::jni

@@ -1,0 +1,38 @@
+#pragma once
+// Every conversion between Java values and the engine's lives here, one
+// helper per kind. Each releases what it fetched from the JVM on every path
+// and reports a null argument (or null element) by returning false.
+
+#include <jni.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/field_values.h"
+#include "foundation/db_array.h"
+#include "foundation/db_string.h"
+
+namespace mero::jni {
+
+// String -> its modified UTF-8 bytes.
+bool copyString(JNIEnv* env, jstring string, std::string& out);
+// String[] -> one value per element.
+bool copyStringArray(JNIEnv* env, jobjectArray array, FieldValues& out);
+bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out);
+// boolean[] -> 1 for true, 0 for false.
+bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& out);
+
+// Values -> String[] of exactly values.size() elements, never a null element.
+// Bytes that are not valid modified UTF-8 (a record read with the wrong key
+// can hold any bytes) are replaced, so the JVM is never handed invalid text.
+jobjectArray newStringArray(JNIEnv* env, const FieldValues& values);
+// Positions -> int[].
+jintArray newIntArray(JNIEnv* env, const std::vector<int32_t>& values);
+
+// Replaces each byte that does not belong to a well-formed modified UTF-8
+// sequence by '?'. True when anything was replaced.
+bool makeValidModifiedUtf8(std::string& bytes);
+bool isValidModifiedUtf8(std::string_view bytes);
+
+}  // namespace mero::jni

@@ -1,0 +1,58 @@
+// Update: replace all values of one live record, in place when the new image
+// is no longer than the one stored at its position, else at the end of the
+// data file. The record keeps its record number either way.
+
+#include <string>
+
+#include "engine/database.h"
+#include "engine/index_file.h"
+#include "engine/record_format.h"
+
+namespace mero {
+
+bool Database::updateRecord(int32_t position, const FieldValues& values) {
+  uint32_t slot = 0;
+  if (!open_ || values.size() != schema_.fieldCount || !records_.slotOf(position, slot)) return false;
+
+  DataFileReader reader = singleRecordReader();
+  const std::string_view oldImage = reader.rawImage(position, schema_.fieldCount);
+  if (oldImage.empty()) return false;
+  const std::string previousImage(oldImage);  // to put back if the write fails
+  if (!decodeRecordBody(cipher_, schema_.fieldCount, previousImage.data() + 4, previousImage.size() - 4,
+                        scratch_))
+    return false;
+
+  const uint64_t newLength = recordImageSize(values);
+  if (!pool_.canHold(pool_.indexedBytes(values))) return false;
+  encodeRecord(cipher_, values, image_);
+
+  int32_t newPosition = position;
+  if (newLength <= previousImage.size()) {
+    if (!dataFile_.writeAt(position, image_.data(), image_.size())) {
+      dataFile_.writeAt(position, previousImage.data(), previousImage.size());
+      return false;
+    }
+  } else {
+    // The new image goes to the end first; only then does the index entry
+    // point at it, so a crash in between leaves the old record live.
+    if (static_cast<uint64_t>(dataEnd_) + newLength > static_cast<uint64_t>(kMaxDataFileSize)) return false;
+    newPosition = static_cast<int32_t>(dataEnd_);
+    if (!dataFile_.writeAt(newPosition, image_.data(), image_.size())) {
+      resyncDataEnd();
+      return false;
+    }
+    dataEnd_ += static_cast<int64_t>(newLength);
+    if (!IndexFile(indexFile_).rewriteEntry(records_.recordNumberOf(slot), newPosition)) return false;
+    records_.move(slot, newPosition);
+  }
+
+  if (keyIndexEnabled_ && schema_.fieldCount > 0) {
+    keyIndex_.removeKey(scratch_[0], position);
+    keyIndex_.insertKey(values[0], newPosition);
+  }
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (pool_.isIndexed(f)) pool_.poolReplace(f, slot, values[f], cipher_);
+  return true;
+}
+
+}  // namespace mero

@@ -1,0 +1,55 @@
+#pragma once
+// A byte file addressed by offset. Every read and write names its offset, so
+// no operation depends on a shared stream position, and every write goes
+// straight to the operating system: when writeAt returns true the bytes are
+// in the OS's hands (not necessarily on the disk; nothing here syncs).
+//
+// Files are opened in binary mode and shared for reading and writing with
+// other opens of the same file. Nothing here ever truncates a file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace mero {
+
+class File {
+ public:
+  File() = default;
+  ~File() { close(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // Creates an empty file at path unless one exists; an existing file is
+  // left as it is. False when the file can neither be found nor created.
+  static bool createIfMissing(const std::string& path);
+
+  // Opens an existing file for reading and writing; never creates.
+  bool openReadWrite(const std::string& path);
+  // Opens for appending, creating the file when it is missing.
+  bool openAppend(const std::string& path);
+
+  bool isOpen() const;
+  void close();
+
+  // Reads up to n bytes at offset. Returns the number read, which is short
+  // only at the end of the file, or -1 on an error.
+  int64_t readAt(int64_t offset, void* buffer, size_t n);
+  // Writes all n bytes at offset. False when any part of the write failed.
+  bool writeAt(int64_t offset, const void* buffer, size_t n);
+  // Writes all n bytes at the end of a file opened with openAppend.
+  bool append(const void* buffer, size_t n);
+  // The file's current size in bytes, or -1 on an error.
+  int64_t size();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+}  // namespace mero

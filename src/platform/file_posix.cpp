@@ -1,0 +1,101 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/write_faults.h"
+
+namespace mero {
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool File::createIfMissing(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool File::openReadWrite(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  return fd_ >= 0;
+}
+
+bool File::openAppend(const std::string& path) {
+  close();
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  return fd_ >= 0;
+}
+
+bool File::isOpen() const { return fd_ >= 0; }
+
+void File::close() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
+int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+  if (!writeFaults::beforeWrite()) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool File::append(const void* buffer, size_t n) {
+  if (!writeFaults::beforeWrite()) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t put = ::write(fd_, in + done, n - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (put == 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+int64_t File::size() {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+}  // namespace mero

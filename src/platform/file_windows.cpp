@@ -1,0 +1,119 @@
+#include <windows.h>
+
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/write_faults.h"
+
+namespace mero {
+
+namespace {
+// Deny-none sharing: other opens of the same file, for reading or writing,
+// are not refused while this one is open.
+constexpr DWORD kShareNone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handleOf(void* h) { return static_cast<HANDLE>(h); }
+
+OVERLAPPED at(int64_t offset) {
+  OVERLAPPED o{};
+  o.Offset = static_cast<DWORD>(static_cast<uint64_t>(offset));
+  o.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  return o;
+}
+
+constexpr DWORD kMaxChunk = 1u << 30;
+}  // namespace
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+bool File::createIfMissing(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareNone, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+bool File::openReadWrite(const std::string& path) {
+  close();
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareNone, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = h;
+  return true;
+}
+
+bool File::openAppend(const std::string& path) {
+  close();
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareNone, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = h;
+  return true;
+}
+
+bool File::isOpen() const { return handle_ != nullptr; }
+
+void File::close() {
+  if (handle_ != nullptr) CloseHandle(handleOf(std::exchange(handle_, nullptr)));
+}
+
+int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    OVERLAPPED o = at(offset + static_cast<int64_t>(done));
+    DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
+    DWORD got = 0;
+    if (!ReadFile(handleOf(handle_), out + done, want, &got, &o)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+  if (!writeFaults::beforeWrite()) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    OVERLAPPED o = at(offset + static_cast<int64_t>(done));
+    DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
+    DWORD put = 0;
+    if (!WriteFile(handleOf(handle_), in + done, want, &put, &o) || put == 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+bool File::append(const void* buffer, size_t n) {
+  if (!writeFaults::beforeWrite()) return false;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < n) {
+    DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
+    DWORD put = 0;
+    if (!WriteFile(handleOf(handle_), in + done, want, &put, nullptr) || put == 0) return false;
+    done += put;
+  }
+  return true;
+}
+
+int64_t File::size() {
+  LARGE_INTEGER s{};
+  if (!GetFileSizeEx(handleOf(handle_), &s)) return -1;
+  return s.QuadPart;
+}
+
+}  // namespace mero
