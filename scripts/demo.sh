@@ -1,0 +1,10 @@
+#!/bin/sh
+# The main job: install what is missing, build, and run the demo from Java.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+classes=build/demo-classes
+mkdir -p "$classes"
+javac -cp build/mero-database.jar -d "$classes" examples/Demo.java
+java -Xcheck:jni -cp "build/mero-database.jar:$classes" Demo build/demo-data

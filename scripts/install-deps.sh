@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs, on Debian 12 as root, whatever the build and the tests need that
+# the machine does not have yet. Safe to run again: it installs only what is
+# missing.
+set -eu
+packages="build-essential cmake g++ clang libclang-rt-14-dev openjdk-17-jdk-headless
+  googletest libgtest-dev libbenchmark-dev junit5 libxerial-sqlite-jdbc-java libh2-java
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 gnuplot-nox valgrind unzip"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  # shellcheck disable=SC2086
+  apt-get install -y -qq --no-install-recommends $missing
+fi
