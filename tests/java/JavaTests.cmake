@@ -1,1 +1,28 @@
+# JUnit 5 tests that load the real library in a real JVM with -Xcheck:jni.
+set(MERO_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar)
+if(NOT EXISTS ${MERO_JUNIT_JAR})
+  message(FATAL_ERROR "JUnit 5 console launcher not found: apt-get install junit5")
+endif()
+file(GLOB MERO_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.java)
+set(MERO_JAVA_TEST_CLASSES ${CMAKE_BINARY_DIR}/java-test-classes)
+add_custom_command(
+  OUTPUT ${MERO_JAVA_TEST_CLASSES}/.stamp
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_TEST_CLASSES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_TEST_CLASSES}
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -Xlint:all,-processing -d ${MERO_JAVA_TEST_CLASSES}
+          -cp ${MERO_JAR}:${MERO_JUNIT_JAR} ${MERO_JAVA_TEST_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E touch ${MERO_JAVA_TEST_CLASSES}/.stamp
+  DEPENDS ${MERO_JAVA_TEST_SOURCES} ${MERO_JAR}
+  COMMENT "Compiling the Java tests"
+  VERBATIM)
+add_custom_target(mero_java_tests ALL DEPENDS ${MERO_JAVA_TEST_CLASSES}/.stamp)
 
+# Runs the JUnit classes whose names match PATTERN (a regex) in one JVM.
+function(mero_add_junit_test name pattern)
+  add_test(NAME ${name}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/run_junit.sh ${Java_JAVA_EXECUTABLE} ${MERO_JUNIT_JAR}
+            ${MERO_JAR}:${MERO_JAVA_TEST_CLASSES} ${pattern})
+  set_tests_properties(${name} PROPERTIES LABELS java ENVIRONMENT "MERO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+endfunction()
+
+mero_add_junit_test(java_interface "^(InterfaceTest|StorageTest|RecordOperationsTest|LoaderTest)$")
