@@ -1,1 +1,154 @@
+// The in-memory structures: position map, record table, search pool and key
+// index, checked against plain models where they have rules of their own.
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <unordered_map>
+
+#include "engine/key_index.h"
+#include "engine/position_map.h"
+#include "engine/record_table.h"
+#include "engine/search_pool.h"
+#include "test_support.h"
+
+namespace mero {
+namespace {
+
+TEST(PositionMap, AgreesWithAStandardMapUnderRandomChurn) {
+  PositionMap map;
+  std::unordered_map<int32_t, uint32_t> model;
+  std::mt19937 rng(7);
+  for (int step = 0; step < 200000; ++step) {
+    const int32_t position = static_cast<int32_t>(rng() % 5000) * 16;
+    if (rng() % 3 == 0) {
+      map.erase(position);
+      model.erase(position);
+    } else if (model.find(position) == model.end()) {
+      map.insert(position, static_cast<uint32_t>(step));
+      model[position] = static_cast<uint32_t>(step);
+    }
+    const int32_t probe = static_cast<int32_t>(rng() % 5000) * 16;
+    uint32_t slot = 0;
+    const bool found = map.find(probe, slot);
+    ASSERT_EQ(found, model.count(probe) == 1) << step;
+    if (found) {
+      ASSERT_EQ(slot, model[probe]);
+    }
+  }
+  EXPECT_EQ(map.size(), model.size());
+}
+
+TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
+  RecordTable table;
+  table.clear();
+  std::vector<int32_t> model;  // positions by record number
+  std::mt19937 rng(11);
+  int32_t end = 0;
+  for (int step = 0; step < 20000; ++step) {
+    const unsigned op = rng() % 4;
+    if (op <= 1 || model.empty()) {
+      table.append(end);
+      model.push_back(end);
+      end += 10;
+    } else {
+      const size_t r = rng() % model.size();
+      uint32_t slot = 0;
+      ASSERT_TRUE(table.slotOf(model[r], slot));
+      ASSERT_EQ(table.recordNumberOf(slot), static_cast<int32_t>(r));
+      if (op == 2) {
+        table.move(slot, end);
+        model[r] = end;
+        end += 10;
+      } else {
+        table.remove(slot);
+        model.erase(model.begin() + static_cast<long>(r));
+      }
+    }
+    ASSERT_EQ(table.positions(), model) << step;
+  }
+  // Ascending slots visit the live records in record order.
+  std::vector<int32_t> bySlot;
+  for (uint32_t s = 0; s < table.slotCount(); ++s)
+    if (table.isLive(s)) bySlot.push_back(table.positionOfSlot(s));
+  EXPECT_EQ(bySlot, model);
+}
+
+DbArray<uint8_t> indexedFlags(std::initializer_list<int> list) {
+  DbArray<uint8_t> flags(static_cast<int32_t>(list.size()), 0);
+  int32_t i = 0;
+  for (const int f : list) flags.at(i++) = static_cast<uint8_t>(f);
+  return flags;
+}
+
+TEST(SearchPool, StoresUpperCasedEncipheredValuesOfIndexedFieldsOnly) {
+  const FieldCipher cipher("k");
+  SearchPool pool(indexedFlags({1, 0, 1}));
+  pool.poolAdd(0, test::values({"abc", "not kept", ""}), cipher);
+  pool.poolAdd(1, test::values({"ABC", "x", "Zz"}), cipher);
+  EXPECT_EQ(pool.poolUsed(), 3u + 0 + 3 + 2);
+  EXPECT_EQ(pool.entries(1), 0u);
+  EXPECT_EQ(pool.poolEntry(0, 0), pool.poolEntry(0, 1));  // case does not matter
+  std::string expected = "ZZ";
+  cipher.encode(expected.data(), 2, expected.data());
+  EXPECT_EQ(pool.poolEntry(2, 1), expected);
+  EXPECT_EQ(pool.poolEntry(2, 0).size(), 0u);
+  EXPECT_EQ(pool.longestValue(), 3u);
+}
+
+TEST(SearchPool, ReplaceOverwritesShorterValuesAndAppendsLongerOnes) {
+  const FieldCipher cipher("");
+  SearchPool pool(indexedFlags({1}));
+  pool.poolAdd(0, test::values({"hello"}), cipher);
+  pool.poolReplace(0, 0, "hi", cipher);
+  EXPECT_EQ(pool.poolUsed(), 5u);
+  EXPECT_EQ(pool.poolEntry(0, 0), "HI");
+  pool.poolReplace(0, 0, "greetings", cipher);
+  EXPECT_EQ(pool.poolUsed(), 14u);
+  EXPECT_EQ(pool.poolEntry(0, 0), "GREETINGS");
+  EXPECT_EQ(pool.longestValue(), 9u);
+  pool.poolReplace(0, 0, "a", cipher);
+  EXPECT_EQ(pool.longestValue(), 9u);  // never decreases
+}
+
+TEST(SearchPool, DoublesWhenLessThanAQuarterIsFreeAndFitsHugeValues) {
+  const FieldCipher cipher("");
+  SearchPool pool(indexedFlags({1}));
+  const std::string chunk(786432, 'a');
+  pool.poolAdd(0, test::values({chunk}), cipher);
+  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
+  pool.poolAdd(1, test::values({""}), cipher);  // exactly a quarter free: no doubling
+  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
+  pool.poolAdd(2, test::values({"b"}), cipher);
+  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
+  pool.poolAdd(3, test::values({"c"}), cipher);  // now less than a quarter is free
+  EXPECT_EQ(pool.poolCapacity(), 2 * SearchPool::kInitialCapacity);
+  // A value larger than any single doubling still lands inside the pool.
+  const std::string huge(5 << 20, 'h');
+  pool.poolAdd(4, test::values({huge}), cipher);
+  EXPECT_GE(pool.poolCapacity(), pool.poolUsed());
+  EXPECT_EQ(pool.poolEntry(0, 4), std::string(5 << 20, 'H'));
+  EXPECT_EQ(pool.poolEntry(0, 2), "B");
+  EXPECT_TRUE(pool.canHold(1000));
+  EXPECT_FALSE(pool.canHold(SearchPool::kMaxCapacity));
+}
+
+TEST(KeyIndex, OrdersUnsignedInsertsNeverOverwriteAndRemovesOnlyItsOwnEntry) {
+  KeyIndex keys;
+  keys.insertKey("abc", 0);
+  keys.insertKey("abc", 50);
+  int32_t position = -1;
+  ASSERT_TRUE(keys.lookupKey("abc", position));
+  EXPECT_EQ(position, 0);
+  EXPECT_FALSE(keys.lookupKey("ABC", position));
+  keys.removeKey("abc", 50);  // points elsewhere: kept
+  EXPECT_TRUE(keys.lookupKey("abc", position));
+  keys.removeKey("abc", 0);
+  EXPECT_FALSE(keys.lookupKey("abc", position));
+  EXPECT_TRUE(std::string("a") < std::string("ab") && std::string("ab") < std::string("b"));
+  EXPECT_TRUE(std::string("z") < std::string("\x80"));  // the map's order is unsigned
+}
+
+}  // namespace
+}  // namespace mero
