@@ -19,7 +19,7 @@ add_custom_command(
   OUTPUT ${MERO_JAR}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
-  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MERO_Database> ${_jar_native}/native/linux-x86_64/
   ${_copy_windows}
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_JAR} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native

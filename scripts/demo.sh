@@ -6,5 +6,5 @@ scripts/install-deps.sh
 scripts/build.sh
 classes=build/demo-classes
 mkdir -p "$classes"
-javac -cp build/mero-database.jar -d "$classes" examples/Demo.java
+javac -encoding UTF-8 -cp build/mero-database.jar -d "$classes" examples/Demo.java
 java -Xcheck:jni -cp "build/mero-database.jar:$classes" Demo build/demo-data

@@ -9,7 +9,7 @@ add_custom_command(
   OUTPUT ${MERO_JAVA_TEST_CLASSES}/.stamp
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_TEST_CLASSES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_TEST_CLASSES}
-  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -Xlint:all,-processing -d ${MERO_JAVA_TEST_CLASSES}
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all,-processing -d ${MERO_JAVA_TEST_CLASSES}
           -cp ${MERO_JAR}:${MERO_JUNIT_JAR} ${MERO_JAVA_TEST_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E touch ${MERO_JAVA_TEST_CLASSES}/.stamp
   DEPENDS ${MERO_JAVA_TEST_SOURCES} ${MERO_JAR}

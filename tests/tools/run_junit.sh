@@ -5,7 +5,7 @@
 set -u
 java=$1 junit=$2 classpath=$3 pattern=$4
 log=$(mktemp)
-"$java" -Xcheck:jni -jar "$junit" --disable-banner --details=summary --fail-if-no-tests \
+"$java" -Xcheck:jni -Dmero.test.classpath="$classpath" -jar "$junit" --disable-banner --details=summary --fail-if-no-tests \
   -cp "$classpath" --scan-classpath --include-classname "$pattern" >"$log" 2>&1
 status=$?
 cat "$log"
