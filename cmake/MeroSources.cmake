@@ -14,6 +14,8 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/record_table.cpp
   ${_src}/engine/schema.cpp
   ${_src}/engine/search_pool.cpp
+  ${_src}/engine/search_text.cpp
+  ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp
   ${_src}/ops/delete.cpp
   ${_src}/ops/find.cpp

@@ -35,10 +35,10 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) 
 }
 
 bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher,
-                                FieldValues& out) {
+                                FieldValues& out, const uint8_t* wanted) {
   const std::string_view image = rawImage(position, fieldCount);
   if (image.empty()) return false;
-  return decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, out);
+  return decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, out, wanted);
 }
 
 }  // namespace mero

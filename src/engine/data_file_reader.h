@@ -23,7 +23,8 @@ class DataFileReader {
   // position does not hold a well-formed image of fieldCount fields inside
   // the file: past its end, a length below 4 + 4 * fieldCount or past the
   // end, or field lengths running past the image.
-  bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out);
+  bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,
+                  const uint8_t* wanted = nullptr);
 
   // The raw image at position (length prefix included), or an empty view.
   std::string_view rawImage(int64_t position, int32_t fieldCount);

@@ -11,8 +11,15 @@ constexpr size_t kScanWindow = 1u << 20;
 }  // namespace
 
 Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
-    : schema_(std::move(schema)), cipher_(key), keyIndexEnabled_(useKeyIndex), pool_(schema_.indexed) {
+    : schema_(std::move(schema)),
+      cipher_(key),
+      keyIndexEnabled_(useKeyIndex),
+      pool_(schema_.indexed),
+      searchTexts_(static_cast<size_t>(schema_.fieldCount)),
+      valueHashes_(static_cast<size_t>(schema_.fieldCount)),
+      neededAtOpen_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
+  if (useKeyIndex && schema_.fieldCount > 0) neededAtOpen_[0] = 1;
 }
 
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key,
@@ -42,13 +49,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   db->indexFile_ = std::move(indexFile);
   db->schemaFile_ = std::move(files[2]);
   db->dataEnd_ = dataSize;
-  db->records_.reserve(positions.size());
-  for (const int32_t position : positions) {
-    uint32_t existing = 0;
-    if (db->records_.slotOf(position, existing)) return nullptr;  // two entries, one record
-    db->records_.append(position);
-  }
-  if (!db->rebuild()) return nullptr;
+  if (!db->rebuild(positions)) return nullptr;
   // Only a database that reads back whole is repaired: damage is left as found.
   if (loaded == IndexFile::LoadResult::tornDelete &&
       !IndexFile(db->indexFile_).completeTornDelete(db->records_.positions(), firstRepeat))
@@ -59,22 +60,76 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
 // Reads every live record once, in record order, into the search pool and the
 // key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
-bool Database::rebuild() {
+bool Database::rebuild(const std::vector<int32_t>& positions) {
   DataFileReader reader(dataFile_, dataEnd_, kScanWindow);
-  const std::vector<int32_t>& positions = records_.positions();
-  for (uint32_t slot = 0; slot < positions.size(); ++slot) {
-    if (!reader.readRecord(positions[slot], schema_.fieldCount, cipher_, scratch_)) return false;
-    if (!pool_.canHold(pool_.indexedBytes(scratch_))) return false;
-    pool_.poolAdd(slot, scratch_, cipher_);
-    if (keyIndexEnabled_ && schema_.fieldCount > 0) keyIndex_.insertKey(scratch_[0], positions[slot]);
+  records_.reserve(positions.size());
+  for (const int32_t position : positions) {
+    uint32_t existing = 0;
+    if (records_.slotOf(position, existing)) return false;  // two entries, one record
+    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, neededAtOpen_.data())) return false;
+    if (!fitsInMemory(scratch_)) return false;
+    addToMemory(position, scratch_);
   }
+  return true;
+}
+
+bool Database::fitsInMemory(const FieldValues& values) const {
+  if (!pool_.canHold(pool_.indexedBytes(values))) return false;
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (pool_.isIndexed(f) && !searchTexts_[f].canHold(values[f].size())) return false;
   return true;
 }
 
 void Database::addToMemory(int32_t position, const FieldValues& values) {
   const uint32_t slot = records_.append(position);
   pool_.poolAdd(slot, values, cipher_);
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    searchTexts_[f].add(slot, values[f]);
+  }
   if (keyIndexEnabled_ && schema_.fieldCount > 0) keyIndex_.insertKey(values[0], position);
+}
+
+namespace {
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (upperByte(static_cast<unsigned char>(a[i])) != upperByte(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+}  // namespace
+
+void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values) {
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    pool_.poolReplace(f, slot, values[f], cipher_);
+    searchTexts_[f].replace(slot, values[f]);
+    // The hash already leads to this slot when the stored bytes did not change.
+    if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+  }
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (pool_.isIndexed(f) && valueHashes_[f].entries() > 2 * static_cast<size_t>(records_.count()) + 4096) {
+      rebuildValueHashes();
+      break;
+    }
+  }
+}
+
+void Database::removeFromMemory(uint32_t slot) {
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (pool_.isIndexed(f)) searchTexts_[f].remove(slot);
+  records_.remove(slot);  // the pool entries and hash entries of the slot are never read again
+}
+
+// Drops the entries left behind by updates, keeping the hashes small.
+void Database::rebuildValueHashes() {
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    valueHashes_[f].clear();
+    for (uint32_t slot = 0; slot < records_.slotCount(); ++slot)
+      if (records_.isLive(slot)) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+  }
 }
 
 // After a failed write the file may have grown by part of an image; the next

@@ -25,6 +25,8 @@
 #include "engine/record_table.h"
 #include "engine/schema.h"
 #include "engine/search_pool.h"
+#include "engine/search_text.h"
+#include "engine/value_hash_index.h"
 #include "platform/file.h"
 #include "platform/lock.h"
 
@@ -70,14 +72,22 @@ class Database {
   const RecordTable& records() const { return records_; }
   const SearchPool& pool() const { return pool_; }
   const KeyIndex& keyIndex() const { return keyIndex_; }
+  const SearchText& searchText(int32_t field) const { return searchTexts_[static_cast<size_t>(field)]; }
+  const ValueHashIndex& valueHashes(int32_t field) const { return valueHashes_[static_cast<size_t>(field)]; }
   const FieldCipher& cipher() const { return cipher_; }
   int64_t dataFileSize() const { return dataEnd_; }
 
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex);
-  bool rebuild();
+  bool rebuild(const std::vector<int32_t>& positions);
+  // Whether the in-memory search structures can take these values.
+  bool fitsInMemory(const FieldValues& values) const;
   void addToMemory(int32_t position, const FieldValues& values);
-  DataFileReader singleRecordReader() { return DataFileReader(dataFile_, dataEnd_, 4096); }
+  void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
+  void removeFromMemory(uint32_t slot);
+  void rebuildValueHashes();
+  // Most records fit in one small read; longer ones take a second.
+  DataFileReader singleRecordReader() { return DataFileReader(dataFile_, dataEnd_, 512); }
   void resyncDataEnd();
 
   Schema schema_;
@@ -91,10 +101,14 @@ class Database {
   RecordTable records_;
   SearchPool pool_;
   KeyIndex keyIndex_;
+  std::vector<SearchText> searchTexts_;       // per field; used for indexed fields
+  std::vector<ValueHashIndex> valueHashes_;   // per field; used for indexed fields
+  std::vector<uint8_t> neededAtOpen_;         // fields the rebuild deciphers
   Lock lock_;
 
   // Scratch reused by operations under the lock, so hot paths do not allocate.
   std::string image_;
+  std::string previousImage_;
   FieldValues scratch_;
 };
 

@@ -1,5 +1,7 @@
 #include "engine/index_file.h"
 
+#include <bit>
+#include <cstring>
 #include <string>
 
 #include "foundation/int32_codec.h"
@@ -8,10 +10,17 @@
 namespace mero {
 
 namespace {
-std::string encodeEntries(const int32_t* positions, size_t n) {
-  std::string bytes(4 * n, '\0');
-  for (size_t i = 0; i < n; ++i) encodeInt32(positions[i], bytes.data() + 4 * i);
-  return bytes;
+// Entries go to the file in their 4-byte little-endian form. On a
+// little-endian machine that is their form in memory, so they are written
+// straight from it.
+bool writeEntries(File& file, int64_t offset, const int32_t* positions, size_t n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return file.writeAt(offset, positions, 4 * n);
+  } else {
+    std::string bytes(4 * n, '\0');
+    for (size_t i = 0; i < n; ++i) encodeInt32(positions[i], bytes.data() + 4 * i);
+    return file.writeAt(offset, bytes.data(), bytes.size());
+  }
 }
 }  // namespace
 
@@ -46,9 +55,8 @@ IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& 
 
 // The same writes, in the same order, as the delete would have finished with.
 bool IndexFile::completeTornDelete(const std::vector<int32_t>& positions, int32_t from) {
-  const std::string tail =
-      encodeEntries(positions.data() + from, positions.size() - static_cast<size_t>(from));
-  return file_.writeAt(4 + 4 * static_cast<int64_t>(from), tail.data(), tail.size()) &&
+  return writeEntries(file_, 4 + 4 * static_cast<int64_t>(from), positions.data() + from,
+                      positions.size() - static_cast<size_t>(from)) &&
          writeCount(static_cast<int32_t>(positions.size()));
 }
 
@@ -74,19 +82,14 @@ bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefo
   const size_t count = positionsBefore.size();
   const size_t after = count - static_cast<size_t>(r) - 1;
   const int64_t slot = 4 + 4 * static_cast<int64_t>(r);
-  if (after > 0) {
-    const std::string shifted = encodeEntries(positionsBefore.data() + r + 1, after);
-    if (!file_.writeAt(slot, shifted.data(), shifted.size())) {
-      const std::string original = encodeEntries(positionsBefore.data() + r, after + 1);
-      file_.writeAt(slot, original.data(), original.size());
-      return false;
-    }
+  // On a failed write the entries as they were are put back, so the file
+  // does not show a half-done delete that open would complete.
+  if (after > 0 && !writeEntries(file_, slot, positionsBefore.data() + r + 1, after)) {
+    writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
+    return false;
   }
   if (!writeCount(static_cast<int32_t>(count - 1))) {
-    if (after > 0) {
-      const std::string original = encodeEntries(positionsBefore.data() + r, after + 1);
-      file_.writeAt(slot, original.data(), original.size());
-    }
+    if (after > 0) writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
     return false;
   }
   return true;

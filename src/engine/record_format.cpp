@@ -25,7 +25,7 @@ void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::str
 }
 
 bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body,
-                      size_t bodyLength, FieldValues& out) {
+                      size_t bodyLength, FieldValues& out, const uint8_t* wanted) {
   out.clear();
   if (bodyLength < 4 * static_cast<uint64_t>(fieldCount)) return false;
   out.reserveBytes(bodyLength);
@@ -35,8 +35,12 @@ bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char*
     const int32_t n = decodeInt32(body + at);
     at += 4;
     if (n < 0 || static_cast<uint64_t>(n) > bodyLength - at) return false;
-    char* value = out.addUninitialised(static_cast<size_t>(n));
-    cipher.decode(body + at, static_cast<size_t>(n), value);
+    if (wanted != nullptr && !wanted[i]) {
+      out.add({});
+    } else {
+      char* value = out.addUninitialised(static_cast<size_t>(n));
+      cipher.decode(body + at, static_cast<size_t>(n), value);
+    }
     at += static_cast<size_t>(n);
   }
   return true;

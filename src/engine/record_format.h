@@ -25,7 +25,9 @@ void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::str
 // Parses the R - 4 bytes that follow the length prefix into fieldCount
 // deciphered values. False when the body cannot hold fieldCount fields or a
 // field's length runs past it. Bytes after the last field are ignored.
+// With `wanted`, only the fields it marks are deciphered; the others come
+// back empty (the image is still checked whole).
 bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body,
-                      size_t bodyLength, FieldValues& out);
+                      size_t bodyLength, FieldValues& out, const uint8_t* wanted = nullptr);
 
 }  // namespace mero

@@ -1,6 +1,7 @@
 #include "engine/search_pool.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace mero {
@@ -44,11 +45,11 @@ void SearchPool::poolAdd(uint32_t slot, const FieldValues& values, const FieldCi
   for (size_t f = 0; f < indexed_.size(); ++f) {
     if (!indexed_[f]) continue;
     const std::string_view value = values[static_cast<int32_t>(f)];
+    assert(valueOffsets_[f].size() == slot);
+    static_cast<void>(slot);
     makeRoom(value.size());
-    valueOffsets_[f].resize(slot + 1);
-    valueLengths_[f].resize(slot + 1);
-    valueOffsets_[f][slot] = static_cast<uint32_t>(poolUsed_);
-    valueLengths_[f][slot] = place(value, cipher, poolUsed_);
+    valueOffsets_[f].push_back(static_cast<uint32_t>(poolUsed_));
+    valueLengths_[f].push_back(place(value, cipher, poolUsed_));
     poolUsed_ += value.size();
   }
 }

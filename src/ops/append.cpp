@@ -21,7 +21,7 @@ WriteStatus Database::write(const FieldValues& values) {
   const uint64_t size = recordImageSize(values);
   if (static_cast<uint64_t>(dataEnd_) + size > static_cast<uint64_t>(kMaxDataFileSize))
     return WriteStatus::notStored;
-  if (!pool_.canHold(pool_.indexedBytes(values))) return WriteStatus::notStored;
+  if (!fitsInMemory(values)) return WriteStatus::notStored;
 
   encodeRecord(cipher_, values, image_);
   const auto position = static_cast<int32_t>(dataEnd_);

@@ -14,12 +14,13 @@ bool Database::deleteRecord(int32_t position) {
   // The key to drop is the record's first field, read back from its image.
   bool haveKey = false;
   if (keyIndexEnabled_ && schema_.fieldCount > 0)
-    haveKey = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_);
+    haveKey = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_,
+                                              neededAtOpen_.data());
 
   if (!IndexFile(indexFile_).removeEntry(r, records_.positions())) return false;
 
   if (haveKey) keyIndex_.removeKey(scratch_[0], position);
-  records_.remove(slot);  // the slot's pool entries are simply never read again
+  removeFromMemory(slot);
   return true;
 }
 

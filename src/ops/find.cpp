@@ -1,13 +1,19 @@
 // Find: the positions of the live records that match every non-empty term,
 // in record order. Term i constrains field i; matching ignores the case of
 // ASCII letters and is by whole value or, where `partial` says so, by
-// substring. Terms on indexed fields are answered from the search pool;
-// the records still matching are then read once for the other terms.
+// substring.
+//
+// One term on an indexed field picks the candidates through an index (the
+// value hash for a whole value, the search text for a substring); the other
+// indexed terms are checked against the search text in memory, and only the
+// records still matching are read from the data file, once each, for the
+// terms on other fields.
 
 #include <algorithm>
 #include <string>
 
 #include "engine/database.h"
+#include "foundation/int32_codec.h"
 
 namespace mero {
 
@@ -16,16 +22,42 @@ namespace {
 struct Term {
   int32_t field;
   bool partial;
-  std::string upper;       // the term upper-cased
-  std::string enciphered;  // ... and enciphered, as the pool stores values
+  std::string upper;  // the term upper-cased, as the search text and pool hold values
 };
 
-bool equalsUpper(std::string_view value, std::string_view upperTerm) {
-  if (value.size() != upperTerm.size()) return false;
-  for (size_t i = 0; i < value.size(); ++i)
-    if (upperByte(static_cast<unsigned char>(value[i])) != static_cast<unsigned char>(upperTerm[i]))
+bool matches(const Term& term, std::string_view upperValue) {
+  if (!term.partial) return upperValue == term.upper;
+  return findBytes(upperValue.data(), upperValue.size(), term.upper) != nullptr;
+}
+
+// Checks the terms on fields that are not indexed against one record image,
+// deciphering and upper-casing only the fields that have terms.
+bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<Term>& terms,
+                  const FieldCipher& cipher, std::string& scratch) {
+  size_t at = 4;
+  size_t next = 0;  // terms are in ascending field order
+  for (int32_t f = 0; f < fieldCount && next < terms.size(); ++f) {
+    const auto n = static_cast<size_t>(decodeInt32(image.data() + at));
+    const char* value = image.data() + at + 4;
+    at += 4 + n;
+    if (terms[next].field != f) continue;
+    // Whole values of another length can never match.
+    if (terms[next].partial || n == terms[next].upper.size()) {
+      scratch.resize(n);
+      cipher.decode(value, n, scratch.data());
+      upperCase(scratch.data(), n);
+      if (!matches(terms[next], scratch)) return false;
+    } else {
       return false;
+    }
+    ++next;
+  }
   return true;
+}
+
+void sortUnique(std::vector<uint32_t>& slots) {
+  std::sort(slots.begin(), slots.end());
+  slots.erase(std::unique(slots.begin(), slots.end()), slots.end());
 }
 
 }  // namespace
@@ -40,48 +72,50 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     if (terms[i].empty()) continue;
     // A term beyond the last field names no field, so nothing can match it.
     if (i >= schema_.fieldCount) return result;
-    Term term{i, partial[static_cast<size_t>(i)] != 0, std::string(terms[i]), {}};
+    Term term{i, partial[static_cast<size_t>(i)] != 0, std::string(terms[i])};
     upperCase(term.upper.data(), term.upper.size());
-    if (pool_.isIndexed(i)) {
-      term.enciphered = term.upper;
-      cipher_.encode(term.enciphered.data(), term.enciphered.size(), term.enciphered.data());
-      poolTerms.push_back(std::move(term));
-    } else {
-      fileTerms.push_back(std::move(term));
-    }
+    (pool_.isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
   }
 
-  std::string plain(pool_.longestValue(), '\0');
+  // Candidates from one indexed term, whole-value terms first: they are the
+  // most selective and their index needs no scan at all.
+  std::stable_partition(poolTerms.begin(), poolTerms.end(), [](const Term& t) { return !t.partial; });
+  std::vector<uint32_t> candidates;
+  const bool narrowed = !poolTerms.empty();
+  if (narrowed) {
+    const Term& first = poolTerms.front();
+    if (!first.partial) {
+      std::string stored = first.upper;
+      cipher_.encode(stored.data(), stored.size(), stored.data());
+      valueHashes_[first.field].forEachCandidate(stored, [&](uint32_t slot) {
+        if (records_.isLive(slot) && pool_.poolEntry(first.field, slot) == stored) candidates.push_back(slot);
+      });
+    } else {
+      searchTexts_[first.field].forEachContaining(first.upper, [&](uint32_t slot) {
+        if (records_.isLive(slot)) candidates.push_back(slot);
+      });
+    }
+    sortUnique(candidates);
+  }
+
   DataFileReader reader(dataFile_, dataEnd_, 1u << 20);
-  result.reserve(static_cast<size_t>(records_.count()));
-  for (uint32_t slot = 0; slot < records_.slotCount(); ++slot) {
-    if (!records_.isLive(slot)) continue;
-    bool matches = true;
-    for (const Term& term : poolTerms) {
-      const std::string_view stored = pool_.poolEntry(term.field, slot);
-      if (term.partial) {
-        cipher_.decode(stored.data(), stored.size(), plain.data());
-        matches = std::string_view(plain.data(), stored.size()).find(term.upper) != std::string_view::npos;
-      } else {
-        matches = stored == term.enciphered;  // equal plain values store equal bytes
-      }
-      if (!matches) break;
+  std::string scratch;
+  const auto consider = [&](uint32_t slot) {
+    for (size_t t = narrowed ? 1 : 0; t < poolTerms.size(); ++t)
+      if (!matches(poolTerms[t], searchTexts_[poolTerms[t].field].valueOf(slot))) return;
+    const int32_t position = records_.positionOfSlot(slot);
+    if (!fileTerms.empty()) {
+      const std::string_view image = reader.rawImage(position, schema_.fieldCount);
+      if (image.empty() || !imageMatches(image, schema_.fieldCount, fileTerms, cipher_, scratch)) return;
     }
-    if (matches && !fileTerms.empty()) {
-      if (!reader.readRecord(records_.positionOfSlot(slot), schema_.fieldCount, cipher_, scratch_)) continue;
-      for (const Term& term : fileTerms) {
-        const std::string_view value = scratch_[term.field];
-        if (term.partial) {
-          std::string upper(value);
-          upperCase(upper.data(), upper.size());
-          matches = upper.find(term.upper) != std::string::npos;
-        } else {
-          matches = equalsUpper(value, term.upper);
-        }
-        if (!matches) break;
-      }
-    }
-    if (matches) result.push_back(records_.positionOfSlot(slot));
+    result.push_back(position);
+  };
+  if (narrowed) {
+    for (const uint32_t slot : candidates) consider(slot);
+  } else {
+    result.reserve(fileTerms.empty() ? static_cast<size_t>(records_.count()) : 0);
+    for (uint32_t slot = 0; slot < records_.slotCount(); ++slot)
+      if (records_.isLive(slot)) consider(slot);
   }
   return result;
 }

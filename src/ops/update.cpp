@@ -17,13 +17,14 @@ bool Database::updateRecord(int32_t position, const FieldValues& values) {
   DataFileReader reader = singleRecordReader();
   const std::string_view oldImage = reader.rawImage(position, schema_.fieldCount);
   if (oldImage.empty()) return false;
-  const std::string previousImage(oldImage);  // to put back if the write fails
+  previousImage_.assign(oldImage);  // put back if the write fails
+  const std::string& previousImage = previousImage_;
   if (!decodeRecordBody(cipher_, schema_.fieldCount, previousImage.data() + 4, previousImage.size() - 4,
                         scratch_))
     return false;
 
   const uint64_t newLength = recordImageSize(values);
-  if (!pool_.canHold(pool_.indexedBytes(values))) return false;
+  if (!fitsInMemory(values)) return false;
   encodeRecord(cipher_, values, image_);
 
   int32_t newPosition = position;
@@ -50,8 +51,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values) {
     keyIndex_.removeKey(scratch_[0], position);
     keyIndex_.insertKey(values[0], newPosition);
   }
-  for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f)) pool_.poolReplace(f, slot, values[f], cipher_);
+  replaceInMemory(slot, scratch_, values);
   return true;
 }
 

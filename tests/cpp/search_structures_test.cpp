@@ -11,6 +11,8 @@
 #include "engine/position_map.h"
 #include "engine/record_table.h"
 #include "engine/search_pool.h"
+#include "engine/search_text.h"
+#include "engine/value_hash_index.h"
 #include "test_support.h"
 
 namespace mero {
@@ -148,6 +150,57 @@ TEST(KeyIndex, OrdersUnsignedInsertsNeverOverwriteAndRemovesOnlyItsOwnEntry) {
   EXPECT_FALSE(keys.lookupKey("abc", position));
   EXPECT_TRUE(std::string("a") < std::string("ab") && std::string("ab") < std::string("b"));
   EXPECT_TRUE(std::string("z") < std::string("\x80"));  // the map's order is unsigned
+}
+
+}  // namespace
+}  // namespace mero
+
+namespace mero {
+namespace {
+
+TEST(FindBytes, AgreesWithAPlainSearchAtEveryOffset) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::string hay(rng() % 70, 'a');
+    for (char& c : hay) c = static_cast<char>('a' + rng() % 3);
+    std::string needle(1 + rng() % 5, 'a');
+    for (char& c : needle) c = static_cast<char>('a' + rng() % 3);
+    const size_t expected = std::string_view(hay).find(needle);
+    const char* got = findBytes(hay.data(), hay.size(), needle);
+    ASSERT_EQ(got == nullptr ? std::string_view::npos : static_cast<size_t>(got - hay.data()), expected)
+        << hay << " / " << needle;
+  }
+}
+
+TEST(SearchText, FindsEachValueOnceAndNeverAcrossOrInStaleBytes) {
+  SearchText text;
+  text.add(0, "abc");
+  text.add(1, "cab");
+  text.add(2, "xabcabc");
+  std::vector<uint32_t> found;
+  text.forEachContaining("AB", [&](uint32_t slot) { found.push_back(slot); });
+  EXPECT_EQ(found, (std::vector<uint32_t>{0, 1, 2}));
+  found.clear();
+  text.forEachContaining("CC", [&](uint32_t slot) { found.push_back(slot); });  // "abc" + "cab" touch
+  EXPECT_TRUE(found.empty());
+  text.replace(0, "zz");        // shorter: in place, the old tail is cleared
+  text.replace(1, "longer ab");  // longer: moves to the end
+  text.remove(2);
+  found.clear();
+  text.forEachContaining("AB", [&](uint32_t slot) { found.push_back(slot); });
+  EXPECT_EQ(found, (std::vector<uint32_t>{1}));
+  EXPECT_EQ(text.valueOf(0), "ZZ");
+  EXPECT_EQ(text.valueOf(1), "LONGER AB");
+}
+
+TEST(ValueHashIndex, LeadsToEverySlotAddedUnderAValue) {
+  ValueHashIndex hashes;
+  for (uint32_t slot = 0; slot < 5000; ++slot) hashes.add(slot, "v" + std::to_string(slot % 7));
+  std::vector<uint32_t> found;
+  hashes.forEachCandidate("v3", [&](uint32_t slot) { found.push_back(slot); });
+  size_t exact = 0;
+  for (const uint32_t slot : found) exact += slot % 7 == 3;
+  EXPECT_EQ(exact, 714u);  // slots 3, 10, ..., 4994; others may share a bucket, callers verify
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+#include "engine/search_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "engine/field_cipher.h"
+
+namespace mero {
+
+// Substring search for short needles over long texts. Where SSE2 is there
+// (every x86-64), 16 positions are tested at a time for the needle's first
+// and last byte together, and only those that pass are compared in full.
+const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle) {
+  const size_t m = needle.size();
+  if (m == 0) return haystack;
+  if (m > haystackLength) return nullptr;
+  if (m == 1) return static_cast<const char*>(std::memchr(haystack, needle[0], haystackLength));
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(needle[0]);
+  const __m128i last = _mm_set1_epi8(needle[m - 1]);
+  for (; i + m - 1 + 16 <= haystackLength; i += 16) {
+    const __m128i blockFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i));
+    const __m128i blockLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i + m - 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, blockFirst), _mm_cmpeq_epi8(last, blockLast))));
+    while (mask != 0) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+      if (std::memcmp(haystack + i + bit + 1, needle.data() + 1, m - 2) == 0) return haystack + i + bit;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; i + m <= haystackLength; ++i)
+    if (haystack[i] == needle[0] && std::memcmp(haystack + i + 1, needle.data() + 1, m - 1) == 0) return haystack + i;
+  return nullptr;
+}
+
+void SearchText::place(uint32_t slot, std::string_view plain) {
+  const auto start = static_cast<uint32_t>(text_.size());
+  text_.append(plain);
+  upperCase(text_.data() + start, plain.size());
+  text_.push_back('\0');
+  offsets_[slot] = start;
+  lengths_[slot] = static_cast<uint32_t>(plain.size());
+  runs_.push_back(Run{start, slot});
+}
+
+void SearchText::add(uint32_t slot, std::string_view plain) {
+  offsets_.push_back(0);
+  lengths_.push_back(0);
+  place(slot, plain);
+}
+
+void SearchText::replace(uint32_t slot, std::string_view plain) {
+  char* old = text_.data() + offsets_[slot];
+  if (plain.size() <= lengths_[slot]) {
+    std::memcpy(old, plain.data(), plain.size());
+    upperCase(old, plain.size());
+    std::memset(old + plain.size(), 0, lengths_[slot] - plain.size());
+    lengths_[slot] = static_cast<uint32_t>(plain.size());
+    return;
+  }
+  std::memset(old, 0, lengths_[slot]);
+  place(slot, plain);
+}
+
+void SearchText::remove(uint32_t slot) {
+  std::memset(text_.data() + offsets_[slot], 0, lengths_[slot]);
+  lengths_[slot] = 0;
+}
+
+uint32_t SearchText::runContaining(size_t at) const {
+  const auto after = std::upper_bound(runs_.begin(), runs_.end(), at,
+                                      [](size_t offset, const Run& run) { return offset < run.start; });
+  return static_cast<uint32_t>(after - runs_.begin()) - 1;
+}
+
+}  // namespace mero

@@ -1,0 +1,74 @@
+#pragma once
+// SearchText: the plain, upper-cased values of one indexed field, each
+// preceded by a zero byte, in one array that a substring search can scan in
+// a single pass. Modified UTF-8 never contains a zero byte, so no match can
+// span two values, and bytes that no value owns any more (left behind by a
+// replace or a delete) are zeroed so they can never match either.
+//
+// It mirrors the search pool's entries for one field and is rebuilt with the
+// pool at every open; it trades memory (one more copy of the field's values)
+// for substring searches that need no deciphering at all.
+//
+// Invariant: for a live slot s, text[offsets[s] .. + lengths[s]) is the
+// upper-cased value and text[offsets[s] - 1] is zero; every other nonzero
+// byte belongs to some live slot's value. `runs` lists, in ascending order of
+// start, where each placed value began and for which slot.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mero {
+
+class SearchText {
+ public:
+  SearchText() : text_(1, '\0') {}
+
+  void add(uint32_t slot, std::string_view plain);       // slot must be the next slot
+  void replace(uint32_t slot, std::string_view plain);
+  void remove(uint32_t slot);
+
+  // Calls found(slot) for each slot whose value contains upperNeedle
+  // (non-empty), at most once per placed value, in text order.
+  template <typename Found>
+  void forEachContaining(std::string_view upperNeedle, Found found) const;
+
+  // The upper-cased value of a live slot.
+  std::string_view valueOf(uint32_t slot) const { return {text_.data() + offsets_[slot], lengths_[slot]}; }
+  size_t textBytes() const { return text_.size(); }
+  // Offsets are 32-bit: whether values of this many bytes still fit.
+  bool canHold(uint64_t valueBytes) const { return text_.size() + valueBytes + 1 < (uint64_t{1} << 32); }
+
+ private:
+  struct Run {
+    uint32_t start;
+    uint32_t slot;
+  };
+  void place(uint32_t slot, std::string_view plain);
+  uint32_t runContaining(size_t at) const;
+
+  std::string text_;
+  std::vector<uint32_t> offsets_;  // by slot
+  std::vector<uint32_t> lengths_;  // by slot
+  std::vector<Run> runs_;
+};
+
+const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle);
+
+template <typename Found>
+void SearchText::forEachContaining(std::string_view upperNeedle, Found found) const {
+  const char* const begin = text_.data();
+  const char* const end = begin + text_.size();
+  const char* from = begin;
+  while (from < end) {
+    const char* hit = findBytes(from, static_cast<size_t>(end - from), upperNeedle);
+    if (hit == nullptr) return;
+    const uint32_t slot = runs_[runContaining(static_cast<size_t>(hit - begin))].slot;
+    found(slot);
+    from = begin + offsets_[slot] + lengths_[slot];  // on to the next value
+  }
+}
+
+}  // namespace mero
