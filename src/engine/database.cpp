@@ -63,12 +63,16 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
 bool Database::rebuild(const std::vector<int32_t>& positions) {
   DataFileReader reader(dataFile_, dataEnd_, kScanWindow);
   records_.reserve(positions.size());
+  pool_.reserve(positions.size());
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    searchTexts_[f].reserve(positions.size());
+    valueHashes_[f].reserve(positions.size());
+  }
   for (const int32_t position : positions) {
-    uint32_t existing = 0;
-    if (records_.slotOf(position, existing)) return false;  // two entries, one record
     if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, neededAtOpen_.data())) return false;
     if (!fitsInMemory(scratch_)) return false;
-    addToMemory(position, scratch_);
+    if (!addToMemory(position, scratch_)) return false;  // two entries, one record
   }
   return true;
 }
@@ -80,8 +84,9 @@ bool Database::fitsInMemory(const FieldValues& values) const {
   return true;
 }
 
-void Database::addToMemory(int32_t position, const FieldValues& values) {
-  const uint32_t slot = records_.append(position);
+bool Database::addToMemory(int32_t position, const FieldValues& values) {
+  uint32_t slot = 0;
+  if (!records_.append(position, slot)) return false;
   pool_.poolAdd(slot, values, cipher_);
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!pool_.isIndexed(f)) continue;
@@ -89,6 +94,7 @@ void Database::addToMemory(int32_t position, const FieldValues& values) {
     searchTexts_[f].add(slot, values[f]);
   }
   if (keyIndexEnabled_ && schema_.fieldCount > 0) keyIndex_.insertKey(values[0], position);
+  return true;
 }
 
 namespace {

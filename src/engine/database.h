@@ -82,7 +82,8 @@ class Database {
   bool rebuild(const std::vector<int32_t>& positions);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
-  void addToMemory(int32_t position, const FieldValues& values);
+  // False when position is live already (a damaged index lists it twice).
+  bool addToMemory(int32_t position, const FieldValues& values);
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
   void rebuildValueHashes();

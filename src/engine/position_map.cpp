@@ -28,13 +28,17 @@ void PositionMap::rehash(size_t buckets) {
     if (e.position != kEmpty) insert(e.position, e.slot);
 }
 
-void PositionMap::insert(int32_t position, uint32_t slot) {
+bool PositionMap::insert(int32_t position, uint32_t slot) {
   if (2 * (size_ + 1) > table_.size()) rehash(table_.empty() ? 16 : 2 * table_.size());
   const size_t mask = table_.size() - 1;
   size_t i = home(position);
-  while (table_[i].position != kEmpty && table_[i].position != position) i = (i + 1) & mask;
-  if (table_[i].position == kEmpty) ++size_;
+  while (table_[i].position != kEmpty) {
+    if (table_[i].position == position) return false;
+    i = (i + 1) & mask;
+  }
+  ++size_;
   table_[i] = Entry{position, slot};
+  return true;
 }
 
 bool PositionMap::find(int32_t position, uint32_t& slot) const {

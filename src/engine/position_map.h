@@ -14,7 +14,8 @@ class PositionMap {
  public:
   void clear();
   void reserve(size_t entries);
-  void insert(int32_t position, uint32_t slot);  // position must be absent
+  // Adds position -> slot; false (and nothing changed) when position is present.
+  bool insert(int32_t position, uint32_t slot);
   bool find(int32_t position, uint32_t& slot) const;
   void erase(int32_t position);
   size_t size() const { return size_; }

@@ -16,9 +16,10 @@ void RecordTable::reserve(size_t records) {
   positionMap_.reserve(records);
 }
 
-uint32_t RecordTable::append(int32_t position) {
+bool RecordTable::append(int32_t position, uint32_t& slot) {
   if (liveTree_.empty()) liveTree_.assign(1, 0);
-  const auto slot = static_cast<uint32_t>(slotPositions_.size());
+  slot = static_cast<uint32_t>(slotPositions_.size());
+  if (!positionMap_.insert(position, slot)) return false;
   slotPositions_.push_back(position);
   positions_.push_back(position);
   // Extending a Fenwick tree: node i covers (i - lowbit(i), i], whose sum is
@@ -27,14 +28,13 @@ uint32_t RecordTable::append(int32_t position) {
   int32_t sum = 1;
   for (uint32_t j = i - 1, stop = i - (i & (0u - i)); j > stop; j -= j & (0u - j)) sum += liveTree_[j];
   liveTree_.push_back(sum);
-  positionMap_.insert(position, slot);
-  return slot;
+  return true;
 }
 
 void RecordTable::move(uint32_t slot, int32_t newPosition) {
   const int32_t r = recordNumberOf(slot);
   positionMap_.erase(slotPositions_[slot]);
-  positionMap_.insert(newPosition, slot);
+  positionMap_.insert(newPosition, slot);  // a new position: the old end of the data file
   slotPositions_[slot] = newPosition;
   positions_[static_cast<size_t>(r)] = newPosition;
 }

@@ -25,7 +25,8 @@ class RecordTable {
   void clear();
   void reserve(size_t records);
 
-  uint32_t append(int32_t position);
+  // Adds a live record and returns its slot; false when position is live already.
+  bool append(int32_t position, uint32_t& slot);
   void move(uint32_t slot, int32_t newPosition);
   void remove(uint32_t slot);
 

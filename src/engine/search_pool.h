@@ -41,6 +41,14 @@ class SearchPool {
   // Bytes of the indexed fields of these values.
   uint64_t indexedBytes(const FieldValues& values) const;
 
+  void reserve(size_t records) {
+    for (size_t f = 0; f < indexed_.size(); ++f)
+      if (indexed_[f]) {
+        valueOffsets_[f].reserve(records);
+        valueLengths_[f].reserve(records);
+      }
+  }
+
   // Appends one entry per indexed field for the record in `slot`, which must
   // be the next slot (the lists' current size).
   void poolAdd(uint32_t slot, const FieldValues& values, const FieldCipher& cipher);

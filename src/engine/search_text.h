@@ -26,7 +26,12 @@ class SearchText {
  public:
   SearchText() : text_(1, '\0') {}
 
-  void add(uint32_t slot, std::string_view plain);       // slot must be the next slot
+  void reserve(size_t slots) {
+    offsets_.reserve(slots);
+    lengths_.reserve(slots);
+    runs_.reserve(slots);
+  }
+  void add(uint32_t slot, std::string_view plain);  // slot must be the next slot
   void replace(uint32_t slot, std::string_view plain);
   void remove(uint32_t slot);
 

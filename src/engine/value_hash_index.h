@@ -18,6 +18,7 @@ namespace mero {
 class ValueHashIndex {
  public:
   void clear();
+  void reserve(size_t entries);
   void add(uint32_t slot, std::string_view stored);
 
   // Candidate slots for a value, newest first. May hold stale or repeated
@@ -37,7 +38,7 @@ class ValueHashIndex {
     uint32_t next;  // node index + 1, 0 ends the chain
   };
   size_t bucketOf(std::string_view stored) const;
-  void grow();
+  void grow(size_t buckets);
 
   std::vector<uint32_t> heads_;  // node index + 1 per bucket, 0 for none
   std::vector<Node> nodes_;

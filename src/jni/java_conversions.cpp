@@ -102,17 +102,26 @@ bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& ou
   return true;
 }
 
+namespace {
+// java.lang.String, looked up once per process and held by a global
+// reference, so building a record array costs no class lookup.
+jclass stringClass(JNIEnv* env) {
+  static const jclass cached = [env]() -> jclass {
+    jclass local = env->FindClass("java/lang/String");
+    if (local == nullptr) return nullptr;
+    auto global = static_cast<jclass>(env->NewGlobalRef(local));
+    env->DeleteLocalRef(local);
+    return global;
+  }();
+  return cached;
+}
+}  // namespace
+
 jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
-  jstring empty = env->NewStringUTF("");
-  if (empty == nullptr) return nullptr;
-  jclass stringClass = env->FindClass("java/lang/String");
-  if (stringClass == nullptr) {
-    env->DeleteLocalRef(empty);
-    return nullptr;
-  }
-  jobjectArray array = env->NewObjectArray(values.size(), stringClass, empty);
-  env->DeleteLocalRef(stringClass);
-  env->DeleteLocalRef(empty);
+  const jclass elementClass = stringClass(env);
+  if (elementClass == nullptr) return nullptr;
+  // Every element is set below, so the array never hands out a null.
+  jobjectArray array = env->NewObjectArray(values.size(), elementClass, nullptr);
   if (array == nullptr) return nullptr;
   std::string repaired;
   for (int32_t i = 0; i < values.size(); ++i) {

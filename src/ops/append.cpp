@@ -32,7 +32,7 @@ WriteStatus Database::write(const FieldValues& values) {
   dataEnd_ += static_cast<int64_t>(size);
   if (!IndexFile(indexFile_).appendEntry(records_.count() + 1, position)) return WriteStatus::notStored;
 
-  addToMemory(position, values);
+  addToMemory(position, values);  // a fresh position: the old end of the data file
   return WriteStatus::appended;
 }
 

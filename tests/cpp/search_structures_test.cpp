@@ -51,7 +51,9 @@ TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
   for (int step = 0; step < 20000; ++step) {
     const unsigned op = rng() % 4;
     if (op <= 1 || model.empty()) {
-      table.append(end);
+      uint32_t slot = 0;
+      ASSERT_TRUE(table.append(end, slot));
+      ASSERT_FALSE(table.append(end, slot));  // a live position cannot join twice
       model.push_back(end);
       end += 10;
     } else {
