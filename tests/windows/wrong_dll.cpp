@@ -3,6 +3,6 @@
 // runtime as DLLs instead of statically.
 #include <string>
 
-extern "C" __declspec(dllexport) int probeLength(const char* text) asm("Java_DatabaseMarshall_close@8");
+extern "C" __declspec(dllexport) int wrongExport(const char* text) asm("Java_DatabaseMarshall_close@8");
 
-int probeLength(const char* text) { return static_cast<int>(std::string(text).size()); }
+int wrongExport(const char* text) { return static_cast<int>(std::string(text).size()); }
