@@ -43,7 +43,7 @@ const char* kindName(Kind k) {
 
 struct Ref {
   ObjectPtr object;
-  const Env* env;
+  const Env* env;  // null for a global reference, usable on every thread
   bool live;
   bool byNative;
 };
@@ -120,6 +120,18 @@ struct Env::Access {
     return handle;
   }
 
+  // A global reference lives until the VM ends and is good on any thread.
+  static jobject addGlobal(ObjectPtr object) {
+    TableGuard guard;
+    if ((table.next + 1) * RefTable::kStride > RefTable::kRegionBytes || table.base == nullptr) {
+      report::fail("the stand-in VM ran out of references");
+      std::abort();
+    }
+    auto handle = reinterpret_cast<jobject>(table.base + table.next++ * RefTable::kStride);
+    table.refs[reinterpret_cast<uintptr_t>(handle)] = Ref{std::move(object), nullptr, true, false};
+    return handle;
+  }
+
   // The object behind a reference, or null after reporting why it is unusable.
   static ObjectPtr resolve(Env& env, jobject handle, const char* function) {
     if (handle == nullptr) {
@@ -139,7 +151,7 @@ struct Env::Access {
                    env.method_.c_str());
       return nullptr;
     }
-    if (ref.env != &env) {
+    if (ref.env != &env && ref.env != nullptr) {
       report::fail("%s: local reference of another thread (in %s)", function, env.method_.c_str());
       return nullptr;
     }
@@ -187,6 +199,12 @@ jclass JNICALL findClass(JNIEnv* jni, const char* name) {
     return nullptr;
   }
   return static_cast<jclass>(A::add(env, std::make_shared<Object>(Kind::stringClass), true));
+}
+
+jobject JNICALL newGlobalRef(JNIEnv* jni, jobject ref) {
+  Env& env = A::of(jni, "NewGlobalRef");
+  const ObjectPtr object = A::resolve(env, ref, "NewGlobalRef");
+  return object ? A::addGlobal(object) : nullptr;
 }
 
 void JNICALL deleteLocalRef(JNIEnv* jni, jobject ref) {
@@ -374,6 +392,7 @@ JNINativeInterface_ makeFunctionTable() {
   functions.reserved0 = functions.reserved1 = functions.reserved2 = functions.reserved3 = nullptr;
   functions.FindClass = findClass;
   functions.DeleteLocalRef = deleteLocalRef;
+  functions.NewGlobalRef = newGlobalRef;
   functions.NewStringUTF = newStringUtf;
   functions.GetStringUTFChars = getStringUtfChars;
   functions.ReleaseStringUTFChars = releaseStringUtfChars;
