@@ -60,4 +60,6 @@ std::string sampleCityPiece() {
   return piece;
 }
 
+std::string sampleNotePiece() { return "OSPR"; }
+
 }  // namespace mero::bench

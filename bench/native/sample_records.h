@@ -13,6 +13,7 @@ namespace mero::bench {
 
 constexpr int32_t kSampleFields = 5;
 constexpr int32_t kCityField = 1;
+constexpr int32_t kNoteField = 3;  // not indexed
 
 // Fields 0 and 1 are indexed.
 std::vector<uint8_t> sampleIndexedFlags();
@@ -22,5 +23,8 @@ void sampleRecord(int32_t i, FieldValues& out);
 // Three letters from inside a city name, in lower case so that case folding
 // is exercised; the benchmarks report how many records it matches.
 std::string sampleCityPiece();
+
+// Four letters of a note word, in upper case.
+std::string sampleNotePiece();
 
 }  // namespace mero::bench
