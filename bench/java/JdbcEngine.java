@@ -5,24 +5,22 @@ import java.sql.ResultSet;
 import java.sql.SQLException;
 import java.sql.Statement;
 import java.util.Arrays;
+import java.util.HashMap;
+import java.util.Map;
 import java.util.function.Consumer;
 
 /**
  * An SQL engine over JDBC, autocommit on, so that each change is committed by the call that
  * makes it. Table recs: an integer row id (insertion order, the handle and the result order)
- * and one text column per field, f0 to f4. Statements are prepared once per connection.
+ * and one text column per field, f0 to f4. Each statement is prepared once per connection.
  * Dialects differ only in their connection, table and whole-value match.
  */
 abstract class JdbcEngine implements BenchEngine {
   private Connection connection;
-  private PreparedStatement insert;
-  private PreparedStatement byKey;
-  private PreparedStatement idByKey;
-  private PreparedStatement keyById;
-  private PreparedStatement updateById;
-  private PreparedStatement deleteById;
-  private final PreparedStatement[] wholeMatch = new PreparedStatement[Workload.FIELDS];
-  private final PreparedStatement[] substringMatch = new PreparedStatement[Workload.FIELDS];
+  private boolean created;
+  // Prepared on first use and kept for the connection, so that reopening
+  // prepares only what the first answer needs.
+  private final Map<String, PreparedStatement> statements = new HashMap<>();
 
   /** The JDBC address of the database file. */
   protected abstract String url();
@@ -53,46 +51,34 @@ abstract class JdbcEngine implements BenchEngine {
     connection.setAutoCommit(true);
     try (Statement s = connection.createStatement()) {
       configure(s);
-      if (!tableExists()) {
+      if (!created) {
         for (String sql : createTable()) {
           s.execute(sql);
         }
+        created = true;
       }
-    }
-    insert = connection.prepareStatement("INSERT INTO recs (f0, f1, f2, f3, f4) VALUES (?, ?, ?, ?, ?)");
-    byKey = connection.prepareStatement("SELECT f0, f1, f2, f3, f4 FROM recs WHERE f0 = ?");
-    idByKey = connection.prepareStatement("SELECT id FROM recs WHERE f0 = ?");
-    keyById = connection.prepareStatement("SELECT f0 FROM recs WHERE id = ?");
-    updateById = connection.prepareStatement(
-        "UPDATE recs SET f0 = ?, f1 = ?, f2 = ?, f3 = ?, f4 = ? WHERE id = ?");
-    deleteById = connection.prepareStatement("DELETE FROM recs WHERE id = ?");
-    for (int f = 0; f < Workload.FIELDS; f++) {
-      wholeMatch[f] = connection.prepareStatement(
-          "SELECT id FROM recs WHERE " + wholeValueCondition("f" + f) + " ORDER BY id");
-      substringMatch[f] = connection.prepareStatement(
-          "SELECT id FROM recs WHERE f" + f + " LIKE ? ORDER BY id");
     }
   }
 
-  private boolean tableExists() throws SQLException {
-    try (ResultSet r = connection.getMetaData().getTables(null, null, "%", null)) {
-      while (r.next()) {
-        if (r.getString("TABLE_NAME").equalsIgnoreCase("recs")) {
-          return true;
-        }
-      }
+  private PreparedStatement statement(String sql) throws SQLException {
+    PreparedStatement p = statements.get(sql);
+    if (p == null) {
+      p = connection.prepareStatement(sql);
+      statements.put(sql, p);
     }
-    return false;
+    return p;
   }
 
   @Override
   public void close() throws SQLException {
     connection.close();  // closes its statements too
     connection = null;
+    statements.clear();
   }
 
   @Override
   public void append(String[] values) throws SQLException {
+    PreparedStatement insert = statement("INSERT INTO recs (f0, f1, f2, f3, f4) VALUES (?, ?, ?, ?, ?)");
     for (int f = 0; f < values.length; f++) {
       insert.setString(f + 1, values[f]);
     }
@@ -101,6 +87,7 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public String[] readByKey(String key) throws SQLException {
+    PreparedStatement byKey = statement("SELECT f0, f1, f2, f3, f4 FROM recs WHERE f0 = ?");
     byKey.setString(1, key);
     try (ResultSet r = byKey.executeQuery()) {
       if (!r.next()) {
@@ -116,14 +103,17 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public long[] findWhole(int field, String term) throws SQLException {
-    wholeMatch[field].setString(1, term);
-    return ids(wholeMatch[field]);
+    PreparedStatement query = statement(
+        "SELECT id FROM recs WHERE " + wholeValueCondition("f" + field) + " ORDER BY id");
+    query.setString(1, term);
+    return ids(query);
   }
 
   @Override
   public long[] findSubstring(int field, String term) throws SQLException {
-    substringMatch[field].setString(1, "%" + term + "%");
-    return ids(substringMatch[field]);
+    PreparedStatement query = statement("SELECT id FROM recs WHERE f" + field + " LIKE ? ORDER BY id");
+    query.setString(1, "%" + term + "%");
+    return ids(query);
   }
 
   private static long[] ids(PreparedStatement query) throws SQLException {
@@ -142,6 +132,7 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public long handleOf(String key) throws SQLException {
+    PreparedStatement idByKey = statement("SELECT id FROM recs WHERE f0 = ?");
     idByKey.setString(1, key);
     try (ResultSet r = idByKey.executeQuery()) {
       check(r.next(), "no row with key " + key);
@@ -151,6 +142,8 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public void update(long handle, String[] values) throws SQLException {
+    PreparedStatement updateById =
+        statement("UPDATE recs SET f0 = ?, f1 = ?, f2 = ?, f3 = ?, f4 = ? WHERE id = ?");
     for (int f = 0; f < values.length; f++) {
       updateById.setString(f + 1, values[f]);
     }
@@ -160,12 +153,14 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public void delete(long handle) throws SQLException {
+    PreparedStatement deleteById = statement("DELETE FROM recs WHERE id = ?");
     deleteById.setLong(1, handle);
     check(deleteById.executeUpdate() == 1, "delete of row " + handle);
   }
 
   @Override
   public String keyAt(long handle) throws SQLException {
+    PreparedStatement keyById = statement("SELECT f0 FROM recs WHERE id = ?");
     keyById.setLong(1, handle);
     try (ResultSet r = keyById.executeQuery()) {
       check(r.next(), "no row " + handle);
