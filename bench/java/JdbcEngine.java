@@ -13,7 +13,7 @@ import java.util.function.Consumer;
  * An SQL engine over JDBC, autocommit on, so that each change is committed by the call that
  * makes it. Table recs: an integer row id (insertion order, the handle and the result order)
  * and one text column per field, f0 to f4. Each statement is prepared once per connection.
- * Dialects differ only in their connection, table and whole-value match.
+ * Dialects differ only in their connection, table and matching conditions.
  */
 abstract class JdbcEngine implements BenchEngine {
   private Connection connection;
@@ -33,6 +33,12 @@ abstract class JdbcEngine implements BenchEngine {
 
   /** A WHERE condition: column equals the parameter, ignoring ASCII case. */
   protected abstract String wholeValueCondition(String column);
+
+  /** A WHERE condition: column contains the parameter, ignoring ASCII case. */
+  protected abstract String substringCondition(String column);
+
+  /** The parameter of substringCondition for a term. */
+  protected abstract String substringArgument(String term);
 
   /** A query whose first column is the engine's version. */
   protected abstract String versionQuery();
@@ -111,8 +117,9 @@ abstract class JdbcEngine implements BenchEngine {
 
   @Override
   public long[] findSubstring(int field, String term) throws SQLException {
-    PreparedStatement query = statement("SELECT id FROM recs WHERE f" + field + " LIKE ? ORDER BY id");
-    query.setString(1, "%" + term + "%");
+    PreparedStatement query = statement(
+        "SELECT id FROM recs WHERE " + substringCondition("f" + field) + " ORDER BY id");
+    query.setString(1, substringArgument(term));
     return ids(query);
   }
 
