@@ -48,13 +48,14 @@ classpath="$classes:$classpath"
 
 # The same JVM options for every engine, so that peak memory compares.
 jvm_options="-Xmx2g"
+build_id=$(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)
 engines="mero sqlite h2"
 for n in $sizes; do
   for engine in $engines; do
     data="$work/data-$engine"
     rm -rf "$data"
     # shellcheck disable=SC2086
-    java $jvm_options -cp "$classpath" PeerBenchmark --engine "$engine" --n "$n" \
+    java $jvm_options -Dmero.build="$build_id" -cp "$classpath" PeerBenchmark --engine "$engine" --n "$n" \
       --dir "$data" --out "$work/$engine-$n.tsv" $quick
     rm -rf "$data"
   done

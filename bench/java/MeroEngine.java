@@ -21,7 +21,7 @@ final class MeroEngine implements BenchEngine {
 
   @Override
   public String version() {
-    return "this build";
+    return "build " + System.getProperty("mero.build", "(unknown commit)");
   }
 
   @Override

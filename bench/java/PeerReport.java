@@ -162,7 +162,7 @@ public final class PeerReport {
     for (String[] phase : PHASES) {
       md.append("| ").append(phase[1]).append(" |");
       for (EngineResult r : runs) {
-        md.append(String.format(Locale.ROOT, " %d in %.3f s |", r.phaseOps.get(phase[0])[0],
+        md.append(String.format(Locale.ROOT, " %d in %.4f s |", r.phaseOps.get(phase[0])[0],
             r.phaseSeconds.get(phase[0])));
       }
       md.append('\n');
@@ -205,9 +205,10 @@ public final class PeerReport {
   private static String setup(String engine) {
     switch (engine) {
       case "mero": return "JNI, fields 0 and 1 indexed, key index on";
-      case "sqlite": return "xerial JDBC, WAL, synchronous=OFF, UNIQUE key, NOCASE index on the city";
-      case "h2": return "file mode, autocommit, default WRITE_DELAY, UNIQUE key, VARCHAR_IGNORECASE"
-          + " columns with an index on the city";
+      case "sqlite": return "xerial JDBC, WAL, synchronous=OFF, UNIQUE key, NOCASE index on the city,"
+          + " substrings by LIKE";
+      case "h2": return "file mode, autocommit, default WRITE_DELAY, no result reuse, UNIQUE key,"
+          + " VARCHAR_IGNORECASE columns, index on the city, substrings by LOCATE(term, UPPER(column))";
       default: return "";
     }
   }
