@@ -6,21 +6,39 @@
 
 namespace mero {
 
-const char* DataFileReader::fetch(int64_t offset, size_t n) {
-  if (offset >= windowStart_ && offset + static_cast<int64_t>(n) <= windowStart_ + static_cast<int64_t>(window_.size()))
-    return window_.data() + (offset - windowStart_);
-  size_t want = n > windowBytes_ ? n : windowBytes_;
+namespace {
+constexpr size_t kSideReadBytes = 512;  // most records fit; longer ones are read whole
+constexpr int64_t kResumeDistance = 64 * 1024;
+}  // namespace
+
+const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want) {
+  if (want < n) want = n;
   if (static_cast<int64_t>(want) > fileSize_ - offset) want = static_cast<size_t>(fileSize_ - offset);
   if (want < n) return nullptr;
-  window_.resize(want);
-  const int64_t got = file_.readAt(offset, window_.data(), want);
+  buffer.resize(want);
+  const int64_t got = file_.readAt(offset, buffer.data(), want);
   if (got < static_cast<int64_t>(n)) {
-    window_.clear();
+    buffer.clear();
     return nullptr;
   }
-  window_.resize(static_cast<size_t>(got));
-  windowStart_ = offset;
-  return window_.data();
+  buffer.resize(static_cast<size_t>(got));
+  start = offset;
+  return buffer.data();
+}
+
+// A read that continues forward from the window, or right after the last side
+// read (the scan found its way back to ascending order after a jump), streams
+// the next window. Anything else is a jump, read on its own.
+const char* DataFileReader::fetch(int64_t offset, size_t n) {
+  if (holds(window_, windowStart_, offset, n)) return window_.data() + (offset - windowStart_);
+  if (holds(side_, sideStart_, offset, n)) return side_.data() + (offset - sideStart_);
+  const int64_t windowEnd = windowStart_ + static_cast<int64_t>(window_.size());
+  const int64_t sideEnd = sideStart_ + static_cast<int64_t>(side_.size());
+  const bool streaming = window_.empty() ||
+                         (offset >= windowStart_ && offset < windowEnd + static_cast<int64_t>(windowBytes_)) ||
+                         (!side_.empty() && offset >= sideStart_ && offset < sideEnd + kResumeDistance);
+  if (streaming) return fill(window_, windowStart_, offset, n, windowBytes_);
+  return fill(side_, sideStart_, offset, n, kSideReadBytes);
 }
 
 std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) {

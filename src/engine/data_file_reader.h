@@ -3,6 +3,10 @@
 // the file in memory, so records visited in ascending position order (the
 // rebuild at open, a scan of find) cost one large read per window rather than
 // one small read per record, and a single record costs one read.
+//
+// Records that an update moved to the end of the file break that order: a
+// read that does not continue forward from the window goes to a small side
+// buffer instead, so the window is neither refilled nor lost for it.
 
 #include <cstdint>
 #include <string>
@@ -31,12 +35,18 @@ class DataFileReader {
 
  private:
   const char* fetch(int64_t offset, size_t n);
+  static bool holds(const std::string& buffer, int64_t start, int64_t offset, size_t n) {
+    return offset >= start && offset + static_cast<int64_t>(n) <= start + static_cast<int64_t>(buffer.size());
+  }
+  const char* fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want);
 
   File& file_;
   int64_t fileSize_;
   size_t windowBytes_;
   std::string window_;
   int64_t windowStart_ = 0;
+  std::string side_;
+  int64_t sideStart_ = 0;
 };
 
 }  // namespace mero

@@ -84,7 +84,7 @@ bool Database::fitsInMemory(const FieldValues& values) const {
   return true;
 }
 
-bool Database::addToMemory(int32_t position, const FieldValues& values) {
+bool Database::addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key) {
   uint32_t slot = 0;
   if (!records_.append(position, slot)) return false;
   pool_.poolAdd(slot, values, cipher_);
@@ -93,7 +93,13 @@ bool Database::addToMemory(int32_t position, const FieldValues& values) {
     valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
     searchTexts_[f].add(slot, values[f]);
   }
-  if (keyIndexEnabled_ && schema_.fieldCount > 0) keyIndex_.insertKey(values[0], position);
+  if (keyIndexEnabled_ && schema_.fieldCount > 0) {
+    if (key != nullptr) {
+      keyIndex_.insertAt(*key, values[0], position);
+    } else {
+      keyIndex_.insertKey(values[0], position);
+    }
+  }
   return true;
 }
 

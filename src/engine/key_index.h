@@ -33,6 +33,20 @@ class KeyIndex {
     const auto it = map_.find(key);
     if (it != map_.end() && it->second == position) map_.erase(it);
   }
+  // One descent of the tree for an append: whether the key is there, and
+  // where it would go. Valid until the index next changes.
+  struct Probe {
+    std::map<std::string, int32_t, std::less<>>::iterator at;
+    bool found;
+  };
+  Probe probe(std::string_view key) {
+    const auto at = map_.lower_bound(key);
+    return Probe{at, at != map_.end() && at->first == key};
+  }
+  void insertAt(const Probe& probe, std::string_view key, int32_t position) {
+    if (!probe.found) map_.emplace_hint(probe.at, std::string(key), position);
+  }
+
   size_t size() const { return map_.size(); }
   void clear() { map_.clear(); }
 

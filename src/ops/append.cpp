@@ -13,10 +13,13 @@ namespace mero {
 WriteStatus Database::write(const FieldValues& values) {
   if (!open_) return WriteStatus::notStored;
   if (values.size() != schema_.fieldCount) return WriteStatus::wrongFieldCount;
-  int32_t existing = 0;
   // With no fields there is no first value to key on: the record is appended.
-  if (keyIndexEnabled_ && schema_.fieldCount > 0 && keyIndex_.lookupKey(values[0], existing))
-    return WriteStatus::duplicateKey;
+  const bool keyed = keyIndexEnabled_ && schema_.fieldCount > 0;
+  KeyIndex::Probe key{};
+  if (keyed) {
+    key = keyIndex_.probe(values[0]);
+    if (key.found) return WriteStatus::duplicateKey;
+  }
 
   const uint64_t size = recordImageSize(values);
   if (static_cast<uint64_t>(dataEnd_) + size > static_cast<uint64_t>(kMaxDataFileSize))
@@ -32,7 +35,7 @@ WriteStatus Database::write(const FieldValues& values) {
   dataEnd_ += static_cast<int64_t>(size);
   if (!IndexFile(indexFile_).appendEntry(records_.count() + 1, position)) return WriteStatus::notStored;
 
-  addToMemory(position, values);  // a fresh position: the old end of the data file
+  addToMemory(position, values, keyed ? &key : nullptr);  // a fresh position: the old end of the file
   return WriteStatus::appended;
 }
 
