@@ -15,42 +15,60 @@ namespace mero {
 class FieldCipher {
  public:
   FieldCipher() = default;
-  explicit FieldCipher(std::string_view key) : reversedKey_(key.rbegin(), key.rend()) {}
+  explicit FieldCipher(std::string_view key) : reversedKey_(key.rbegin(), key.rend()) {
+    // The key repeated to at least kExpandedBytes, whole repeats only, so a
+    // value's bytes meet their key bytes in one straight, vectorisable loop.
+    if (!reversedKey_.empty())
+      while (expanded_.size() < kExpandedBytes) expanded_ += reversedKey_;
+  }
 
   size_t keyLength() const { return reversedKey_.size(); }
   const std::string& reversedKey() const { return reversedKey_; }
 
   // out may be the same buffer as in.
-  void encode(const char* in, size_t n, char* out) const { apply(in, n, out, +1); }
-  void decode(const char* in, size_t n, char* out) const { apply(in, n, out, -1); }
+  void encode(const char* in, size_t n, char* out) const {
+    apply(in, n, out, [](unsigned char v, unsigned char k) { return static_cast<unsigned char>(v + k); });
+  }
+  void decode(const char* in, size_t n, char* out) const {
+    apply(in, n, out, [](unsigned char c, unsigned char k) { return static_cast<unsigned char>(c - k); });
+  }
+  // decode followed by upperCase, in one pass.
+  void decodeUpper(const char* in, size_t n, char* out) const {
+    apply(in, n, out, [](unsigned char c, unsigned char k) {
+      const auto v = static_cast<unsigned char>(c - k);
+      return static_cast<unsigned char>(v - (static_cast<unsigned char>(v - 'a') < 26 ? 0x20 : 0));
+    });
+  }
 
  private:
-  void apply(const char* in, size_t n, char* out, int sign) const {
-    const size_t keyLength = reversedKey_.size();
-    if (keyLength == 0) {
-      if (out != in) std::char_traits<char>::copy(out, in, n);
-      return;
-    }
-    const auto* k = reinterpret_cast<const unsigned char*>(reversedKey_.data());
+  static constexpr size_t kExpandedBytes = 256;
+
+  template <typename Combine>
+  void apply(const char* in, size_t n, char* out, Combine combine) const {
     const auto* src = reinterpret_cast<const unsigned char*>(in);
     auto* dst = reinterpret_cast<unsigned char*>(out);
-    for (size_t base = 0; base < n; base += keyLength) {
-      const size_t run = n - base < keyLength ? n - base : keyLength;
-      for (size_t j = 0; j < run; ++j)
-        dst[base + j] = static_cast<unsigned char>(src[base + j] + sign * k[j]);
+    if (expanded_.empty()) {  // an empty key adds nothing
+      for (size_t i = 0; i < n; ++i) dst[i] = combine(src[i], 0);
+      return;
+    }
+    const auto* k = reinterpret_cast<const unsigned char*>(expanded_.data());
+    const size_t period = expanded_.size();  // a whole number of key repeats
+    for (size_t base = 0; base < n; base += period) {
+      const size_t run = n - base < period ? n - base : period;
+      for (size_t j = 0; j < run; ++j) dst[base + j] = combine(src[base + j], k[j]);
     }
   }
 
   std::string reversedKey_;
+  std::string expanded_;
 };
 
 // Search normalisation: ASCII a..z become A..Z; every other byte, including
 // all bytes of non-ASCII characters, stays as it is.
 inline void upperCase(char* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c >= 'a' && c <= 'z') bytes[i] = static_cast<char>(c - 0x20);
-  }
+  auto* b = reinterpret_cast<unsigned char*>(bytes);
+  for (size_t i = 0; i < n; ++i)  // branch-free, so it vectorises
+    b[i] = static_cast<unsigned char>(b[i] - (static_cast<unsigned char>(b[i] - 'a') < 26 ? 0x20 : 0));
 }
 
 inline unsigned char upperByte(unsigned char c) {

@@ -44,8 +44,7 @@ bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<
     // Whole values of another length can never match.
     if (terms[next].partial || n == terms[next].upper.size()) {
       scratch.resize(n);
-      cipher.decode(value, n, scratch.data());
-      upperCase(scratch.data(), n);
+      cipher.decodeUpper(value, n, scratch.data());
       if (!matches(terms[next], scratch)) return false;
     } else {
       return false;
