@@ -16,6 +16,8 @@ add_custom_command(
   COMMENT "Compiling the Java tests"
   VERBATIM)
 add_custom_target(mero_java_tests ALL DEPENDS ${MERO_JAVA_TEST_CLASSES}/.stamp)
+# The jar is made in another directory: its file alone gives make no rule.
+add_dependencies(mero_java_tests mero_jar)
 
 # Runs the JUnit classes whose names match PATTERN (a regex) in one JVM.
 function(mero_add_junit_test name pattern)
