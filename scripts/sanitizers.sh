@@ -30,6 +30,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'native|fuzz' -E '^exported_symbols$' $skip_long
 
+for log in build-asan/fuzz-work/*/fuzz.log; do
+  [ -f "$log" ] || continue
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  echo "[figures] fuzz $(basename "$(dirname "$log")"): ${runs:-?} executions"
+done
+
 echo "== ThreadSanitizer (build-tsan)"
 configure build-tsan "-fsanitize=thread"
 cmake --build build-tsan -j "$jobs" --target mero_native_tests mero_reliability_tests
