@@ -1,0 +1,153 @@
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Random;
+import java.util.concurrent.TimeUnit;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Kills a child JVM with SIGKILL at random moments while it appends, updates (in place and by
+ * moving) and deletes records, then reopens the database. Open must succeed, every acknowledged
+ * call must be there, the call in flight must be whole or absent, and no record may appear twice.
+ * MERO_CRASH_KILLS sets how many kills (100 by default).
+ */
+class CrashKillTest {
+  private static final int KILLED = 128 + 9;
+
+  /** One run of the child, read back from its output. */
+  private static final class Run {
+    final List<String> lines = new ArrayList<>();
+    boolean ready;
+  }
+
+  @Test
+  void everyAcknowledgedCallSurvivesAKillAtARandomMoment() throws Exception {
+    int kills = Integer.parseInt(System.getenv().getOrDefault("MERO_CRASH_KILLS", "100"));
+    String libraryDir = ReliabilitySupport.requiredDir("MERO_NATIVE_DIR");
+    Path dir = ReliabilitySupport.freshDir("crash-kill");
+    String base = dir.resolve("db").toString();
+    DatabaseMarshall db = new DatabaseMarshall();
+    int id = ReliabilitySupport.createOpen(db, base);
+    assertTrue(db.close(id));
+
+    Random random = new Random(20261206L);
+    Map<String, String[]> model = new LinkedHashMap<>();  // record order
+    long acknowledged = 0;
+    int inFlightWhole = 0;
+    int inFlightAbsent = 0;
+    for (int kill = 0; kill < kills; kill++) {
+      Run run = runUntilKilled(dir, libraryDir, base, "r" + kill, random);
+      // Apply the acknowledged calls; keep the one in flight aside.
+      String[] inFlight = null;
+      for (String line : run.lines) {
+        String[] parts = line.split("\t", -1);
+        if (parts[0].equals("B") && parts.length == 5) {
+          inFlight = parts;
+        } else if (parts[0].equals("A") && parts.length == 2 && inFlight != null) {
+          if (!parts[1].equals("0") && !parts[1].equals("true")) {
+            // A result cut short by the kill leaves the call in flight; any other is a failure.
+            assertFalse(List.of("1", "2", "3", "false").contains(parts[1]),
+                "the child saw a call fail: " + String.join(" ", inFlight) + " -> " + parts[1]);
+            continue;
+          }
+          apply(model, inFlight);
+          acknowledged++;
+          inFlight = null;
+        }
+      }
+
+      assertTrue(db.open(id, ReliabilitySupport.KEY, true), "open failed after kill " + kill);
+      List<String[]> found = ReliabilitySupport.records(db, id);
+      assertEquals("", ReliabilitySupport.inconsistencies(db, id), "after kill " + kill);
+      List<String[]> without = ReliabilitySupport.valuesOf(model);
+      if (ReliabilitySupport.sameRecords(found, without)) {
+        inFlightAbsent += inFlight != null ? 1 : 0;
+      } else if (inFlight != null) {
+        apply(model, inFlight);
+        acknowledged++;
+        inFlightWhole++;
+        List<String[]> with = ReliabilitySupport.valuesOf(model);
+        assertTrue(ReliabilitySupport.sameRecords(found, with), "after kill " + kill + " found "
+            + ReliabilitySupport.describe(found) + "\nacknowledged " + ReliabilitySupport.describe(without)
+            + "\nin flight " + String.join(" ", inFlight));
+      } else {
+        fail("after kill " + kill + " found " + ReliabilitySupport.describe(found) + "\nacknowledged "
+            + ReliabilitySupport.describe(without));
+      }
+      assertTrue(db.close(id));
+    }
+    assertTrue(db.unregister(id));
+    System.out.printf("[figures] crash kills: %d SIGKILLs survived, %d calls acknowledged and found, "
+        + "in flight: %d whole, %d absent; 0 lost, 0 doubled%n", kills, acknowledged, inFlightWhole, inFlightAbsent);
+  }
+
+  private static void apply(Map<String, String[]> model, String[] line) {
+    String[] values = {line[2], line[3], line[4]};
+    switch (line[1]) {
+      case "append", "update" -> model.put(values[0], values);  // an update keeps its place
+      case "delete" -> model.remove(values[0]);
+      default -> fail("unknown operation " + line[1]);
+    }
+  }
+
+  /** Starts the child, waits until it has opened, lets it work a random while, then kills it. */
+  private static Run runUntilKilled(Path dir, String libraryDir, String base, String tag, Random random)
+      throws IOException, InterruptedException {
+    Path errors = dir.resolve("child-stderr.txt");
+    Process child = ReliabilitySupport.childJvm(dir, libraryDir, CrashWorker.class, base, tag,
+            Long.toString(random.nextLong()))
+        .redirectError(errors.toFile())
+        .start();
+    Run run = new Run();
+    Object readyLock = new Object();
+    Thread reader = new Thread(() -> {
+      try (BufferedReader in = new BufferedReader(
+          new InputStreamReader(child.getInputStream(), StandardCharsets.US_ASCII))) {
+        for (String line; (line = in.readLine()) != null; ) {
+          if (line.startsWith("READY")) {
+            synchronized (readyLock) {
+              run.ready = true;
+              readyLock.notifyAll();
+            }
+          } else {
+            run.lines.add(line);
+          }
+        }
+      } catch (IOException e) {
+        run.lines.add("READ FAILED " + e);
+      }
+    });
+    reader.start();
+    synchronized (readyLock) {
+      long until = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
+      while (!run.ready && child.isAlive() && System.nanoTime() < until) {
+        readyLock.wait(100);
+      }
+    }
+    if (run.ready) {
+      Thread.sleep(random.nextInt(120));
+    }
+    // SIGKILL. Process.destroyForcibly would also close our end of the child's stdout and lose
+    // lines still in the pipe; the handle only sends the signal.
+    child.toHandle().destroyForcibly();
+    int status = child.waitFor();
+    reader.join();
+    String stderr = Files.readString(errors);
+    assertTrue(run.ready, "the child never opened the database: " + run.lines + " " + stderr);
+    assertEquals(KILLED, status, "the child ended by itself: " + stderr);
+    assertFalse(ReliabilitySupport.hasJniWarning(stderr), stderr);
+    return run;
+  }
+}
