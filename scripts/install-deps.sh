@@ -15,5 +15,5 @@ if [ -n "$missing" ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   # shellcheck disable=SC2086
-  apt-get install -y -qq --no-install-recommends $missing
+  apt-get install -y -qq $missing
 fi
