@@ -9,7 +9,6 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/data_file_reader.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
-  ${_src}/engine/position_map.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/schema.cpp

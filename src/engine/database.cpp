@@ -72,9 +72,9 @@ bool Database::rebuild(const std::vector<int32_t>& positions) {
   for (const int32_t position : positions) {
     if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, neededAtOpen_.data())) return false;
     if (!fitsInMemory(scratch_)) return false;
-    if (!addToMemory(position, scratch_)) return false;  // two entries, one record
+    addToMemory(position, scratch_);
   }
-  return true;
+  return records_.finishLoading();  // false: two entries name one record
 }
 
 bool Database::fitsInMemory(const FieldValues& values) const {
@@ -84,9 +84,8 @@ bool Database::fitsInMemory(const FieldValues& values) const {
   return true;
 }
 
-bool Database::addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key) {
-  uint32_t slot = 0;
-  if (!records_.append(position, slot)) return false;
+void Database::addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key) {
+  const uint32_t slot = records_.append(position);
   pool_.poolAdd(slot, values, cipher_);
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!pool_.isIndexed(f)) continue;
@@ -100,7 +99,6 @@ bool Database::addToMemory(int32_t position, const FieldValues& values, const Ke
       keyIndex_.insertKey(values[0], position);
     }
   }
-  return true;
 }
 
 namespace {

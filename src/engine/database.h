@@ -82,8 +82,7 @@ class Database {
   bool rebuild(const std::vector<int32_t>& positions);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
-  // False when position is live already (a damaged index lists it twice).
-  bool addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key = nullptr);
+  void addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key = nullptr);
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
   void rebuildValueHashes();

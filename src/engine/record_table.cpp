@@ -1,50 +1,83 @@
 #include "engine/record_table.h"
 
+#include <algorithm>
+
 namespace mero {
 
 void RecordTable::clear() {
   positions_.clear();
   slotPositions_.clear();
   liveTree_.assign(1, 0);
-  positionMap_.clear();
+  byPosition_.clear();
+  sorted_ = true;
 }
 
 void RecordTable::reserve(size_t records) {
   positions_.reserve(records + 10);
   slotPositions_.reserve(records);
   liveTree_.reserve(records + 1);
-  positionMap_.reserve(records);
+  byPosition_.reserve(records);
 }
 
-bool RecordTable::append(int32_t position, uint32_t& slot) {
+void RecordTable::noteEntry(int32_t position, uint32_t slot) {
+  if (!byPosition_.empty() && byPosition_.back().position >= position) sorted_ = false;
+  byPosition_.push_back(Entry{position, slot});
+}
+
+uint32_t RecordTable::append(int32_t position) {
   if (liveTree_.empty()) liveTree_.assign(1, 0);
-  slot = static_cast<uint32_t>(slotPositions_.size());
-  if (!positionMap_.insert(position, slot)) return false;
+  const auto slot = static_cast<uint32_t>(slotPositions_.size());
   slotPositions_.push_back(position);
   positions_.push_back(position);
+  noteEntry(position, slot);
   // Extending a Fenwick tree: node i covers (i - lowbit(i), i], whose sum is
   // this slot's 1 plus the live slots in (i - lowbit(i), i - 1].
   const uint32_t i = slot + 1;
   int32_t sum = 1;
   for (uint32_t j = i - 1, stop = i - (i & (0u - i)); j > stop; j -= j & (0u - j)) sum += liveTree_[j];
   liveTree_.push_back(sum);
+  return slot;
+}
+
+bool RecordTable::finishLoading() {
+  if (!sorted_) {
+    std::sort(byPosition_.begin(), byPosition_.end(),
+              [](const Entry& a, const Entry& b) { return a.position < b.position; });
+    sorted_ = true;
+  }
+  for (size_t i = 1; i < byPosition_.size(); ++i)
+    if (byPosition_[i - 1].position == byPosition_[i].position) return false;
+  return true;
+}
+
+bool RecordTable::slotOf(int32_t position, uint32_t& slot) const {
+  const auto at = std::lower_bound(byPosition_.begin(), byPosition_.end(), position,
+                                   [](const Entry& e, int32_t p) { return e.position < p; });
+  if (at == byPosition_.end() || at->position != position || slotPositions_[at->slot] != position) return false;
+  slot = at->slot;
   return true;
 }
 
 void RecordTable::move(uint32_t slot, int32_t newPosition) {
-  const int32_t r = recordNumberOf(slot);
-  positionMap_.erase(slotPositions_[slot]);
-  positionMap_.insert(newPosition, slot);  // a new position: the old end of the data file
+  positions_[static_cast<size_t>(recordNumberOf(slot))] = newPosition;
   slotPositions_[slot] = newPosition;
-  positions_[static_cast<size_t>(r)] = newPosition;
+  noteEntry(newPosition, slot);
+  if (!sorted_) finishLoading();  // only if the data file shrank underneath us
+  dropStaleEntries();
 }
 
 void RecordTable::remove(uint32_t slot) {
-  const int32_t r = recordNumberOf(slot);
-  positionMap_.erase(slotPositions_[slot]);
+  positions_.erase(positions_.begin() + recordNumberOf(slot));
   slotPositions_[slot] = -1;
-  positions_.erase(positions_.begin() + r);
   addLive(slot, -1);
+  dropStaleEntries();
+}
+
+// Entries of deleted and moved records are dropped once they outnumber the
+// live ones, so the table stays within twice its live size.
+void RecordTable::dropStaleEntries() {
+  if (byPosition_.size() <= 2 * positions_.size() + 1024) return;
+  std::erase_if(byPosition_, [this](const Entry& e) { return slotPositions_[e.slot] != e.position; });
 }
 
 void RecordTable::addLive(uint32_t slot, int delta) {

@@ -8,15 +8,19 @@
 // indexed by slot (search pool lists, hash chains) never has to move. Slots
 // grow in append order, so ascending slot order is record-number order.
 //
+// Finding a record by position: every new image goes to the end of the data
+// file, so positions handed out while the database is open only ever grow.
+// `byPosition` is therefore kept sorted by appending alone; entries of
+// records that were deleted or moved stay behind and are recognised by their
+// slot no longer being at that position.
+//
 // Invariants: positions.size() == number of live slots; for a live slot s,
-// positions[recordNumberOf(s)] == positionOfSlot(s); positionMap maps every
-// live position to its slot and nothing else.
+// positions[recordNumberOf(s)] == positionOfSlot(s), and byPosition holds
+// {positionOfSlot(s), s}; byPosition is sorted by position, no position twice.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "engine/position_map.h"
 
 namespace mero {
 
@@ -25,27 +29,37 @@ class RecordTable {
   void clear();
   void reserve(size_t records);
 
-  // Adds a live record and returns its slot; false when position is live already.
-  bool append(int32_t position, uint32_t& slot);
-  void move(uint32_t slot, int32_t newPosition);
+  // Adds a live record at a position not yet used, and returns its slot.
+  uint32_t append(int32_t position);
+  // After the records of an index file were appended in record order (their
+  // positions in any order): false when one position is listed twice.
+  bool finishLoading();
+  void move(uint32_t slot, int32_t newPosition);  // newPosition: the end of the data file
   void remove(uint32_t slot);
 
   int32_t count() const { return static_cast<int32_t>(positions_.size()); }
   const std::vector<int32_t>& positions() const { return positions_; }
 
-  bool slotOf(int32_t position, uint32_t& slot) const { return positionMap_.find(position, slot); }
+  bool slotOf(int32_t position, uint32_t& slot) const;
   uint32_t slotCount() const { return static_cast<uint32_t>(slotPositions_.size()); }
   bool isLive(uint32_t slot) const { return slotPositions_[slot] >= 0; }
   int32_t positionOfSlot(uint32_t slot) const { return slotPositions_[slot]; }
   int32_t recordNumberOf(uint32_t slot) const;  // slot must be live
 
  private:
+  struct Entry {
+    int32_t position;
+    uint32_t slot;
+  };
   void addLive(uint32_t slot, int delta);
+  void noteEntry(int32_t position, uint32_t slot);
+  void dropStaleEntries();
 
   std::vector<int32_t> positions_;      // by record number
   std::vector<int32_t> slotPositions_;  // by slot; -1 once deleted
   std::vector<int32_t> liveTree_;       // Fenwick tree over slots' liveness, 1-based
-  PositionMap positionMap_;
+  std::vector<Entry> byPosition_;
+  bool sorted_ = true;
 };
 
 }  // namespace mero
