@@ -60,12 +60,16 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
   return static_cast<int64_t>(done);
 }
 
-bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+namespace {
+// Writes all n bytes at offset, or at the end of the file when offset < 0
+// (a file opened for appending), going on after short writes.
+bool writeAll(int fd, const void* buffer, size_t n, int64_t offset) {
   if (!writeFaults::beforeWrite()) return false;
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < n) {
-    const ssize_t put = ::pwrite(fd_, in + done, n - done, static_cast<off_t>(offset + done));
+    const ssize_t put = offset < 0 ? ::write(fd, in + done, n - done)
+                                   : ::pwrite(fd, in + done, n - done, static_cast<off_t>(offset + done));
     if (put < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -75,22 +79,11 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
   }
   return true;
 }
+}  // namespace
 
-bool File::append(const void* buffer, size_t n) {
-  if (!writeFaults::beforeWrite()) return false;
-  const auto* in = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t put = ::write(fd_, in + done, n - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (put == 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
+bool File::writeAt(int64_t offset, const void* buffer, size_t n) { return writeAll(fd_, buffer, n, offset); }
+
+bool File::append(const void* buffer, size_t n) { return writeAll(fd_, buffer, n, -1); }
 
 int64_t File::size() {
   struct stat info {};

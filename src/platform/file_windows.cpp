@@ -10,7 +10,7 @@ namespace mero {
 namespace {
 // Deny-none sharing: other opens of the same file, for reading or writing,
 // are not refused while this one is open.
-constexpr DWORD kShareNone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kDenyNone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE handleOf(void* h) { return static_cast<HANDLE>(h); }
 
@@ -35,7 +35,7 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::createIfMissing(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareNone, nullptr, OPEN_ALWAYS,
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);
@@ -44,7 +44,7 @@ bool File::createIfMissing(const std::string& path) {
 
 bool File::openReadWrite(const std::string& path) {
   close();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareNone, nullptr,
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
@@ -53,7 +53,7 @@ bool File::openReadWrite(const std::string& path) {
 
 bool File::openAppend(const std::string& path) {
   close();
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareNone, nullptr, OPEN_ALWAYS,
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
@@ -83,7 +83,10 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
   return static_cast<int64_t>(done);
 }
 
-bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+namespace {
+// Writes all n bytes at offset, or at the end of the file when offset < 0
+// (a file opened for appending), going on after short writes.
+bool writeAll(HANDLE handle, const void* buffer, size_t n, int64_t offset) {
   if (!writeFaults::beforeWrite()) return false;
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
@@ -91,24 +94,18 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
     OVERLAPPED o = at(offset + static_cast<int64_t>(done));
     DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
     DWORD put = 0;
-    if (!WriteFile(handleOf(handle_), in + done, want, &put, &o) || put == 0) return false;
+    if (!WriteFile(handle, in + done, want, &put, offset < 0 ? nullptr : &o) || put == 0) return false;
     done += put;
   }
   return true;
+}
+}  // namespace
+
+bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+  return writeAll(handleOf(handle_), buffer, n, offset);
 }
 
-bool File::append(const void* buffer, size_t n) {
-  if (!writeFaults::beforeWrite()) return false;
-  const auto* in = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < n) {
-    DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
-    DWORD put = 0;
-    if (!WriteFile(handleOf(handle_), in + done, want, &put, nullptr) || put == 0) return false;
-    done += put;
-  }
-  return true;
-}
+bool File::append(const void* buffer, size_t n) { return writeAll(handleOf(handle_), buffer, n, -1); }
 
 int64_t File::size() {
   LARGE_INTEGER s{};
