@@ -17,9 +17,9 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
       pool_(schema_.indexed),
       searchTexts_(static_cast<size_t>(schema_.fieldCount)),
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
-      neededAtOpen_(schema_.indexed.begin(), schema_.indexed.end()) {
+      keyAndIndexedFields_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
-  if (useKeyIndex && schema_.fieldCount > 0) neededAtOpen_[0] = 1;
+  if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key,
@@ -70,7 +70,7 @@ bool Database::rebuild(const std::vector<int32_t>& positions) {
     valueHashes_[f].reserve(positions.size());
   }
   for (const int32_t position : positions) {
-    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, neededAtOpen_.data())) return false;
+    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data())) return false;
     if (!fitsInMemory(scratch_)) return false;
     addToMemory(position, scratch_);
   }

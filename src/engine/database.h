@@ -103,7 +103,7 @@ class Database {
   KeyIndex keyIndex_;
   std::vector<SearchText> searchTexts_;       // per field; used for indexed fields
   std::vector<ValueHashIndex> valueHashes_;   // per field; used for indexed fields
-  std::vector<uint8_t> neededAtOpen_;         // fields the rebuild deciphers
+  std::vector<uint8_t> keyAndIndexedFields_;  // the fields a rebuild or a key removal deciphers
   Lock lock_;
 
   // Scratch reused by operations under the lock, so hot paths do not allocate.

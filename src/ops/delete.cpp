@@ -15,7 +15,7 @@ bool Database::deleteRecord(int32_t position) {
   bool haveKey = false;
   if (keyIndexEnabled_ && schema_.fieldCount > 0)
     haveKey = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_,
-                                              neededAtOpen_.data());
+                                              keyAndIndexedFields_.data());
 
   if (!IndexFile(indexFile_).removeEntry(r, records_.positions())) return false;
 
