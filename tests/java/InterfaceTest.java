@@ -45,6 +45,27 @@ class InterfaceTest {
   }
 
   @Test
+  void wideRecordsStayWithinTheLocalReferenceFrame() throws Exception {
+    // More fields and terms than the 16 local references a native call may
+    // hold without asking: -Xcheck:jni would warn if they were all kept.
+    Path dir = TestDatabases.scratch("wide");
+    int fields = 40;
+    int id = TestDatabases.create(dir, "db", TestDatabases.flags(fields, true), "k", true);
+    String[] values = new String[fields];
+    boolean[] partial = new boolean[fields];
+    for (int i = 0; i < fields; i++) {
+      values[i] = "value " + i;
+      partial[i] = true;
+    }
+    assertEquals(0, db.write(id, values));
+    assertArrayEquals(values, db.getRecord(id, 0));
+    assertArrayEquals(values, db.getRecord(id, "value 0"));
+    assertArrayEquals(new int[] {0}, db.find(id, partial, values));
+    assertTrue(db.updateRecord(id, 0, values));
+    assertTrue(db.unregister(id));
+  }
+
+  @Test
   void checksThatNeedNoDatabaseComeFirst() {
     int neverRegistered = 987654;
     assertNull(db.getRecord(neverRegistered, -1));
