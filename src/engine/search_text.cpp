@@ -40,6 +40,33 @@ const char* findBytes(const char* haystack, size_t haystackLength, std::string_v
   return nullptr;
 }
 
+// The needle holds no zero byte, so the zero padding can match neither its
+// first nor its last byte: blocks may run past the end without a tail loop.
+const char* findBytesPadded(const char* haystack, size_t haystackLength, std::string_view needle) {
+#if defined(__SSE2__)
+  const size_t m = needle.size();
+  if (m == 0) return haystack;
+  if (m > haystackLength) return nullptr;
+  const __m128i first = _mm_set1_epi8(needle[0]);
+  const __m128i last = _mm_set1_epi8(needle[m - 1]);
+  for (size_t i = 0; i + m <= haystackLength; i += 16) {
+    const __m128i blockFirst = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i));
+    const __m128i blockLast = _mm_loadu_si128(reinterpret_cast<const __m128i*>(haystack + i + m - 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, blockFirst), _mm_cmpeq_epi8(last, blockLast))));
+    while (mask != 0) {
+      const size_t at = i + static_cast<unsigned>(__builtin_ctz(mask));
+      if (at + m <= haystackLength && std::memcmp(haystack + at + 1, needle.data() + 1, m - 1) == 0)
+        return haystack + at;
+      mask &= mask - 1;
+    }
+  }
+  return nullptr;
+#else
+  return findBytes(haystack, haystackLength, needle);
+#endif
+}
+
 void SearchText::place(uint32_t slot, std::string_view plain) {
   const auto start = static_cast<uint32_t>(text_.size());
   text_.append(plain);

@@ -61,6 +61,10 @@ class SearchText {
 };
 
 const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle);
+// The same, for a haystack followed by at least kSearchPadding zero bytes,
+// which lets short haystacks be searched 16 bytes at a time as well.
+constexpr size_t kSearchPadding = 16;
+const char* findBytesPadded(const char* haystack, size_t haystackLength, std::string_view needle);
 
 template <typename Found>
 void SearchText::forEachContaining(std::string_view upperNeedle, Found found) const {

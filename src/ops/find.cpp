@@ -30,6 +30,12 @@ bool matches(const Term& term, std::string_view upperValue) {
   return findBytes(upperValue.data(), upperValue.size(), term.upper) != nullptr;
 }
 
+// `padded` has kSearchPadding zero bytes after the value.
+bool matchesPadded(const Term& term, std::string_view padded) {
+  if (!term.partial) return padded == term.upper;
+  return findBytesPadded(padded.data(), padded.size(), term.upper) != nullptr;
+}
+
 // Checks the terms on fields that are not indexed against one record image,
 // deciphering and upper-casing only the fields that have terms.
 bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<Term>& terms,
@@ -43,9 +49,9 @@ bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<
     if (terms[next].field != f) continue;
     // Whole values of another length can never match.
     if (terms[next].partial || n == terms[next].upper.size()) {
-      scratch.resize(n);
+      scratch.assign(n + kSearchPadding, '\0');
       cipher.decodeUpper(value, n, scratch.data());
-      if (!matches(terms[next], scratch)) return false;
+      if (!matchesPadded(terms[next], std::string_view(scratch.data(), n))) return false;
     } else {
       return false;
     }

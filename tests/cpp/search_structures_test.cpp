@@ -190,3 +190,24 @@ TEST(ValueHashIndex, LeadsToEverySlotAddedUnderAValue) {
 
 }  // namespace
 }  // namespace mero
+
+namespace mero {
+namespace {
+
+TEST(FindBytes, PaddedSearchAgreesWithAPlainSearch) {
+  std::mt19937 rng(9);
+  for (int round = 0; round < 5000; ++round) {
+    std::string hay(rng() % 40, 'a');
+    for (char& c : hay) c = static_cast<char>('a' + rng() % 3);
+    std::string needle(1 + rng() % 6, 'a');
+    for (char& c : needle) c = static_cast<char>('a' + rng() % 3);
+    std::string padded = hay + std::string(kSearchPadding, '\0');
+    const size_t expected = std::string_view(hay).find(needle);
+    const char* got = findBytesPadded(padded.data(), hay.size(), needle);
+    ASSERT_EQ(got == nullptr ? std::string_view::npos : static_cast<size_t>(got - padded.data()), expected)
+        << hay << " / " << needle;
+  }
+}
+
+}  // namespace
+}  // namespace mero
