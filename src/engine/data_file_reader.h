@@ -18,6 +18,10 @@ namespace mero {
 
 class File;
 
+// A scan's window: large enough that a scan reads the data file in a few big
+// pieces, small enough not to matter next to the database itself.
+constexpr size_t kScanWindowBytes = 1u << 20;
+
 class DataFileReader {
  public:
   DataFileReader(File& file, int64_t fileSize, size_t windowBytes)

@@ -4,12 +4,6 @@
 
 namespace mero {
 
-namespace {
-// Large enough that the rebuild and scans read the data file in a few big
-// pieces, small enough not to matter next to the database itself.
-constexpr size_t kScanWindow = 1u << 20;
-}  // namespace
-
 Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
     : schema_(std::move(schema)),
       cipher_(key),
@@ -61,7 +55,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
 // key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
 bool Database::rebuild(const std::vector<int32_t>& positions) {
-  DataFileReader reader(dataFile_, dataEnd_, kScanWindow);
+  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
   pool_.reserve(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
@@ -92,13 +86,8 @@ void Database::addToMemory(int32_t position, const FieldValues& values, const Ke
     valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
     searchTexts_[f].add(slot, values[f]);
   }
-  if (keyIndexEnabled_ && schema_.fieldCount > 0) {
-    if (key != nullptr) {
-      keyIndex_.insertAt(*key, values[0], position);
-    } else {
-      keyIndex_.insertKey(values[0], position);
-    }
-  }
+  if (keyIndexEnabled_ && schema_.fieldCount > 0)
+    keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
 }
 
 namespace {

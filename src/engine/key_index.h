@@ -24,10 +24,7 @@ class KeyIndex {
     position = it->second;
     return true;
   }
-  void insertKey(std::string_view key, int32_t position) {
-    const auto at = map_.lower_bound(key);
-    if (at == map_.end() || at->first != key) map_.emplace_hint(at, std::string(key), position);
-  }
+  void insertKey(std::string_view key, int32_t position) { insertAt(probe(key), key, position); }
   // Removes the entry of key only when it points at position.
   void removeKey(std::string_view key, int32_t position) {
     const auto it = map_.find(key);

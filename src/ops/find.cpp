@@ -103,7 +103,7 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     sortUnique(candidates);
   }
 
-  DataFileReader reader(dataFile_, dataEnd_, 1u << 20);
+  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   std::string scratch;
   const auto consider = [&](uint32_t slot) {
     for (size_t t = narrowed ? 1 : 0; t < poolTerms.size(); ++t)
