@@ -12,6 +12,18 @@
 
 namespace mero {
 
+// Search normalisation: ASCII a..z become A..Z; every other byte, including
+// all bytes of non-ASCII characters, stays as it is. Branch-free, so the
+// loops that use it vectorise.
+inline unsigned char upperByte(unsigned char c) {
+  return static_cast<unsigned char>(c - (static_cast<unsigned char>(c - 'a') < 26 ? 0x20 : 0));
+}
+
+inline void upperCase(char* bytes, size_t n) {
+  auto* b = reinterpret_cast<unsigned char*>(bytes);
+  for (size_t i = 0; i < n; ++i) b[i] = upperByte(b[i]);
+}
+
 class FieldCipher {
  public:
   FieldCipher() = default;
@@ -34,10 +46,8 @@ class FieldCipher {
   }
   // decode followed by upperCase, in one pass.
   void decodeUpper(const char* in, size_t n, char* out) const {
-    apply(in, n, out, [](unsigned char c, unsigned char k) {
-      const auto v = static_cast<unsigned char>(c - k);
-      return static_cast<unsigned char>(v - (static_cast<unsigned char>(v - 'a') < 26 ? 0x20 : 0));
-    });
+    apply(in, n, out,
+          [](unsigned char c, unsigned char k) { return upperByte(static_cast<unsigned char>(c - k)); });
   }
 
  private:
@@ -62,17 +72,5 @@ class FieldCipher {
   std::string reversedKey_;
   std::string expanded_;
 };
-
-// Search normalisation: ASCII a..z become A..Z; every other byte, including
-// all bytes of non-ASCII characters, stays as it is.
-inline void upperCase(char* bytes, size_t n) {
-  auto* b = reinterpret_cast<unsigned char*>(bytes);
-  for (size_t i = 0; i < n; ++i)  // branch-free, so it vectorises
-    b[i] = static_cast<unsigned char>(b[i] - (static_cast<unsigned char>(b[i] - 'a') < 26 ? 0x20 : 0));
-}
-
-inline unsigned char upperByte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
-}
 
 }  // namespace mero
