@@ -1,6 +1,7 @@
 #include "engine/search_text.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -75,36 +76,88 @@ void SearchText::place(uint32_t slot, std::string_view plain) {
   offsets_[slot] = start;
   lengths_[slot] = static_cast<uint32_t>(plain.size());
   runs_.push_back(Run{start, slot});
+  liveBytes_ += plain.size() + 1;
 }
 
 void SearchText::add(uint32_t slot, std::string_view plain) {
+  assert(slot == offsets_.size());
   offsets_.push_back(0);
   lengths_.push_back(0);
   place(slot, plain);
 }
 
 void SearchText::replace(uint32_t slot, std::string_view plain) {
+  assert(offsets_[slot] != kRemoved);
   char* old = text_.data() + offsets_[slot];
+  liveBytes_ -= size_t{lengths_[slot]} + 1;
   if (plain.size() <= lengths_[slot]) {
     std::memcpy(old, plain.data(), plain.size());
     upperCase(old, plain.size());
     std::memset(old + plain.size(), 0, lengths_[slot] - plain.size());
     lengths_[slot] = static_cast<uint32_t>(plain.size());
-    return;
+    liveBytes_ += plain.size() + 1;
+  } else {
+    std::memset(old, 0, lengths_[slot]);
+    place(slot, plain);
   }
-  std::memset(old, 0, lengths_[slot]);
-  place(slot, plain);
+  compactIfMostlyDead();
 }
 
 void SearchText::remove(uint32_t slot) {
+  assert(offsets_[slot] != kRemoved);
   std::memset(text_.data() + offsets_[slot], 0, lengths_[slot]);
+  liveBytes_ -= size_t{lengths_[slot]} + 1;
+  offsets_[slot] = kRemoved;
   lengths_[slot] = 0;
+  compactIfMostlyDead();
 }
 
-uint32_t SearchText::runContaining(size_t at) const {
+// Rebuilds the text from the live values in slot order. The floor keeps a
+// small text from being rebuilt over and over for a few dead bytes.
+void SearchText::compactIfMostlyDead() {
+  constexpr size_t kDeadFloor = 64 * 1024;
+  const size_t dead = text_.size() - 1 - liveBytes_;
+  if (dead <= liveBytes_ || dead <= kDeadFloor) return;
+  std::string text;
+  text.reserve(1 + liveBytes_);
+  text.push_back('\0');
+  runs_.clear();
+  for (uint32_t slot = 0; slot < offsets_.size(); ++slot) {
+    if (offsets_[slot] == kRemoved) continue;
+    const auto start = static_cast<uint32_t>(text.size());
+    text.append(text_, offsets_[slot], lengths_[slot]);
+    text.push_back('\0');
+    offsets_[slot] = start;
+    runs_.push_back(Run{start, slot});
+  }
+  text_.swap(text);
+  runs_.shrink_to_fit();
+  checkInvariants();
+}
+
+void SearchText::checkInvariants() const {
+#ifndef NDEBUG
+  size_t live = 0;
+  for (uint32_t slot = 0; slot < offsets_.size(); ++slot) {
+    if (offsets_[slot] == kRemoved) continue;
+    assert(offsets_[slot] >= 1 && text_[offsets_[slot] - 1] == '\0');
+    assert(size_t{offsets_[slot]} + lengths_[slot] < text_.size());
+    live += size_t{lengths_[slot]} + 1;
+  }
+  assert(live == liveBytes_);
+  for (size_t i = 1; i < runs_.size(); ++i) assert(runs_[i - 1].start < runs_[i].start);
+#endif
+}
+
+bool SearchText::liveValueAt(size_t at, size_t length, uint32_t& slot) const {
   const auto after = std::upper_bound(runs_.begin(), runs_.end(), at,
                                       [](size_t offset, const Run& run) { return offset < run.start; });
-  return static_cast<uint32_t>(after - runs_.begin()) - 1;
+  if (after == runs_.begin()) return false;  // before the first value: the leading zero
+  const Run& run = *(after - 1);
+  // A run whose slot was placed again elsewhere since is dead text.
+  if (offsets_[run.slot] != run.start) return false;
+  slot = run.slot;
+  return at + length <= size_t{run.start} + lengths_[run.slot];
 }
 
 }  // namespace mero

@@ -12,8 +12,14 @@
 // Invariant: for a live slot s, text[offsets[s] .. + lengths[s]) is the
 // upper-cased value and text[offsets[s] - 1] is zero; every other nonzero
 // byte belongs to some live slot's value. `runs` lists, in ascending order of
-// start, where each placed value began and for which slot.
+// start, where each placed value began and for which slot; a removed slot's
+// offset is kRemoved. liveBytes is the sum of lengths[s] + 1 over live slots.
+//
+// Replaced and removed values leave dead bytes behind. Once they outnumber
+// the live ones the text is rebuilt from the live values alone, so memory
+// stays within a small factor of the live values at an amortised cost.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -43,6 +49,7 @@ class SearchText {
   // The upper-cased value of a live slot.
   std::string_view valueOf(uint32_t slot) const { return {text_.data() + offsets_[slot], lengths_[slot]}; }
   size_t textBytes() const { return text_.size(); }
+  size_t liveBytes() const { return liveBytes_; }
   // Offsets are 32-bit: whether values of this many bytes still fit.
   bool canHold(uint64_t valueBytes) const { return text_.size() + valueBytes + 1 < (uint64_t{1} << 32); }
 
@@ -51,13 +58,19 @@ class SearchText {
     uint32_t start;
     uint32_t slot;
   };
+  static constexpr uint32_t kRemoved = UINT32_MAX;
   void place(uint32_t slot, std::string_view plain);
-  uint32_t runContaining(size_t at) const;
+  void compactIfMostlyDead();
+  void checkInvariants() const;
+  // Whether [at, at + length) lies inside the current value of a live slot,
+  // and which.
+  bool liveValueAt(size_t at, size_t length, uint32_t& slot) const;
 
   std::string text_;
   std::vector<uint32_t> offsets_;  // by slot
   std::vector<uint32_t> lengths_;  // by slot
   std::vector<Run> runs_;
+  size_t liveBytes_ = 0;
 };
 
 const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle);
@@ -69,14 +82,23 @@ const char* findBytesPadded(const char* haystack, size_t haystackLength, std::st
 template <typename Found>
 void SearchText::forEachContaining(std::string_view upperNeedle, Found found) const {
   const char* const begin = text_.data();
-  const char* const end = begin + text_.size();
-  const char* from = begin;
-  while (from < end) {
-    const char* hit = findBytes(from, static_cast<size_t>(end - from), upperNeedle);
+  const size_t size = text_.size();
+  size_t from = 0;
+  // Every turn moves `from` strictly forward, whatever the needle holds: a
+  // needle with a zero byte (never from Java, but a stored value read with a
+  // wrong key can hold one) can match across two values or in dead bytes,
+  // and such a hit is passed over rather than followed back to its value.
+  while (from < size) {
+    const char* hit = findBytes(begin + from, size - from, upperNeedle);
     if (hit == nullptr) return;
-    const uint32_t slot = runs_[runContaining(static_cast<size_t>(hit - begin))].slot;
-    found(slot);
-    from = begin + offsets_[slot] + lengths_[slot];  // on to the next value
+    const auto at = static_cast<size_t>(hit - begin);
+    size_t next = at + 1;
+    uint32_t slot = 0;
+    if (liveValueAt(at, upperNeedle.size(), slot)) {
+      found(slot);
+      next = std::max(next, size_t{offsets_[slot]} + lengths_[slot]);  // on to the next value
+    }
+    from = next;
   }
 }
 
