@@ -1,6 +1,7 @@
 // Update: replace all values of one live record, in place when the new image
-// is no longer than the one stored at its position, else at the end of the
-// data file. The record keeps its record number either way.
+// is no longer than the one stored at its position and the write cannot be
+// torn, else at the end of the data file. The record keeps its record number
+// either way.
 
 #include <string>
 
@@ -10,7 +11,21 @@
 
 namespace mero {
 
+namespace {
+// A write to a regular file can be cut short by a fatal signal between two
+// pages, never inside one: the kernel copies page by page. A kill in the
+// middle of a longer in-place write would leave a record that is part old,
+// part new, or whose field lengths no longer add up, so such an image goes to
+// the end of the file instead, and only the 4-byte index entry is rewritten.
+constexpr int64_t kPageBytes = 4096;
+
+bool isUntearableWrite(int64_t offset, uint64_t length) {
+  return length > 0 && offset / kPageBytes == (offset + static_cast<int64_t>(length) - 1) / kPageBytes;
+}
+}  // namespace
+
 bool Database::updateRecord(int32_t position, const FieldValues& values) {
+  const ScratchRelease release{*this};
   uint32_t slot = 0;
   if (!open_ || values.size() != schema_.fieldCount || !records_.slotOf(position, slot)) return false;
 
@@ -28,7 +43,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values) {
   encodeRecord(cipher_, values, image_);
 
   int32_t newPosition = position;
-  if (newLength <= previousImage.size()) {
+  if (newLength <= previousImage.size() && isUntearableWrite(position, newLength)) {
     if (!dataFile_.writeAt(position, image_.data(), image_.size())) {
       dataFile_.writeAt(position, previousImage.data(), previousImage.size());
       return false;

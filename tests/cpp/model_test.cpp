@@ -15,7 +15,8 @@ namespace {
 using Record = std::vector<std::string>;
 
 // The rules, stated plainly: records in append order, positions at the end
-// of the data file, in-place updates when the image fits the stored length.
+// of the data file, in-place updates when the image fits the stored length
+// and lies within one 4 KiB page.
 class Model {
  public:
   explicit Model(std::vector<bool> indexed) : indexed_(std::move(indexed)) {}
@@ -40,7 +41,8 @@ class Model {
     auto it = findLive(position);
     if (it == live_.end()) return false;
     int32_t target = position;
-    if (imageSize(r) > imageSize(images_[position])) {
+    const int64_t size = imageSize(r);
+    if (size > imageSize(images_[position]) || position / 4096 != (position + size - 1) / 4096) {
       target = static_cast<int32_t>(end_);
       end_ += imageSize(r);
     }
