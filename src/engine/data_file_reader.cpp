@@ -9,7 +9,24 @@ namespace mero {
 namespace {
 constexpr size_t kSideReadBytes = 512;  // most records fit; longer ones are read whole
 constexpr int64_t kResumeDistance = 64 * 1024;
+// Images longer than this have their field headers checked before the body
+// is read: a position that holds no record (its first bytes taken as a
+// length) must not make a lookup read and allocate hundreds of megabytes.
+constexpr int32_t kCheckHeadersAbove = 64 * 1024;
 }  // namespace
+
+bool DataFileReader::headersFit(int64_t position, int32_t length, int32_t fieldCount) {
+  int64_t at = position + 4;
+  const int64_t end = position + length;
+  for (int32_t f = 0; f < fieldCount; ++f) {
+    char header[4];
+    if (end - at < 4 || file_.readAt(at, header, 4) != 4) return false;
+    const int32_t n = decodeInt32(header);
+    if (n < 0 || n > end - at - 4) return false;
+    at += 4 + n;
+  }
+  return true;
+}
 
 const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want) {
   if (want < n) want = n;
@@ -47,6 +64,9 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) 
   if (prefix == nullptr) return {};
   const int32_t length = decodeInt32(prefix);
   if (length < 4 + 4 * static_cast<int64_t>(fieldCount) || length > fileSize_ - position) return {};
+  if (length > kCheckHeadersAbove && !holds(window_, windowStart_, position, static_cast<size_t>(length)) &&
+      !headersFit(position, length, fieldCount))
+    return {};
   const char* image = fetch(position, static_cast<size_t>(length));
   if (image == nullptr) return {};
   return {image, static_cast<size_t>(length)};

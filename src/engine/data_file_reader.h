@@ -39,6 +39,9 @@ class DataFileReader {
 
  private:
   const char* fetch(int64_t offset, size_t n);
+  // Whether fieldCount field headers chain inside the image, read straight
+  // from the file without touching the buffers.
+  bool headersFit(int64_t position, int32_t length, int32_t fieldCount);
   static bool holds(const std::string& buffer, int64_t start, int64_t offset, size_t n) {
     return offset >= start && offset + static_cast<int64_t>(n) <= start + static_cast<int64_t>(buffer.size());
   }

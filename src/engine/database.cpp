@@ -16,45 +16,87 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
+namespace {
+// The files an open created, removed again when it refuses.
+class CreatedFiles {
+ public:
+  void note(std::string path) { paths_.push_back(std::move(path)); }
+  void keep() { paths_.clear(); }
+  ~CreatedFiles() {
+    for (const std::string& path : paths_) File::remove(path);
+  }
+
+ private:
+  std::vector<std::string> paths_;
+};
+}  // namespace
+
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key,
-                                         bool useKeyIndex) {
+                                         bool useKeyIndex, OpenFailure* failure) {
+  OpenFailure ignored = OpenFailure::none;
+  OpenFailure& why = failure != nullptr ? *failure : ignored;
+  why = OpenFailure::none;
+  CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
   const char* const extensions[3] = {".dat", ".idx", ".str"};
   for (int i = 0; i < 3; ++i) {
     const std::string path = baseName + extensions[i];
-    if (!File::createIfMissing(path) || !files[i].openReadWrite(path)) return nullptr;
+    bool made = false;
+    if (!File::createIfMissing(path, &made)) {
+      why = OpenFailure::filesUnavailable;
+      return nullptr;
+    }
+    if (made) created.note(path);
+    if (!files[i].openReadWrite(path)) {
+      why = OpenFailure::filesUnavailable;
+      return nullptr;
+    }
   }
   File& dataFile = files[0];
   File& indexFile = files[1];
 
   Schema schema;
-  if (!readSchema(files[2], schema)) return nullptr;
+  if (!readSchema(files[2], schema)) {
+    why = OpenFailure::damagedSchema;
+    return nullptr;
+  }
   const int64_t dataSize = dataFile.size();
-  if (dataSize < 0) return nullptr;
+  if (dataSize < 0) {
+    why = OpenFailure::filesUnavailable;
+    return nullptr;
+  }
 
   std::vector<int32_t> positions;
   int32_t firstRepeat = -1;
   IndexFile index(indexFile);
   const IndexFile::LoadResult loaded = index.load(positions, firstRepeat);
-  if (loaded == IndexFile::LoadResult::damaged) return nullptr;
+  if (loaded == IndexFile::LoadResult::damaged) {
+    why = OpenFailure::damagedIndex;
+    return nullptr;
+  }
 
   std::unique_ptr<Database> db(new Database(std::move(schema), key, useKeyIndex));
   db->dataFile_ = std::move(dataFile);
   db->indexFile_ = std::move(indexFile);
   db->schemaFile_ = std::move(files[2]);
   db->dataEnd_ = dataSize;
-  if (!db->rebuild(positions)) return nullptr;
-  // Only a database that reads back whole is repaired: damage is left as found.
-  if (loaded == IndexFile::LoadResult::tornDelete &&
+  why = db->rebuild(positions);
+  if (why == OpenFailure::none && loaded == IndexFile::LoadResult::tornDelete &&
       !IndexFile(db->indexFile_).completeTornDelete(db->records_.positions(), firstRepeat))
+    why = OpenFailure::repairFailed;  // only a database that reads back whole is repaired
+  if (why != OpenFailure::none) {
+    db->shutdown();
     return nullptr;
+  }
+  created.keep();
   return db;
 }
 
 // Reads every live record once, in record order, into the search pool and the
 // key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
-bool Database::rebuild(const std::vector<int32_t>& positions) {
+OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
+  const ScratchRelease release{*this};
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
   pool_.reserve(positions.size());
@@ -64,11 +106,12 @@ bool Database::rebuild(const std::vector<int32_t>& positions) {
     valueHashes_[f].reserve(positions.size());
   }
   for (const int32_t position : positions) {
-    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data())) return false;
-    if (!fitsInMemory(scratch_)) return false;
+    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data()))
+      return OpenFailure::damagedRecord;
+    if (!fitsInMemory(scratch_)) return OpenFailure::tooLargeForMemory;
     addToMemory(position, scratch_);
   }
-  return records_.finishLoading();  // false: two entries name one record
+  return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
 }
 
 bool Database::fitsInMemory(const FieldValues& values) const {
@@ -107,10 +150,16 @@ void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, cons
     // The hash already leads to this slot when the stored bytes did not change.
     if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
   }
+  reclaimValueHashes();
+}
+
+// Hash entries of replaced and deleted values are dropped once they
+// outnumber the live ones.
+void Database::reclaimValueHashes() {
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (pool_.isIndexed(f) && valueHashes_[f].entries() > 2 * static_cast<size_t>(records_.count()) + 4096) {
       rebuildValueHashes();
-      break;
+      return;
     }
   }
 }
@@ -118,7 +167,15 @@ void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, cons
 void Database::removeFromMemory(uint32_t slot) {
   for (int32_t f = 0; f < schema_.fieldCount; ++f)
     if (pool_.isIndexed(f)) searchTexts_[f].remove(slot);
-  records_.remove(slot);  // the pool entries and hash entries of the slot are never read again
+  pool_.poolRemove(slot);
+  records_.remove(slot);  // the hash entries of the slot are never followed again
+  reclaimValueHashes();
+}
+
+void Database::releaseLargeScratch() {
+  releaseIfLarge(image_);
+  releaseIfLarge(previousImage_);
+  scratch_.releaseIfLarge();
 }
 
 // Drops the entries left behind by updates, keeping the hashes small.

@@ -39,13 +39,28 @@ enum class WriteStatus : int32_t {
   notStored = 3,  // a write failed, or a size limit would be passed
 };
 
+// Why an open refused. Each kind of damage has its own reason, so a test of
+// damaged files cannot pass because open refused for another one.
+enum class OpenFailure {
+  none,
+  filesUnavailable,   // a file could not be created or opened
+  damagedSchema,      // a truncated block, or one announcing impossible fields
+  damagedIndex,       // a count beyond the entries the file holds, or a negative entry
+  damagedRecord,      // an entry that does not lead to a well-formed image
+  repeatedPosition,   // two entries name one record
+  tooLargeForMemory,  // the indexed values would not fit the search structures
+  repairFailed,       // a delete cut short could not be completed
+};
+
 class Database {
  public:
   // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
   // that is missing, and rebuilds the in-memory state. Null when a file
-  // cannot be opened or holds damage that open cannot repair.
+  // cannot be opened or holds damage that open cannot repair; then `failure`
+  // (when given) says why, nothing was written, and any file this call
+  // created is removed again.
   static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key,
-                                        bool useKeyIndex);
+                                        bool useKeyIndex, OpenFailure* failure = nullptr);
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -79,13 +94,21 @@ class Database {
 
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex);
-  bool rebuild(const std::vector<int32_t>& positions);
+  OpenFailure rebuild(const std::vector<int32_t>& positions);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
   void addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key = nullptr);
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
   void rebuildValueHashes();
+  void reclaimValueHashes();
+  // Gives back scratch that a record of over a MiB left behind, when an
+  // operation ends, on every path.
+  void releaseLargeScratch();
+  struct ScratchRelease {
+    Database& db;
+    ~ScratchRelease() { db.releaseLargeScratch(); }
+  };
   // Most records fit in one small read; longer ones take a second.
   DataFileReader singleRecordReader() { return DataFileReader(dataFile_, dataEnd_, 512); }
   void resyncDataEnd();

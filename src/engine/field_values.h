@@ -5,7 +5,9 @@
 // are always kept explicitly and zero termination is only a convenience.
 //
 // Refilling the same object reuses its storage: the engine's hot paths keep
-// one per database and allocate only when a larger record comes along.
+// one per database and allocate only when a larger record comes along. After
+// a call, releaseIfLarge() gives back storage that only an unusually large
+// record needed, so an idle buffer never pins the largest record ever seen.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,13 @@
 #include <vector>
 
 namespace mero {
+
+// Scratch storage up to this size is kept between calls; beyond it, released.
+constexpr size_t kScratchKeepBytes = size_t{1} << 20;
+
+inline void releaseIfLarge(std::string& scratch) {
+  if (scratch.capacity() > kScratchKeepBytes) std::string().swap(scratch);
+}
 
 class FieldValues {
  public:
@@ -34,6 +43,11 @@ class FieldValues {
     bytes_.resize(bytes_.size() + n + 1);
     bytes_.back() = '\0';
     return bytes_.data() + starts_.back();
+  }
+
+  void releaseIfLarge() {
+    if (bytes_.capacity() > kScratchKeepBytes) std::string().swap(bytes_);
+    if (starts_.capacity() * sizeof(size_t) > kScratchKeepBytes) std::vector<size_t>().swap(starts_);
   }
 
   int32_t size() const { return static_cast<int32_t>(starts_.size()); }

@@ -24,6 +24,16 @@ bool writeEntries(File& file, int64_t offset, const int32_t* positions, size_t n
 }
 }  // namespace
 
+bool indexListsRecords(const std::string& path) {
+  if (!File::exists(path)) return false;
+  File file;
+  if (!file.openReadWrite(path)) return true;
+  char countBytes[4];
+  const int64_t got = file.readAt(0, countBytes, 4);
+  if (got < 0) return true;
+  return got == 4 && decodeInt32(countBytes) != 0;
+}
+
 IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& firstRepeat) {
   positions.clear();
   firstRepeat = -1;

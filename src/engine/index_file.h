@@ -11,11 +11,17 @@
 // entry repeated in the slot after it, which load() removes.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace mero {
 
 class File;
+
+// Whether the index file at path lists any live record. A missing or empty
+// file lists none; one that exists but cannot be read counts as listing some,
+// so that a caller guarding against records errs on the safe side.
+bool indexListsRecords(const std::string& path);
 
 class IndexFile {
  public:

@@ -1,5 +1,6 @@
 #include "engine/schema.h"
 
+#include "engine/index_file.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
 
@@ -28,6 +29,12 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
   if (!file.openAppend(path)) return false;
   const std::string block = encodeSchemaBlock(indexed, names);
   return file.append(block.data(), block.size());
+}
+
+bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
+                  const DbArray<DbString>& names) {
+  if (indexListsRecords(baseName + ".idx")) return false;
+  return appendSchemaBlock(baseName + ".str", indexed, names);
 }
 
 bool readSchema(File& file, Schema& schema) {

@@ -29,6 +29,13 @@ std::string encodeSchemaBlock(const DbArray<uint8_t>& indexed, const DbArray<DbS
 bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
                        const DbArray<DbString>& names);
 
+// Defines the database at baseName: appends the block to its schema file,
+// unless its index file lists records. Records written before a schema
+// existed (as records of no fields) would no longer match the schema, and
+// the database would never open again.
+bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
+                  const DbArray<DbString>& names);
+
 // Reads the block at offset 0. An empty file is a schema of no fields. False
 // for a block that is truncated or announces more fields than the file holds.
 bool readSchema(File& file, Schema& schema);

@@ -56,12 +56,54 @@ void SearchPool::poolAdd(uint32_t slot, const FieldValues& values, const FieldCi
 
 void SearchPool::poolReplace(int32_t field, uint32_t slot, std::string_view value,
                              const FieldCipher& cipher) {
+  const uint32_t oldLength = valueLengths_[field][slot];
   makeRoom(value.size());
-  if (valueLengths_[field][slot] < value.size()) {
+  if (oldLength < value.size()) {
     valueOffsets_[field][slot] = static_cast<uint32_t>(poolUsed_);
     poolUsed_ += value.size();
+    deadBytes_ += oldLength;
+  } else {
+    deadBytes_ += oldLength - value.size();
   }
   valueLengths_[field][slot] = place(value, cipher, valueOffsets_[field][slot]);
+  compactIfMostlyDead();
+}
+
+void SearchPool::poolRemove(uint32_t slot) {
+  for (size_t f = 0; f < indexed_.size(); ++f) {
+    if (!indexed_[f]) continue;
+    deadBytes_ += valueLengths_[f][slot];
+    valueOffsets_[f][slot] = 0;
+    valueLengths_[f][slot] = 0;
+  }
+  compactIfMostlyDead();
+}
+
+// Copies every entry, field by field and slot by slot, into a new pool sized
+// as if the live bytes had been added one by one. The floor keeps a small
+// pool from being rebuilt over and over for a few dead bytes.
+void SearchPool::compactIfMostlyDead() {
+  const uint64_t live = poolUsed_ - deadBytes_;
+  if (deadBytes_ <= live || deadBytes_ <= kInitialCapacity) return;
+  uint64_t capacity = kInitialCapacity;
+  while (capacity - live < capacity / 4) capacity *= 2;
+  std::unique_ptr<char[]> compacted(new char[std::min(capacity, kMaxCapacity)]);
+  uint64_t used = 0;
+  longestValue_ = 0;
+  for (size_t f = 0; f < indexed_.size(); ++f) {
+    for (size_t slot = 0; slot < valueOffsets_[f].size(); ++slot) {
+      const uint32_t n = valueLengths_[f][slot];
+      std::memcpy(compacted.get() + used, pool_.get() + valueOffsets_[f][slot], n);
+      valueOffsets_[f][slot] = static_cast<uint32_t>(used);
+      used += n;
+      longestValue_ = std::max(longestValue_, n);
+    }
+  }
+  assert(used == live);
+  pool_ = std::move(compacted);
+  poolCapacity_ = std::min(capacity, kMaxCapacity);
+  poolUsed_ = used;
+  deadBytes_ = 0;
 }
 
 }  // namespace mero

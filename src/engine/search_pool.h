@@ -8,9 +8,11 @@
 // Invariants: for a live slot s of indexed field f, the bytes
 // pool[valueOffsets[f][s] .. + valueLengths[f][s]) are
 // encode(upperCase(plain value)), and lie below poolUsed. Ranges of different
-// entries never overlap. Bytes no entry covers (left by replace and delete)
-// are not reused while the database is open. The lists of fields that are not
-// indexed stay empty.
+// entries never overlap. A removed slot's entries are empty. deadBytes counts
+// the bytes below poolUsed that no entry covers (left by replace and remove);
+// once they outnumber the live bytes the pool is rebuilt from the entries
+// alone, so its size stays within a small factor of the live values. The
+// lists of fields that are not indexed stay empty.
 //
 // Growth: before each value is placed, the pool doubles when less than a
 // quarter of it is free, and keeps doubling while the value still would not
@@ -55,6 +57,8 @@ class SearchPool {
   // Replaces slot's entry of indexed field f: in place when the new value is
   // not longer, else at the end of the pool.
   void poolReplace(int32_t field, uint32_t slot, std::string_view value, const FieldCipher& cipher);
+  // Empties slot's entries: the record was deleted.
+  void poolRemove(uint32_t slot);
   // Stored bytes of slot's entry of indexed field f (upper-cased, enciphered).
   std::string_view poolEntry(int32_t field, uint32_t slot) const {
     return {pool_.get() + valueOffsets_[field][slot], valueLengths_[field][slot]};
@@ -63,17 +67,20 @@ class SearchPool {
   bool isIndexed(int32_t field) const { return indexed_[static_cast<size_t>(field)] != 0; }
   uint64_t poolCapacity() const { return poolCapacity_; }
   uint64_t poolUsed() const { return poolUsed_; }
+  uint64_t deadBytes() const { return deadBytes_; }
   uint32_t longestValue() const { return longestValue_; }
   size_t entries(int32_t field) const { return valueOffsets_[field].size(); }
 
  private:
   void makeRoom(uint64_t valueLength);
   uint32_t place(std::string_view value, const FieldCipher& cipher, uint64_t at);
+  void compactIfMostlyDead();
 
   std::vector<uint8_t> indexed_;
   std::unique_ptr<char[]> pool_;
   uint64_t poolCapacity_ = kInitialCapacity;
   uint64_t poolUsed_ = 0;
+  uint64_t deadBytes_ = 0;
   uint32_t longestValue_ = 0;
   std::vector<std::vector<uint32_t>> valueOffsets_;
   std::vector<std::vector<uint32_t>> valueLengths_;

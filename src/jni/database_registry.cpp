@@ -1,5 +1,7 @@
 #include "jni/database_registry.h"
 
+#include <utility>
+
 #include "engine/schema.h"
 
 namespace mero {
@@ -38,63 +40,91 @@ int32_t DatabaseRegistry::registerName(std::string_view name) {
   return id;
 }
 
-void DatabaseRegistry::closeEntry(int32_t i) {
-  if (std::shared_ptr<Database>& db = databases_.at(i)) {
-    LockGuard guard(db->lock());  // waits for an operation in progress to finish
-    db->shutdown();
-  }
-  databases_.at(i) = nullptr;
+std::shared_ptr<Database> DatabaseRegistry::takeEngine(int32_t i) {
   openFlags_.at(i) = 0;
+  return std::exchange(databases_.at(i), nullptr);
+}
+
+void DatabaseRegistry::shutdownEngine(const std::shared_ptr<Database>& db) {
+  if (!db) return;
+  LockGuard guard(db->lock());
+  db->shutdown();
 }
 
 bool DatabaseRegistry::unregister(int32_t id) {
-  LockGuard guard(*registryLock_);
-  const int32_t i = indexOf(id);
-  if (i < 0) return false;
-  closeEntry(i);
-  const int32_t last = ids_.size() - 1;
-  if (i != last) {
-    names_.at(i) = names_.at(last);
-    ids_.at(i) = ids_.at(last);
-    openFlags_.at(i) = openFlags_.at(last);
-    databases_.at(i) = databases_.at(last);
+  std::shared_ptr<Database> engine;
+  {
+    LockGuard guard(*registryLock_);
+    const int32_t i = indexOf(id);
+    if (i < 0) return false;
+    engine = takeEngine(i);
+    const int32_t last = ids_.size() - 1;
+    if (i != last) {
+      names_.at(i) = names_.at(last);
+      ids_.at(i) = ids_.at(last);
+      openFlags_.at(i) = openFlags_.at(last);
+      databases_.at(i) = databases_.at(last);
+    }
+    names_.resize(last);
+    ids_.resize(last);
+    openFlags_.resize(last);
+    databases_.resize(last);
   }
-  names_.resize(last);
-  ids_.resize(last);
-  openFlags_.resize(last);
-  databases_.resize(last);
+  shutdownEngine(engine);
   return true;
 }
 
 bool DatabaseRegistry::define(int32_t id, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names) {
   if (indexed.size() != names.size()) return false;
-  std::string path;
+  std::string baseName;
   {
     LockGuard guard(*registryLock_);
     const int32_t i = indexOf(id);
     if (i < 0 || openFlags_.at(i) != 0) return false;
-    path = std::string(names_.at(i).view()) + ".str";
+    baseName = names_.at(i).view();
   }
-  return appendSchemaBlock(path, indexed, names);
+  return defineSchema(baseName, indexed, names);
 }
 
+// Calls on id meanwhile find no engine and answer their failure results. Of
+// two opens of one id racing, the later to finish keeps its engine.
 bool DatabaseRegistry::open(int32_t id, std::string_view key, bool useKeyIndex) {
-  LockGuard guard(*registryLock_);
-  const int32_t i = indexOf(id);
-  if (i < 0) return false;
-  closeEntry(i);
-  std::unique_ptr<Database> db = Database::open(std::string(names_.at(i).view()), key, useKeyIndex);
+  std::string baseName;
+  std::shared_ptr<Database> previous;
+  {
+    LockGuard guard(*registryLock_);
+    const int32_t i = indexOf(id);
+    if (i < 0) return false;
+    baseName = names_.at(i).view();
+    previous = takeEngine(i);
+  }
+  shutdownEngine(previous);
+  previous.reset();
+  std::shared_ptr<Database> db = Database::open(baseName, key, useKeyIndex);
   if (!db) return false;
-  databases_.at(i) = std::move(db);
-  openFlags_.at(i) = 1;
-  return true;
+  {
+    LockGuard guard(*registryLock_);
+    const int32_t i = indexOf(id);
+    if (i >= 0) {
+      previous = std::exchange(databases_.at(i), db);
+      openFlags_.at(i) = 1;
+      db = nullptr;
+    }
+  }
+  shutdownEngine(previous);  // another open of this id finished first
+  shutdownEngine(db);        // unregistered while opening
+  return db == nullptr;
 }
 
 bool DatabaseRegistry::close(int32_t id) {
-  LockGuard guard(*registryLock_);
-  const int32_t i = indexOf(id);
-  if (i < 0) return false;
-  closeEntry(i);
+  std::shared_ptr<Database> engine;
+  {
+    LockGuard guard(*registryLock_);
+    const int32_t i = indexOf(id);
+    if (i < 0) return false;
+    engine = takeEngine(i);
+  }
+  shutdownEngine(engine);
   return true;
 }
 

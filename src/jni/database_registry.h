@@ -10,8 +10,11 @@
 // thread can never free an engine out from under it; the engine answers
 // failure results once it has been shut down.
 //
-// Lock order: the registry lock may be held while a database's lock is
-// taken (close shuts an engine down), never the other way round.
+// The registry lock guards the tables alone and is never held together with
+// a database's lock: an open rebuilds its engine, and a close shuts one down
+// and frees it, outside the registry lock, which is taken only to take an
+// engine out of its entry or to put one in. So opening or closing a large
+// database never stalls calls on the others.
 
 #include <cstdint>
 #include <memory>
@@ -37,13 +40,27 @@ class DatabaseRegistry {
   // The open engine of id, or null.
   std::shared_ptr<Database> lookup(int32_t id);
 
+  // The frame of every record operation: looks id up, takes the engine's
+  // lock and calls fn(Database&). `failure` when id names no open database.
+  template <typename Result, typename Fn>
+  Result withOpen(int32_t id, Result failure, Fn fn) {
+    const std::shared_ptr<Database> db = lookup(id);
+    if (!db) return failure;
+    LockGuard guard(db->lock());
+    return fn(*db);
+  }
+
   // Called by the platform's load and unload notifications.
   void attach();
   void detach();
 
  private:
   int32_t indexOf(int32_t id) const;  // -1 when absent; registry lock held
-  void closeEntry(int32_t i);         // registry lock held
+  // Takes entry i's engine out and clears its open flag; registry lock held.
+  std::shared_ptr<Database> takeEngine(int32_t i);
+  // Waits for the operation in progress on db to end, then closes its files;
+  // registry lock not held.
+  static void shutdownEngine(const std::shared_ptr<Database>& db);
 
   DbArray<DbString> names_;
   DbArray<int32_t> ids_;

@@ -17,7 +17,6 @@ using mero::DatabaseRegistry;
 using mero::DbArray;
 using mero::DbString;
 using mero::FieldValues;
-using mero::LockGuard;
 namespace conv = mero::jni;
 
 namespace {
@@ -33,12 +32,34 @@ Result guarded(Result failure, Body body) noexcept {
 
 DatabaseRegistry& registry() { return DatabaseRegistry::instance(); }
 
-// Per-thread buffers for the values of one call, so that the hot methods
-// allocate only when a larger record than before comes along.
-FieldValues& threadValues() {
-  thread_local FieldValues values;
-  return values;
-}
+// Per-thread buffers for the values and key of one call, so that the hot
+// methods allocate only when a larger record than before comes along. Each
+// call that uses them gives back, on its way out, storage that only an
+// unusually large record needed, so idle threads do not pin it.
+struct ThreadBuffers {
+  FieldValues values;
+  std::string key;
+};
+
+class BorrowedBuffers {
+ public:
+  BorrowedBuffers() : buffers_(instance()) {}
+  ~BorrowedBuffers() {
+    buffers_.values.releaseIfLarge();
+    mero::releaseIfLarge(buffers_.key);
+  }
+  BorrowedBuffers(const BorrowedBuffers&) = delete;
+  BorrowedBuffers& operator=(const BorrowedBuffers&) = delete;
+  FieldValues& values() { return buffers_.values; }
+  std::string& key() { return buffers_.key; }
+
+ private:
+  static ThreadBuffers& instance() {
+    thread_local ThreadBuffers buffers;
+    return buffers;
+  }
+  ThreadBuffers& buffers_;
+};
 
 }  // namespace
 
@@ -86,48 +107,38 @@ JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_close(JNIEnv*, jobject, jint id
 
 JNIEXPORT jint JNICALL Java_DatabaseMarshall_numRecs(JNIEnv*, jobject, jint id) {
   return guarded<jint>(0, [&]() -> jint {
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return 0;
-    LockGuard guard(db->lock());
-    return db->numRecs();
+    return registry().withOpen(id, jint{0}, [](Database& db) -> jint { return db.numRecs(); });
   });
 }
 
 JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__II(JNIEnv* env, jobject, jint id,
                                                                     jint position) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
-    if (position < 0) return nullptr;
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return nullptr;
-    FieldValues& values = threadValues();
-    LockGuard guard(db->lock());
-    if (!db->getRecord(position, values)) return nullptr;
-    return conv::newStringArray(env, values);
+    BorrowedBuffers buffers;
+    FieldValues& values = buffers.values();
+    const bool found =
+        registry().withOpen(id, false, [&](Database& db) { return db.getRecord(position, values); });
+    return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
 
 JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__ILjava_lang_String_2(JNIEnv* env, jobject,
                                                                                       jint id, jstring key) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
-    thread_local std::string keyBytes;
-    if (!conv::copyString(env, key, keyBytes)) return nullptr;
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return nullptr;
-    FieldValues& values = threadValues();
-    LockGuard guard(db->lock());
-    if (!db->getRecordByKey(keyBytes, values)) return nullptr;
-    return conv::newStringArray(env, values);
+    BorrowedBuffers buffers;
+    if (!conv::copyString(env, key, buffers.key())) return nullptr;
+    FieldValues& values = buffers.values();
+    const bool found = registry().withOpen(
+        id, false, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
+    return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
 
 JNIEXPORT jint JNICALL Java_DatabaseMarshall_getPos(JNIEnv* env, jobject, jint id, jstring key) {
   return guarded<jint>(-1, [&]() -> jint {
-    thread_local std::string keyBytes;
-    if (!conv::copyString(env, key, keyBytes)) return -1;
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return -1;
-    LockGuard guard(db->lock());
-    return db->getPos(keyBytes);
+    BorrowedBuffers buffers;
+    if (!conv::copyString(env, key, buffers.key())) return -1;
+    return registry().withOpen(id, jint{-1}, [&](Database& db) -> jint { return db.getPos(buffers.key()); });
   });
 }
 
@@ -137,52 +148,41 @@ JNIEXPORT jintArray JNICALL Java_DatabaseMarshall_find(JNIEnv* env, jobject, jin
   return guarded<jintArray>(nullptr, [&]() -> jintArray {
     if (partial == nullptr || terms == nullptr) return empty();
     if (env->GetArrayLength(partial) != env->GetArrayLength(terms)) return empty();
+    BorrowedBuffers buffers;
     std::vector<uint8_t> flags;
-    FieldValues& termValues = threadValues();
+    FieldValues& termValues = buffers.values();
     if (!conv::copyBooleanArray(env, partial, flags) || !conv::copyStringArray(env, terms, termValues))
       return empty();
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return empty();
-    std::vector<int32_t> positions;
-    {
-      LockGuard guard(db->lock());
-      positions = db->find(flags, termValues);
-    }
+    const std::vector<int32_t> positions = registry().withOpen(
+        id, std::vector<int32_t>{}, [&](Database& db) { return db.find(flags, termValues); });
     return conv::newIntArray(env, positions);
   });
 }
 
 JNIEXPORT jint JNICALL Java_DatabaseMarshall_write(JNIEnv* env, jobject, jint id, jobjectArray values) {
-  return guarded<jint>(static_cast<jint>(mero::WriteStatus::notStored), [&]() -> jint {
-    FieldValues& copied = threadValues();
-    if (!conv::copyStringArray(env, values, copied)) return static_cast<jint>(mero::WriteStatus::wrongFieldCount);
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return static_cast<jint>(mero::WriteStatus::notStored);
-    if (copied.size() != db->fieldCount()) return static_cast<jint>(mero::WriteStatus::wrongFieldCount);
-    LockGuard guard(db->lock());
-    return static_cast<jint>(db->write(copied));
+  using mero::WriteStatus;
+  return guarded<jint>(static_cast<jint>(WriteStatus::notStored), [&]() -> jint {
+    BorrowedBuffers buffers;
+    FieldValues& copied = buffers.values();
+    if (!conv::copyStringArray(env, values, copied)) return static_cast<jint>(WriteStatus::wrongFieldCount);
+    return static_cast<jint>(
+        registry().withOpen(id, WriteStatus::notStored, [&](Database& db) { return db.write(copied); }));
   });
 }
 
 JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_updateRecord(JNIEnv* env, jobject, jint id, jint position,
                                                               jobjectArray values) {
   return guarded<jboolean>(JNI_FALSE, [&]() -> jboolean {
-    if (position < 0) return JNI_FALSE;
-    FieldValues& copied = threadValues();
+    BorrowedBuffers buffers;
+    FieldValues& copied = buffers.values();
     if (!conv::copyStringArray(env, values, copied)) return JNI_FALSE;
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db || copied.size() != db->fieldCount()) return JNI_FALSE;
-    LockGuard guard(db->lock());
-    return db->updateRecord(position, copied);
+    return registry().withOpen(id, false, [&](Database& db) { return db.updateRecord(position, copied); });
   });
 }
 
 JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_deleteRecord(JNIEnv*, jobject, jint id, jint position) {
   return guarded<jboolean>(JNI_FALSE, [&]() -> jboolean {
-    const std::shared_ptr<Database> db = registry().lookup(id);
-    if (!db) return JNI_FALSE;
-    LockGuard guard(db->lock());
-    return db->deleteRecord(position);
+    return registry().withOpen(id, false, [&](Database& db) { return db.deleteRecord(position); });
   });
 }
 

@@ -11,6 +11,7 @@ namespace mero {
 // killed on the way leaves at most unreferenced bytes behind. Memory changes
 // only once all three writes have succeeded.
 WriteStatus Database::write(const FieldValues& values) {
+  const ScratchRelease release{*this};
   if (!open_) return WriteStatus::notStored;
   if (values.size() != schema_.fieldCount) return WriteStatus::wrongFieldCount;
   // With no fields there is no first value to key on: the record is appended.

@@ -7,6 +7,7 @@
 namespace mero {
 
 bool Database::deleteRecord(int32_t position) {
+  const ScratchRelease release{*this};
   uint32_t slot = 0;
   if (!open_ || !records_.slotOf(position, slot)) return false;
   const int32_t r = records_.recordNumberOf(slot);

@@ -24,7 +24,11 @@ class File {
 
   // Creates an empty file at path unless one exists; an existing file is
   // left as it is. False when the file can neither be found nor created.
-  static bool createIfMissing(const std::string& path);
+  // `created` (when given) tells whether this call made the file.
+  static bool createIfMissing(const std::string& path, bool* created = nullptr);
+  static bool exists(const std::string& path);
+  // Deletes the file at path; false when it could not.
+  static bool remove(const std::string& path);
 
   // Opens an existing file for reading and writing; never creates.
   bool openReadWrite(const std::string& path);

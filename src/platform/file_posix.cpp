@@ -20,12 +20,22 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::createIfMissing(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+bool File::createIfMissing(const std::string& path, bool* created) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const bool made = fd >= 0;
+  if (!made && errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
+  if (created != nullptr) *created = made;
   return true;
 }
+
+bool File::exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool File::openReadWrite(const std::string& path) {
   close();

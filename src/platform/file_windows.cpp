@@ -34,13 +34,21 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::createIfMissing(const std::string& path) {
+bool File::createIfMissing(const std::string& path, bool* created) {
   HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  // OPEN_ALWAYS reports a file that was already there through the last error.
+  if (created != nullptr) *created = GetLastError() != ERROR_ALREADY_EXISTS;
   CloseHandle(h);
   return true;
 }
+
+bool File::exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool File::remove(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool File::openReadWrite(const std::string& path) {
   close();
