@@ -73,8 +73,9 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
 namespace {
 // Writes all n bytes at offset, or at the end of the file when offset < 0
 // (a file opened for appending), going on after short writes.
-bool writeAll(int fd, const void* buffer, size_t n, int64_t offset) {
-  if (!writeFaults::beforeWrite()) return false;
+bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset) {
+  const writeFaults::Decision decision = writeFaults::beforeWrite(offset, whole);
+  const size_t n = decision.bytes;
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < n) {
@@ -87,7 +88,8 @@ bool writeAll(int fd, const void* buffer, size_t n, int64_t offset) {
     if (put == 0) return false;
     done += static_cast<size_t>(put);
   }
-  return true;
+  if (decision.exitAfter) writeFaults::endProcess();
+  return !decision.fail;
 }
 }  // namespace
 

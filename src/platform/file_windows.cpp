@@ -94,8 +94,9 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
 namespace {
 // Writes all n bytes at offset, or at the end of the file when offset < 0
 // (a file opened for appending), going on after short writes.
-bool writeAll(HANDLE handle, const void* buffer, size_t n, int64_t offset) {
-  if (!writeFaults::beforeWrite()) return false;
+bool writeAll(HANDLE handle, const void* buffer, size_t whole, int64_t offset) {
+  const writeFaults::Decision decision = writeFaults::beforeWrite(offset, whole);
+  const size_t n = decision.bytes;
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < n) {
@@ -105,7 +106,8 @@ bool writeAll(HANDLE handle, const void* buffer, size_t n, int64_t offset) {
     if (!WriteFile(handle, in + done, want, &put, offset < 0 ? nullptr : &o) || put == 0) return false;
     done += put;
   }
-  return true;
+  if (decision.exitAfter) writeFaults::endProcess();
+  return !decision.fail;
 }
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace mero::writeFaults {
 
@@ -22,8 +23,11 @@ void readEnvironmentOnce() {
   const char* colon = std::strchr(spec, ':');
   if (colon == nullptr) return;
   const long k = std::atol(colon + 1);
-  if (std::strncmp(spec, "fail", 4) == 0) arm(k, Action::fail);
-  if (std::strncmp(spec, "abort", 5) == 0) arm(k, Action::abort);
+  const std::string name(spec, colon);
+  if (name == "fail") arm(k, Action::fail);
+  if (name == "partial") arm(k, Action::partial);
+  if (name == "abort") arm(k, Action::abort);
+  if (name == "tear") arm(k, Action::tear);
 }
 }  // namespace
 
@@ -38,16 +42,33 @@ void disarm() { arm(0, Action::none); }
 
 long writesSoFar() { return counted.load(); }
 
-bool beforeWrite() {
+void endProcess() {
+  std::fflush(nullptr);
+  std::_Exit(kExitStatus);
+}
+
+Decision beforeWrite(int64_t offset, size_t n) {
   readEnvironmentOnce();
-  const long n = ++counted;
+  const long k = ++counted;
   const auto action = static_cast<Action>(armedAction.load());
-  if (action == Action::none || n != target.load()) return true;
-  if (action == Action::abort) {
-    std::fflush(nullptr);
-    std::_Exit(86);
+  if (action == Action::none || k != target.load()) return {n, false, false};
+  switch (action) {
+    case Action::fail:
+      return {0, true, false};
+    case Action::partial:
+      return {n / 2, true, false};
+    case Action::abort:
+      return {0, false, true};
+    case Action::tear: {
+      constexpr int64_t kPage = 4096;
+      if (offset < 0) return {0, false, true};
+      const int64_t lastBoundary = (offset + static_cast<int64_t>(n) - 1) / kPage * kPage;
+      return {lastBoundary > offset ? static_cast<size_t>(lastBoundary - offset) : 0, false, true};
+    }
+    case Action::none:
+      break;
   }
-  return false;
+  return {n, false, false};
 }
 
 }  // namespace mero::writeFaults
