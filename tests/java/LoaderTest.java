@@ -5,17 +5,28 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
+import java.io.BufferedReader;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.InputStreamReader;
 import java.net.URISyntaxException;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.FileTime;
+import java.time.Instant;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.jar.JarFile;
+import java.util.stream.Stream;
 import java.util.zip.ZipEntry;
 import org.junit.jupiter.api.Test;
 
-/** The loader picks the library the jar carries for the running system, and the jar carries both. */
+/**
+ * The loader picks the library the jar carries for the running system, the jar carries both, and
+ * loading from the jar leaves the temporary folder as it found it, also after kills.
+ */
 class LoaderTest {
   private static final String WINDOWS_DLL = "native/windows-x86_64/MERO_Database.dll";
   private static final String LINUX_SO = "native/linux-x86_64/libMERO_Database.so";
@@ -67,6 +78,90 @@ class LoaderTest {
       assertArrayEquals(new byte[] {'P', 'E', 0, 0}, slice(pe, peOffset, 4), "no PE signature");
       assertEquals(0x8664, (pe[peOffset + 4] & 0xFF) | (pe[peOffset + 5] & 0xFF) << 8,
           "not built for x86-64");
+    }
+  }
+
+  @Test
+  void extractionLeavesNothingBehindAfterNormalAndKilledRuns() throws Exception {
+    Path tmp = TestDatabases.scratch("loader-tmp");
+    String tmpdir = "-Djava.io.tmpdir=" + tmp;
+    // Started together, so that they race to extract; two are killed once they have loaded.
+    List<Process> runs = new ArrayList<>();
+    for (int i = 0; i < 4; i++) {
+      runs.add(TestDatabases.childJvm(List.of(tmpdir), Child.class, i < 2 ? "wait" : "exit").start());
+    }
+    for (Process run : runs.subList(0, 2)) {
+      awaitLoaded(run);
+      run.destroyForcibly().waitFor();
+    }
+    for (Process run : runs.subList(2, 4)) {
+      finish(run, 0);
+    }
+    List<Path> entries = list(tmp);
+    assertEquals(1, entries.size(), "one folder of our own: " + entries);
+    Path own = entries.get(0);
+    assertEquals(List.of(), list(own), "Linux deletes the copy once it is loaded");
+
+    // What kills during an extraction and older versions leave; an extraction in progress stays.
+    Path abandoned = Files.write(own.resolve("libMERO_Database.so-1.part"), new byte[] {1});
+    Files.setLastModifiedTime(abandoned, FileTime.from(Instant.now().minusSeconds(3600)));
+    Files.write(own.resolve("libMERO_Database-0123456789abcdef.so"), new byte[] {1});
+    Path inProgress = Files.write(own.resolve("libMERO_Database.so-2.part"), new byte[] {1});
+    finish(TestDatabases.childJvm(List.of(tmpdir), Child.class, "exit").start(), 0);
+    assertEquals(List.of(inProgress), list(own));
+  }
+
+  @Test
+  void propertiesNameTheFolderOrTheLibrary() throws Exception {
+    Path unused = TestDatabases.scratch("loader-unused");
+    Path chosen = TestDatabases.scratch("loader-chosen");
+    Path library = chosen.resolve("explicit.so");
+    try (JarFile jar = new JarFile(jarPath().toFile());
+        InputStream in = jar.getInputStream(jar.getEntry(LINUX_SO))) {
+      Files.copy(in, library);
+    }
+    String tmpdir = "-Djava.io.tmpdir=" + unused;
+    run(0, "", tmpdir, "-Dmero.library.path=" + library);
+    run(0, "", tmpdir, "-Dmero.tmpdir=" + chosen.resolve("new"));
+    assertEquals(List.of(), list(unused));
+    assertEquals(1, list(chosen.resolve("new")).size());
+    run(1, "-Dmero.tmpdir", tmpdir, "-Dmero.tmpdir=" + library.resolve("not-a-folder"));
+    run(1, "-Dmero.library.path", tmpdir, "-Dmero.library.path=" + chosen.resolve("missing.so"));
+  }
+
+  /** Loads the library in a child JVM, says so, then exits or waits to be killed. */
+  static final class Child {
+    public static void main(String[] args) throws IOException {
+      new DatabaseMarshall();
+      System.out.println("loaded");
+      System.out.flush();
+      if (args[0].equals("wait")) {
+        System.in.read();
+      }
+    }
+  }
+
+  private static void run(int status, String expectedOutput, String... options) throws Exception {
+    String output = finish(TestDatabases.childJvm(List.of(options), Child.class, "exit").start(), status);
+    assertTrue(output.contains(expectedOutput), output);
+  }
+
+  private static String finish(Process run, int status) throws Exception {
+    String output = new String(run.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+    assertEquals(status, run.waitFor(), output);
+    return output;
+  }
+
+  private static void awaitLoaded(Process run) throws IOException {
+    BufferedReader out = new BufferedReader(new InputStreamReader(run.getInputStream(), StandardCharsets.UTF_8));
+    for (String line = out.readLine(); !"loaded".equals(line); line = out.readLine()) {
+      assertNotNull(line, "the child JVM ended before loading the library");
+    }
+  }
+
+  private static List<Path> list(Path dir) throws IOException {
+    try (Stream<Path> entries = Files.list(dir)) {
+      return entries.toList();
     }
   }
 
