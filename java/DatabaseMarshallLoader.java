@@ -101,28 +101,30 @@ final class DatabaseMarshallLoader {
     Path dir = ownFolder();
     sweep(dir, fileName.substring(0, dot) + "-", copyName);
     Path copy = dir.resolve(copyName);
-    for (int attempt = 1; ; attempt++) {
-      try {
-        if (!holds(copy, bytes)) {
-          extract(bytes, dir, fileName, copy);
+    try {
+      for (int attempt = 1; ; attempt++) {
+        try {
+          if (!holds(copy, bytes)) {
+            extract(bytes, dir, fileName, copy);
+          }
+          System.load(copy.toString());
+          return;
+        } catch (UnsatisfiedLinkError e) {
+          if (Files.exists(copy) || attempt == LOAD_ATTEMPTS) {
+            throw failure(e.getMessage() + ". If " + dir + " is mounted noexec, set -D" + TMPDIR_PROPERTY
+                + " to a folder that allows running code, or -D" + LIBRARY_PATH_PROPERTY + " to the library", e);
+          }
+        } catch (IOException e) {
+          throw notWritable(dir, e);
         }
-        System.load(copy.toString());
-        break;
-      } catch (UnsatisfiedLinkError e) {
-        if (Files.exists(copy) || attempt == LOAD_ATTEMPTS) {
-          throw failure("cannot load " + copy + ": " + e.getMessage()
-              + ". If " + dir + " is mounted noexec, set -D" + TMPDIR_PROPERTY
-              + " to a folder that allows running code, or -D" + LIBRARY_PATH_PROPERTY + " to the library", e);
-        }
-      } catch (IOException e) {
-        throw notWritable(dir, e);
       }
-    }
-    if (!windows) {
-      try {
-        Files.deleteIfExists(copy);
-      } catch (IOException ignored) {
-        // The next start reuses it, and deletes it then.
+    } finally {
+      if (!windows) {
+        try {
+          Files.deleteIfExists(copy);
+        } catch (IOException ignored) {
+          // The next start reuses it, and deletes it then.
+        }
       }
     }
   }
