@@ -28,9 +28,9 @@ import java.util.Locale;
  * <p>That copy is extracted into a folder of our own under -Dmero.tmpdir (default java.io.tmpdir),
  * to a name made of a hash of its bytes, so every JVM running this jar agrees on it. It is written
  * to a unique temporary name and renamed into place, so JVMs starting together never see half a
- * library. On Windows a loaded DLL cannot be deleted, so the copy stays for later runs, and each
- * start sweeps the copies of other versions; elsewhere it is deleted once loaded. Temporary files
- * of extractions cut short by a kill are swept by a later start.
+ * library. On Windows a loaded DLL cannot be deleted, so the copy stays for later runs; elsewhere it
+ * is deleted once loaded. Each start sweeps copies of other versions and the temporary files of
+ * extractions that a kill cut short.
  */
 final class DatabaseMarshallLoader {
   static final String LIBRARY = "MERO_Database";
