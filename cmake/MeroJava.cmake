@@ -6,21 +6,33 @@ set(MERO_JAVA_SOURCES
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshall.java
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshallLoader.java)
 
-# A Windows DLL built beside this tree (see cmake/windows/) joins the jar
-# when MERO_WINDOWS_DLL names it.
-set(MERO_WINDOWS_DLL "" CACHE FILEPATH "MERO_Database.dll to carry in the jar as well")
+# The jar carries stripped libraries; their debug information stays beside
+# the jar (build/*.debug), found by debuggers through a .gnu_debuglink.
 set(_jar_native ${CMAKE_BINARY_DIR}/jar-native)
+set(_linux_so ${_jar_native}/native/linux-x86_64/libMERO_Database.so)
+set(_linux_debug ${CMAKE_BINARY_DIR}/libMERO_Database.so.debug)
+
+# A Windows DLL built beside this tree (see cmake/windows/) joins the jar
+# when MERO_WINDOWS_DLL names it; MinGW's objcopy strips it.
+set(MERO_WINDOWS_DLL "" CACHE FILEPATH "MERO_Database.dll to carry in the jar as well")
 set(_copy_windows)
 if(MERO_WINDOWS_DLL)
-  set(_copy_windows COMMAND ${CMAKE_COMMAND} -E copy ${MERO_WINDOWS_DLL} ${_jar_native}/native/windows-x86_64/MERO_Database.dll)
+  find_program(MERO_MINGW_OBJCOPY NAMES x86_64-w64-mingw32-objcopy REQUIRED)
+  set(_windows_dll ${_jar_native}/native/windows-x86_64/MERO_Database.dll)
+  set(_windows_debug ${CMAKE_BINARY_DIR}/MERO_Database.dll.debug)
+  set(_copy_windows
+    COMMAND ${MERO_MINGW_OBJCOPY} --only-keep-debug ${MERO_WINDOWS_DLL} ${_windows_debug}
+    COMMAND ${MERO_MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=${_windows_debug} ${MERO_WINDOWS_DLL} ${_windows_dll})
 endif()
 
 add_custom_command(
   OUTPUT ${MERO_JAR}
+  BYPRODUCTS ${_linux_debug} ${_windows_debug}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
   COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MERO_Database> ${_jar_native}/native/linux-x86_64/
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:MERO_Database> ${_linux_debug}
+  COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_debug} $<TARGET_FILE:MERO_Database> ${_linux_so}
   ${_copy_windows}
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_JAR} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native
   DEPENDS ${MERO_JAVA_SOURCES} MERO_Database ${MERO_WINDOWS_DLL}

@@ -1,6 +1,7 @@
 # Cross-builds the 64-bit Windows library on Linux with MinGW-w64.
 # Usage: cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/windows/mingw-w64-x86_64.cmake
-#              -DMERO_JDK_INCLUDE=/usr/lib/jvm/<jdk>/include
+# jni.h comes from JAVA_HOME or the javac on PATH; -DMERO_JDK_INCLUDE=<jdk>/include
+# names another.
 #
 # The win32 thread model is deliberate: its runtime needs nothing beyond
 # KERNEL32, whereas the posix one pulls in libwinpthread.

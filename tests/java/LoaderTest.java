@@ -5,17 +5,29 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
+import java.io.BufferedReader;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.InputStreamReader;
 import java.net.URISyntaxException;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.FileTime;
+import java.time.Instant;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.jar.JarFile;
+import java.util.stream.Stream;
 import java.util.zip.ZipEntry;
 import org.junit.jupiter.api.Test;
 
-/** The loader picks the library the jar carries for the running system, and the jar carries both. */
+/**
+ * The loader picks the library the jar carries for the running system, the jar carries the DLL as
+ * well, and JVMs loading the library from the jar leave the temporary folder clean, also when
+ * killed.
+ */
 class LoaderTest {
   private static final String WINDOWS_DLL = "native/windows-x86_64/MERO_Database.dll";
   private static final String LINUX_SO = "native/linux-x86_64/libMERO_Database.so";
@@ -45,16 +57,6 @@ class LoaderTest {
   }
 
   @Test
-  void jarCarriesTheLinuxLibraryWhereTheLoaderLooks() throws IOException {
-    try (JarFile jar = new JarFile(jarPath().toFile())) {
-      byte[] header = header(jar, DatabaseMarshallLoader.resourcePathFor("Linux", "amd64"), 20);
-      assertArrayEquals(new byte[] {0x7F, 'E', 'L', 'F'}, slice(header, 0, 4), "not an ELF file");
-      assertEquals(2, header[4], "not a 64-bit ELF file");
-      assertEquals(0x3E, (header[18] & 0xFF) | (header[19] & 0xFF) << 8, "not built for x86-64");
-    }
-  }
-
-  @Test
   void jarCarriesTheWindowsDllWhereTheLoaderLooks() throws IOException {
     try (JarFile jar = new JarFile(jarPath().toFile())) {
       String entry = DatabaseMarshallLoader.resourcePathFor("Windows 10", "amd64");
@@ -67,6 +69,78 @@ class LoaderTest {
       assertArrayEquals(new byte[] {'P', 'E', 0, 0}, slice(pe, peOffset, 4), "no PE signature");
       assertEquals(0x8664, (pe[peOffset + 4] & 0xFF) | (pe[peOffset + 5] & 0xFF) << 8,
           "not built for x86-64");
+    }
+  }
+
+  @Test
+  void extractionLeavesNothingBehindAfterNormalAndKilledRuns() throws Exception {
+    Path tmp = TestDatabases.scratch("loader-tmp");
+    List<String> tmpdir = List.of("-Djava.io.tmpdir=" + tmp);
+    // Started together, so that they race to extract; two are killed once they have loaded.
+    List<Process> runs = new ArrayList<>();
+    for (int i = 0; i < 4; i++) {
+      runs.add(TestDatabases.childJvm(tmpdir, Child.class, i < 2 ? "wait" : "exit").start());
+    }
+    for (int i = 0; i < runs.size(); i++) {
+      Process run = runs.get(i);
+      assertEquals("loaded", new BufferedReader(new InputStreamReader(run.getInputStream())).readLine());
+      if (i < 2) {
+        run.destroyForcibly();
+      }
+      assertEquals(i < 2 ? 128 + 9 : 0, run.waitFor());
+    }
+    List<Path> entries = list(tmp);
+    assertEquals(1, entries.size(), "one folder of our own: " + entries);
+    Path own = entries.get(0);
+    assertEquals(List.of(), list(own), "Linux deletes the copy once it is loaded");
+
+    // What kills during an extraction and older versions leave; an extraction in progress stays.
+    Path abandoned = Files.write(own.resolve("libMERO_Database.so-1.part"), new byte[] {1});
+    Files.setLastModifiedTime(abandoned, FileTime.from(Instant.now().minusSeconds(3600)));
+    Files.write(own.resolve("libMERO_Database-0123456789abcdef.so"), new byte[] {1});
+    Path inProgress = Files.write(own.resolve("libMERO_Database.so-2.part"), new byte[] {1});
+    run(0, "loaded", tmpdir.get(0));
+    assertEquals(List.of(inProgress), list(own));
+  }
+
+  @Test
+  void propertiesNameTheFolderOrTheLibrary() throws Exception {
+    Path unused = TestDatabases.scratch("loader-unused");
+    Path chosen = TestDatabases.scratch("loader-chosen");
+    Path library = chosen.resolve("explicit.so");
+    try (JarFile jar = new JarFile(jarPath().toFile());
+        InputStream in = jar.getInputStream(jar.getEntry(LINUX_SO))) {
+      Files.copy(in, library);
+    }
+    String tmpdir = "-Djava.io.tmpdir=" + unused;
+    run(0, "loaded", tmpdir, "-Dmero.library.path=" + library);
+    run(0, "loaded", tmpdir, "-Dmero.tmpdir=" + chosen.resolve("new"));
+    assertEquals(List.of(), list(unused));
+    assertEquals(1, list(chosen.resolve("new")).size());
+    run(1, "set -Dmero.tmpdir", tmpdir, "-Dmero.tmpdir=" + library.resolve("not-a-folder"));
+  }
+
+  /** Loads the library in a child JVM, says so, then exits or waits to be killed. */
+  static final class Child {
+    public static void main(String[] args) throws IOException {
+      new DatabaseMarshall();
+      System.out.println("loaded");
+      if (args[0].equals("wait")) {
+        System.in.read();
+      }
+    }
+  }
+
+  private static void run(int status, String expectedOutput, String... options) throws Exception {
+    Process run = TestDatabases.childJvm(List.of(options), Child.class, "exit").start();
+    String output = new String(run.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+    assertEquals(status, run.waitFor(), output);
+    assertTrue(output.contains(expectedOutput), output);
+  }
+
+  private static List<Path> list(Path dir) throws IOException {
+    try (Stream<Path> entries = Files.list(dir)) {
+      return entries.toList();
     }
   }
 

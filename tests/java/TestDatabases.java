@@ -44,16 +44,22 @@ final class TestDatabases {
     return Files.readAllBytes(dir.resolve(file));
   }
 
-  /** Runs main(args) of a class of these tests in a fresh JVM; returns its output lines. */
-  static List<String> runInChildJvm(Class<?> mainClass, String... args) throws Exception {
+  /** A fresh JVM with -Xcheck:jni and these options for main(args) of a class of these tests. */
+  static ProcessBuilder childJvm(List<String> options, Class<?> mainClass, String... args) {
     List<String> command = new ArrayList<>();
     command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
     command.add("-Xcheck:jni");
+    command.addAll(options);
     command.add("-cp");
     command.add(System.getProperty("mero.test.classpath", System.getProperty("java.class.path")));
     command.add(mainClass.getName());
     command.addAll(List.of(args));
-    Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+    return new ProcessBuilder(command).redirectErrorStream(true);
+  }
+
+  /** Runs main(args) of a class of these tests in a fresh JVM; returns its output lines. */
+  static List<String> runInChildJvm(Class<?> mainClass, String... args) throws Exception {
+    Process process = childJvm(List.of(), mainClass, args).start();
     List<String> lines = new String(process.getInputStream().readAllBytes(), "UTF-8").lines().toList();
     int status = process.waitFor();
     if (status != 0) {
