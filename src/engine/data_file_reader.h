@@ -24,7 +24,7 @@ constexpr size_t kScanWindowBytes = 1u << 20;
 
 class DataFileReader {
  public:
-  DataFileReader(File& file, int64_t fileSize, size_t windowBytes)
+  DataFileReader(const File& file, int64_t fileSize, size_t windowBytes)
       : file_(file), fileSize_(fileSize), windowBytes_(windowBytes) {}
 
   // Reads and deciphers the record image at position. False when the
@@ -47,7 +47,7 @@ class DataFileReader {
   }
   const char* fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want);
 
-  File& file_;
+  const File& file_;
   int64_t fileSize_;
   size_t windowBytes_;
   std::string window_;

@@ -1,5 +1,7 @@
 #include "engine/database.h"
 
+#include <cassert>
+
 #include "engine/index_file.h"
 
 namespace mero {
@@ -131,6 +133,7 @@ void Database::addToMemory(int32_t position, const FieldValues& values, const Ke
   }
   if (keyIndexEnabled_ && schema_.fieldCount > 0)
     keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
+  checkSlot(slot, &values);
 }
 
 namespace {
@@ -151,6 +154,7 @@ void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, cons
     if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
   }
   reclaimValueHashes();
+  checkSlot(slot, &values);
 }
 
 // Hash entries of replaced and deleted values are dropped once they
@@ -170,6 +174,35 @@ void Database::removeFromMemory(uint32_t slot) {
   pool_.poolRemove(slot);
   records_.remove(slot);  // the hash entries of the slot are never followed again
   reclaimValueHashes();
+  checkSlot(slot, nullptr);
+}
+
+void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const FieldValues* values) const {
+#ifndef NDEBUG
+  if (values == nullptr) {
+    assert(!records_.isLive(slot));
+    for (int32_t f = 0; f < schema_.fieldCount; ++f)
+      if (pool_.isIndexed(f)) assert(pool_.poolEntry(f, slot).empty());
+    return;
+  }
+  const int32_t position = records_.positionOfSlot(slot);
+  uint32_t found = 0;
+  assert(records_.loading() || (records_.slotOf(position, found) && found == slot));
+  assert(records_.positions()[static_cast<size_t>(records_.recordNumberOf(slot))] == position);
+  std::string upper;
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    upper.assign((*values)[f]);
+    upperCase(upper.data(), upper.size());
+    assert(searchTexts_[f].valueOf(slot) == upper);
+    cipher_.encode(upper.data(), upper.size(), upper.data());
+    assert(pool_.poolEntry(f, slot) == upper);
+    assert(valueHashes_[f].leadsTo(upper, slot));
+  }
+  int32_t keyed = -1;
+  if (keyIndexEnabled_ && schema_.fieldCount > 0)
+    assert(keyIndex_.lookupKey((*values)[0], keyed) && (records_.loading() || records_.slotOf(keyed, found)));
+#endif
 }
 
 void Database::releaseLargeScratch() {

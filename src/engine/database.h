@@ -72,15 +72,16 @@ class Database {
 
   // Record operations; the caller holds lock().
   int32_t numRecs() const;
-  bool getRecord(int32_t position, FieldValues& out);
-  bool getRecordByKey(std::string_view key, FieldValues& out);
+  bool getRecord(int32_t position, FieldValues& out) const;
+  bool getRecordByKey(std::string_view key, FieldValues& out) const;
   int32_t getPos(std::string_view key) const;
   WriteStatus write(const FieldValues& values);
-  std::vector<int32_t> find(const std::vector<uint8_t>& partial, const FieldValues& terms);
+  std::vector<int32_t> find(const std::vector<uint8_t>& partial, const FieldValues& terms) const;
   bool updateRecord(int32_t position, const FieldValues& values);
   bool deleteRecord(int32_t position);
 
-  // Read-only views for tests and tools.
+  // Read-only views of the structures, for the consistency check of the
+  // tests and for tools; record operations never need them.
   int32_t fieldCount() const { return schema_.fieldCount; }
   const Schema& schema() const { return schema_; }
   bool keyIndexEnabled() const { return keyIndexEnabled_; }
@@ -97,9 +98,24 @@ class Database {
   OpenFailure rebuild(const std::vector<int32_t>& positions);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
+
+  // The five in-memory structures describe the same live records, and they
+  // change together only in the three functions below, after the files:
+  //   records_          a live slot s stands at positionOfSlot(s), which is
+  //                     positions[recordNumberOf(s)];
+  //   pool_             for each indexed field f, poolEntry(f, s) is the
+  //                     value upper-cased and enciphered; a removed slot's
+  //                     entries are empty;
+  //   searchTexts_[f]   valueOf(s) is the value upper-cased;
+  //   valueHashes_[f]   the chain of poolEntry(f, s) leads to s (stale
+  //                     entries may stay; find checks each candidate);
+  //   keyIndex_         every entry points at a live record whose first
+  //                     field is its key.
+  // Debug builds assert this for the slot that changed (checkSlot).
   void addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key = nullptr);
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
+  void checkSlot(uint32_t slot, const FieldValues* values) const;
   void rebuildValueHashes();
   void reclaimValueHashes();
   // Gives back scratch that a record of over a MiB left behind, when an
@@ -110,7 +126,7 @@ class Database {
     ~ScratchRelease() { db.releaseLargeScratch(); }
   };
   // Most records fit in one small read; longer ones take a second.
-  DataFileReader singleRecordReader() { return DataFileReader(dataFile_, dataEnd_, 512); }
+  DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512); }
   void resyncDataEnd();
 
   Schema schema_;

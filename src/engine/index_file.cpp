@@ -41,12 +41,12 @@ IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& 
   if (size < 0) return LoadResult::damaged;
   if (size < 4) return LoadResult::ok;
   char countBytes[4];
-  if (file_.readAt(0, countBytes, 4) != 4) return LoadResult::damaged;
+  if (file_.readAt(kCountOffset, countBytes, 4) != 4) return LoadResult::damaged;
   const int32_t count = decodeInt32(countBytes);
-  if (count < 0 || 4 + 4 * static_cast<int64_t>(count) > size) return LoadResult::damaged;
+  if (count < 0 || entryOffset(count) > size) return LoadResult::damaged;
 
   std::string bytes(4 * static_cast<size_t>(count), '\0');
-  if (file_.readAt(4, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
+  if (file_.readAt(entryOffset(0), bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
     return LoadResult::damaged;
   positions.reserve(static_cast<size_t>(count) + 10);
   for (int32_t r = 0; r < count; ++r) {
@@ -65,7 +65,7 @@ IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& 
 
 // The same writes, in the same order, as the delete would have finished with.
 bool IndexFile::completeTornDelete(const std::vector<int32_t>& positions, int32_t from) {
-  return writeEntries(file_, 4 + 4 * static_cast<int64_t>(from), positions.data() + from,
+  return writeEntries(file_, entryOffset(from), positions.data() + from,
                       positions.size() - static_cast<size_t>(from)) &&
          writeCount(static_cast<int32_t>(positions.size()));
 }
@@ -73,25 +73,31 @@ bool IndexFile::completeTornDelete(const std::vector<int32_t>& positions, int32_
 bool IndexFile::writeCount(int32_t count) {
   char bytes[4];
   encodeInt32(count, bytes);
-  return file_.writeAt(0, bytes, 4);
+  return file_.writeAt(kCountOffset, bytes, 4);
 }
 
 bool IndexFile::appendEntry(int32_t newCount, int32_t position) {
   char bytes[4];
   encodeInt32(position, bytes);
-  return file_.writeAt(4 * static_cast<int64_t>(newCount), bytes, 4) && writeCount(newCount);
+  if (!file_.writeAt(entryOffset(newCount - 1), bytes, 4)) return false;  // past the count: unseen
+  if (writeCount(newCount)) return true;
+  writeCount(newCount - 1);  // a count written in part must not stand
+  return false;
 }
 
-bool IndexFile::rewriteEntry(int32_t r, int32_t position) {
+bool IndexFile::rewriteEntry(int32_t r, int32_t position, int32_t previous) {
   char bytes[4];
   encodeInt32(position, bytes);
-  return file_.writeAt(4 + 4 * static_cast<int64_t>(r), bytes, 4);
+  if (file_.writeAt(entryOffset(r), bytes, 4)) return true;
+  encodeInt32(previous, bytes);  // an entry written in part must not stand
+  file_.writeAt(entryOffset(r), bytes, 4);
+  return false;
 }
 
 bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore) {
   const size_t count = positionsBefore.size();
   const size_t after = count - static_cast<size_t>(r) - 1;
-  const int64_t slot = 4 + 4 * static_cast<int64_t>(r);
+  const int64_t slot = entryOffset(r);
   // On a failed write the entries as they were are put back, so the file
   // does not show a half-done delete that open would complete.
   if (after > 0 && !writeEntries(file_, slot, positionsBefore.data() + r + 1, after)) {
@@ -99,6 +105,7 @@ bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefo
     return false;
   }
   if (!writeCount(static_cast<int32_t>(count - 1))) {
+    writeCount(static_cast<int32_t>(count));
     if (after > 0) writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
     return false;
   }

@@ -5,10 +5,11 @@
 //   anything after that is left over from deletes and never read
 // The file is never shortened. A file of fewer than 4 bytes holds no records.
 //
-// Write order keeps a killed process recoverable: an append writes the new
-// entry before the count, and a delete shifts the entries down before it
-// writes the smaller count. The one leftover a torn delete can leave is an
-// entry repeated in the slot after it, which load() removes.
+// Write order keeps a killed process recoverable (crash_order.h, rules 1, 2
+// and 5): an append writes the new entry before the count, and a delete
+// shifts the entries down before it writes the smaller count. The one
+// leftover a torn delete can leave is an entry repeated in the slot after it,
+// which load() removes.
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,10 @@
 namespace mero {
 
 class File;
+
+// Where things stand in the file.
+constexpr int64_t kCountOffset = 0;
+constexpr int64_t entryOffset(int64_t r) { return 4 + 4 * r; }
 
 // Whether the index file at path lists any live record. A missing or empty
 // file lists none; one that exists but cannot be read counts as listing some,
@@ -36,10 +41,11 @@ class IndexFile {
   // Writes positions[from..] and the count: finishes a torn delete.
   bool completeTornDelete(const std::vector<int32_t>& positions, int32_t from);
 
-  // Appends the entry of record n-1 and then the count n.
+  // Appends the entry of record n-1 and then the count n; on a failed
+  // count write the old count is put back.
   bool appendEntry(int32_t newCount, int32_t position);
-  // Entry r := position.
-  bool rewriteEntry(int32_t r, int32_t position);
+  // Entry r := position; on a failed write, previous is put back.
+  bool rewriteEntry(int32_t r, int32_t position, int32_t previous);
   // Removes entry r from the file, given the positions before the delete.
   // On a failed write the previous entries are put back where possible.
   bool removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore);

@@ -40,7 +40,8 @@ class RecordTable {
   int32_t count() const { return static_cast<int32_t>(positions_.size()); }
   const std::vector<int32_t>& positions() const { return positions_; }
 
-  bool slotOf(int32_t position, uint32_t& slot) const;
+  bool slotOf(int32_t position, uint32_t& slot) const;  // once loading has finished
+  bool loading() const { return !sorted_; }
   uint32_t slotCount() const { return static_cast<uint32_t>(slotPositions_.size()); }
   bool isLive(uint32_t slot) const { return slotPositions_[slot] >= 0; }
   int32_t positionOfSlot(uint32_t slot) const { return slotPositions_[slot]; }

@@ -30,6 +30,14 @@ class ValueHashIndex {
       visit(nodes_[node - 1].slot);
   }
 
+  // Whether the chain of a value leads to slot (for checks of the index).
+  bool leadsTo(std::string_view stored, uint32_t slot) const {
+    if (heads_.empty()) return false;
+    for (uint32_t node = heads_[bucketOf(stored)]; node != 0; node = nodes_[node - 1].next)
+      if (nodes_[node - 1].slot == slot) return true;
+    return false;
+  }
+
   size_t entries() const { return nodes_.size(); }
 
  private:

@@ -12,12 +12,12 @@ int32_t Database::numRecs() const { return open_ ? records_.count() : 0; }
 // Any position is accepted: a deleted or moved record's old image still reads
 // back, since nothing is removed from the data file. A position that does
 // not hold a well-formed image reads as nothing.
-bool Database::getRecord(int32_t position, FieldValues& out) {
+bool Database::getRecord(int32_t position, FieldValues& out) const {
   if (!open_ || position < 0) return false;
   return singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, out);
 }
 
-bool Database::getRecordByKey(std::string_view key, FieldValues& out) {
+bool Database::getRecordByKey(std::string_view key, FieldValues& out) const {
   if (!open_ || !keyIndexEnabled_) return false;
   int32_t position = 0;
   if (!keyIndex_.lookupKey(key, position)) return false;

@@ -58,7 +58,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values) {
       return false;
     }
     dataEnd_ += static_cast<int64_t>(newLength);
-    if (!IndexFile(indexFile_).rewriteEntry(records_.recordNumberOf(slot), newPosition)) return false;
+    if (!IndexFile(indexFile_).rewriteEntry(records_.recordNumberOf(slot), newPosition, position)) return false;
     records_.move(slot, newPosition);
   }
 

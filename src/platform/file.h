@@ -40,13 +40,13 @@ class File {
 
   // Reads up to n bytes at offset. Returns the number read, which is short
   // only at the end of the file, or -1 on an error.
-  int64_t readAt(int64_t offset, void* buffer, size_t n);
+  int64_t readAt(int64_t offset, void* buffer, size_t n) const;
   // Writes all n bytes at offset. False when any part of the write failed.
   bool writeAt(int64_t offset, const void* buffer, size_t n);
   // Writes all n bytes at the end of a file opened with openAppend.
   bool append(const void* buffer, size_t n);
   // The file's current size in bytes, or -1 on an error.
-  int64_t size();
+  int64_t size() const;
 
  private:
 #ifdef _WIN32

@@ -55,7 +55,7 @@ void File::close() {
   if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
+int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < n) {
@@ -97,7 +97,7 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) { return writeA
 
 bool File::append(const void* buffer, size_t n) { return writeAll(fd_, buffer, n, -1); }
 
-int64_t File::size() {
+int64_t File::size() const {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) return -1;
   return static_cast<int64_t>(info.st_size);

@@ -74,7 +74,7 @@ void File::close() {
   if (handle_ != nullptr) CloseHandle(handleOf(std::exchange(handle_, nullptr)));
 }
 
-int64_t File::readAt(int64_t offset, void* buffer, size_t n) {
+int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < n) {
@@ -117,7 +117,7 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
 
 bool File::append(const void* buffer, size_t n) { return writeAll(handleOf(handle_), buffer, n, -1); }
 
-int64_t File::size() {
+int64_t File::size() const {
   LARGE_INTEGER s{};
   if (!GetFileSizeEx(handleOf(handle_), &s)) return -1;
   return s.QuadPart;

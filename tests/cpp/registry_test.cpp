@@ -1,7 +1,13 @@
-// The registry: ids, entries, and the life of a database through define,
-// open, close and unregister, without the JVM.
+// The registry: ids, entries, the life of a database through define, open,
+// close and unregister, and many threads racing through it as the native
+// methods do (built with ThreadSanitizer as well, by scripts/sanitizers.sh).
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <thread>
 
 #include "jni/database_registry.h"
 #include "test_support.h"
@@ -84,12 +90,139 @@ TEST_F(RegistryTest, DefineOpenCloseLifecycle) {
   EXPECT_FALSE(registry_.define(id, flags(1, 0), names({"x"})));
 }
 
-TEST_F(RegistryTest, OpenFailsInAMissingDirectory) {
-  const int32_t id = registry_.registerName(dir_.path("no/such/dir/db"));
-  EXPECT_FALSE(registry_.open(id, "k", true));
-  EXPECT_EQ(registry_.lookup(id), nullptr);
-  EXPECT_FALSE(registry_.define(id, flags(0, 0), names({})));
-  EXPECT_TRUE(registry_.unregister(id));
+// Sixteen threads share database A, four share B, and four work on C while
+// another thread closes, reopens and re-registers it. Each worker owns its
+// keys, so it knows exactly which of its calls were acknowledged; at the end,
+// and after every database is reopened, each database must hold exactly
+// those records. A call on C may find it closed: then it must have had no
+// effect.
+using Model = std::map<std::string, test::Record>;
+
+void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker, bool closable, Model& model,
+          std::atomic<long>& refused, std::atomic<int>& errors) {
+  std::mt19937 random(static_cast<unsigned>(1000 + worker));
+  const auto fail = [&](const std::string& what) {
+    if (errors++ < 20) ADD_FAILURE() << "worker " << worker << ": " << what;
+  };
+  const auto closed = [&] {
+    if (!closable) fail("a call on an open database was refused");
+    ++refused;
+  };
+  int next = 0;
+  for (int op = 0; op < 400; ++op) {
+    const int choice = static_cast<int>(random() % 10);
+    if (model.empty() || choice < 3) {
+      const std::string key = "w" + std::to_string(worker) + "-" + std::to_string(next++);
+      const test::Record record = {key, "city" + std::to_string(worker % 4), "n"};
+      const WriteStatus status =
+          registry.withOpen(id, WriteStatus::notStored, [&](Database& db) { return db.write(test::values(record)); });
+      if (status == WriteStatus::appended) model[key] = record;
+      else if (status == WriteStatus::notStored) closed();
+      else fail("write answered " + std::to_string(static_cast<int>(status)));
+      continue;
+    }
+    auto it = model.begin();
+    std::advance(it, static_cast<long>(random() % model.size()));
+    const std::string key = it->first;
+    const int32_t position = registry.withOpen(id, -1, [&](Database& db) { return db.getPos(key); });
+    if (position < 0) {
+      closed();
+    } else if (choice < 6) {
+      // In place when the note keeps its length, moved when it grows.
+      test::Record record = it->second;
+      record[2] = choice == 3 || record[2].size() > 24 ? std::string(record[2].size() % 24 + 1, 'a' + op % 26)
+                                                       : record[2] + "+grown";
+      if (registry.withOpen(id, false, [&](Database& db) { return db.updateRecord(position, test::values(record)); }))
+        it->second = record;
+      else
+        closed();
+    } else if (choice < 8) {
+      if (registry.withOpen(id, false, [&](Database& db) { return db.deleteRecord(position); })) model.erase(it);
+      else closed();
+    } else {
+      FieldValues read;
+      std::vector<int32_t> found;
+      const bool ok = registry.withOpen(id, false, [&](Database& db) {
+        found = db.find({0, 0, 0}, test::values({key, "", ""}));
+        return db.getRecord(position, read) && db.isOpen();
+      });
+      if (!ok) closed();
+      else if (test::toRecord(read) != it->second || found != std::vector<int32_t>{position})
+        fail("record " + key + " reads or finds otherwise");
+    }
+  }
+}
+
+void expectHolds(DatabaseRegistry& registry, int32_t id, const std::string& base, const std::vector<Model>& models) {
+  registry.withOpen(id, 0, [&](Database& db) {
+    size_t total = 0;
+    for (const Model& model : models) total += model.size();
+    EXPECT_EQ(db.numRecs(), static_cast<int32_t>(total));
+    EXPECT_EQ(test::checkConsistency(db, base), "");
+    FieldValues read;
+    for (const Model& model : models)
+      for (const auto& [key, expected] : model) {
+        const int32_t position = db.getPos(key);
+        EXPECT_TRUE(position >= 0 && db.getRecord(position, read) && test::toRecord(read) == expected) << key;
+      }
+    return 0;
+  });
+}
+
+TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedCall) {
+  const auto create = [&](const std::string& base) {
+    const int32_t id = registry_.registerName(base);
+    EXPECT_TRUE(registry_.define(id, flags(3, 1), names({"name", "city", "note"})));
+    EXPECT_TRUE(registry_.open(id, test::kKey, true));
+    return id;
+  };
+  const std::string bases[3] = {dir_.path("a"), dir_.path("b"), dir_.path("c")};
+  std::atomic<int32_t> ids[3] = {create(bases[0]), create(bases[1]), create(bases[2])};
+  constexpr int kWorkers[3] = {16, 4, 4};
+  std::vector<std::vector<Model>> models = {std::vector<Model>(16), std::vector<Model>(4), std::vector<Model>(4)};
+  std::atomic<long> refused{0};
+  std::atomic<int> errors{0};
+  std::atomic<bool> workersDone{false};
+  std::vector<std::thread> threads;
+  for (int d = 0; d < 3; ++d)
+    for (int w = 0; w < kWorkers[d]; ++w)
+      threads.emplace_back(work, std::ref(registry_), std::cref(ids[d]), 100 * d + w, d == 2,
+                           std::ref(models[static_cast<size_t>(d)][static_cast<size_t>(w)]), std::ref(refused),
+                           std::ref(errors));
+  std::thread racer([&] {
+    std::mt19937 random(7);
+    while (!workersDone) {
+      const int32_t id = ids[2];
+      switch (random() % 3) {
+        case 0:
+          EXPECT_TRUE(registry_.close(id));
+          std::this_thread::yield();
+          EXPECT_TRUE(registry_.open(id, test::kKey, true));
+          break;
+        case 1:
+          EXPECT_TRUE(registry_.open(id, test::kKey, true));
+          break;
+        default: {
+          EXPECT_TRUE(registry_.unregister(id));
+          const int32_t fresh = registry_.registerName(bases[2]);
+          EXPECT_TRUE(registry_.open(fresh, test::kKey, true));
+          ids[2] = fresh;
+        }
+      }
+      // Without a pause the racer could keep C closed nearly all the time.
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
+    }
+  });
+  for (std::thread& t : threads) t.join();
+  workersDone = true;
+  racer.join();
+  EXPECT_EQ(errors.load(), 0);
+  EXPECT_LT(refused.load(), 4 * 400) << "no call on C ever ran";
+  for (int round = 0; round < 2; ++round) {
+    for (int d = 0; d < 3; ++d) expectHolds(registry_, ids[d], bases[d], models[static_cast<size_t>(d)]);
+    for (int d = 0; d < 3; ++d) EXPECT_TRUE(registry_.open(ids[d], test::kKey, true));
+  }
+  for (int d = 0; d < 3; ++d) EXPECT_TRUE(registry_.unregister(ids[d]));
 }
 
 }  // namespace

@@ -1,19 +1,29 @@
 #include "test_support.h"
 
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "engine/index_file.h"
+#include "engine/record_format.h"
 #include "engine/schema.h"
 #include "foundation/int32_codec.h"
 
 namespace mero::test {
 
 TempDir::TempDir() {
-  std::random_device seed;
-  const char* base = std::getenv("MERO_TEST_TMP");
-  std::filesystem::path root = base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path();
-  dir_ = root / ("mero-test-" + std::to_string(seed()) + std::to_string(seed()));
+  static std::atomic<int> made{0};
+  const char* root = std::getenv("MERO_TEST_TMP");
+  const std::filesystem::path parent =
+      root != nullptr && *root != 0 ? std::filesystem::path(root) : std::filesystem::temp_directory_path();
+  dir_ = parent / ("mero-test-" + std::to_string(getpid()) + "-" + std::to_string(made++));
+  std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
 }
 
@@ -34,59 +44,199 @@ void writeFile(const std::string& path, const std::string& content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string out;
-  for (const int b : list) out.push_back(static_cast<char>(b));
-  return out;
-}
-
 std::string le32(int32_t value) {
   char b[4];
   encodeInt32(value, b);
   return std::string(b, 4);
 }
 
-FieldValues values(std::initializer_list<std::string> list) {
-  FieldValues out;
-  for (const std::string& v : list) out.add(v);
+std::string bytes(std::initializer_list<int> list) {
+  std::string out;
+  for (const int b : list) out.push_back(static_cast<char>(b));
   return out;
 }
 
-std::vector<std::string> toStrings(const FieldValues& list) {
-  std::vector<std::string> out;
+FieldValues values(const Record& record) {
+  FieldValues out;
+  for (const std::string& v : record) out.add(v);
+  return out;
+}
+
+Record toRecord(const FieldValues& list) {
+  Record out;
   for (int32_t i = 0; i < list.size(); ++i) out.emplace_back(list[i]);
   return out;
 }
 
-void defineSchema(const std::string& base, std::initializer_list<bool> indexed) {
-  DbArray<uint8_t> flags(static_cast<int32_t>(indexed.size()), 0);
-  DbArray<DbString> names;
-  names.resize(static_cast<int32_t>(indexed.size()));
-  int32_t i = 0;
-  for (const bool flag : indexed) {
-    flags.at(i) = flag ? 1 : 0;
+void defineSchema(const std::string& base, const std::vector<bool>& indexed) {
+  const auto n = static_cast<int32_t>(indexed.size());
+  DbArray<uint8_t> flags(n, 0);
+  DbArray<DbString> names(n, DbString());
+  for (int32_t i = 0; i < n; ++i) {
+    flags.at(i) = indexed[static_cast<size_t>(i)] ? 1 : 0;
     names.at(i) = ("f" + std::to_string(i)).c_str();
-    ++i;
   }
-  appendSchemaBlock(base + ".str", flags, names);
+  if (!defineSchema(base, flags, names)) throw std::runtime_error("define failed");
 }
 
-std::unique_ptr<Database> createDatabase(const std::string& base, std::initializer_list<bool> indexed,
+std::unique_ptr<Database> createDatabase(const std::string& base, const std::vector<bool>& indexed,
                                          const std::string& key, bool useKeyIndex) {
   defineSchema(base, indexed);
   return Database::open(base, key, useKeyIndex);
 }
 
-std::vector<int32_t> findAll(Database& db, std::initializer_list<std::string> terms, bool partial) {
-  const FieldValues list = values(terms);
-  return db.find(std::vector<uint8_t>(terms.size(), partial ? 1 : 0), list);
+void createStandardDatabase(const std::string& base, int records, size_t valueBytes) {
+  defineSchema(base, {true, true, false});
+  std::unique_ptr<Database> db = openStandardDatabase(base);
+  if (!db) throw std::runtime_error("open failed");
+  for (int i = 0; i < records; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string padding(valueBytes, 'x');
+    if (db->write(values({"k" + n, "city" + std::to_string(i % 3) + padding, "note " + n + padding})) !=
+        WriteStatus::appended)
+      throw std::runtime_error("setup write failed");
+  }
 }
 
-std::vector<int32_t> indexEntries(const std::string& base) {
-  const std::string content = readFile(base + ".idx");
-  std::vector<int32_t> out;
-  for (size_t at = 0; at + 4 <= content.size(); at += 4) out.push_back(decodeInt32(content.data() + at));
-  return out;
+std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure) {
+  return Database::open(base, kKey, true, failure);
+}
+
+Snapshot snapshotOf(const Database& db) {
+  Snapshot snapshot;
+  FieldValues read;
+  for (const int32_t position : db.records().positions()) {
+    LiveRecord record{position, {"<unreadable>"}};
+    if (db.getRecord(position, read)) record.values = toRecord(read);
+    snapshot.push_back(std::move(record));
+  }
+  return snapshot;
+}
+
+std::string describe(const Snapshot& snapshot) {
+  std::ostringstream out;
+  out << snapshot.size() << " records:";
+  for (const LiveRecord& r : snapshot) {
+    out << " @" << r.position << "[";
+    for (size_t i = 0; i < r.values.size(); ++i) out << (i ? "|" : "") << r.values[i].substr(0, 24);
+    out << "]";
+  }
+  return out.str();
+}
+
+namespace {
+
+bool contains(const std::vector<int32_t>& list, int32_t value) {
+  for (const int32_t v : list)
+    if (v == value) return true;
+  return false;
+}
+
+void checkIndexFile(const Database& db, const std::string& base, std::ostringstream& problems) {
+  const std::string bytes = readFile(base + ".idx");
+  const std::vector<int32_t>& positions = db.records().positions();
+  if (bytes.size() < 4) {
+    if (!positions.empty()) problems << "index file holds no count; ";
+    return;
+  }
+  const int32_t count = decodeInt32(bytes.data());
+  if (count != db.numRecs() || count != static_cast<int32_t>(positions.size())) {
+    problems << "index count " << count << " but " << positions.size() << " live records; ";
+    return;
+  }
+  for (int32_t r = 0; r < count; ++r) {
+    if (entryOffset(r) + 4 > static_cast<int64_t>(bytes.size()) ||
+        decodeInt32(bytes.data() + entryOffset(r)) != positions[static_cast<size_t>(r)]) {
+      problems << "index entry " << r << " differs from memory; ";
+      return;
+    }
+  }
+}
+
+void checkRecord(const Database& db, uint32_t slot, const FieldValues& record, bool searchFor,
+                 std::ostringstream& problems) {
+  const int32_t position = db.records().positionOfSlot(slot);
+  std::string upper;
+  for (int32_t f = 0; f < db.fieldCount(); ++f) {
+    if (!db.pool().isIndexed(f)) continue;
+    upper.assign(record[f]);
+    upperCase(upper.data(), upper.size());
+    if (db.searchText(f).valueOf(slot) != upper) problems << "search text of @" << position << " field " << f << "; ";
+    db.cipher().encode(upper.data(), upper.size(), upper.data());
+    if (db.pool().poolEntry(f, slot) != upper) problems << "pool entry of @" << position << " field " << f << "; ";
+    if (searchFor && !db.valueHashes(f).leadsTo(upper, slot))
+      problems << "value hash misses @" << position << " field " << f << "; ";
+  }
+  if (db.fieldCount() == 0) return;
+  // The key index leads only to live records that hold the key. (A record
+  // that shares its first field with another may be reachable by neither
+  // key until the next open, after the other was updated or deleted.)
+  FieldValues owner;
+  uint32_t ownerSlot = 0;
+  const int32_t keyed = db.getPos(record[0]);
+  if (keyed >= 0 && (!db.records().slotOf(keyed, ownerSlot) || !db.getRecord(keyed, owner) || owner[0] != record[0]))
+    problems << "key of @" << position << " leads to another record; ";
+  // The record's own values find it, by whole value and by substring.
+  for (int32_t f = 0; searchFor && f < db.fieldCount() && f < 4; ++f) {
+    FieldValues terms;
+    for (int32_t g = 0; g < db.fieldCount(); ++g) terms.add(g == f ? record[f] : std::string_view());
+    for (const uint8_t partial : {0, 1}) {
+      const std::vector<uint8_t> flags(static_cast<size_t>(db.fieldCount()), partial);
+      if (!record[f].empty() && !contains(db.find(flags, terms), position))
+        problems << "field " << f << " of @" << position << " does not find it; ";
+    }
+  }
+}
+
+}  // namespace
+
+std::string checkConsistency(const Database& db, const std::string& base) {
+  std::ostringstream problems;
+  const RecordTable& records = db.records();
+  const std::vector<int32_t>& positions = records.positions();
+  checkIndexFile(db, base, problems);
+  if (std::set<int32_t>(positions.begin(), positions.end()).size() != positions.size())
+    problems << "a position is listed twice; ";
+  const std::vector<uint8_t> everything(static_cast<size_t>(db.fieldCount()), 0);
+  FieldValues noTerms;
+  for (int32_t f = 0; f < db.fieldCount(); ++f) noTerms.add("");
+  if (db.find(everything, noTerms) != positions) problems << "find of everything differs from the positions; ";
+
+  int32_t live = 0;
+  FieldValues record;
+  for (uint32_t slot = 0; slot < records.slotCount(); ++slot) {
+    if (!records.isLive(slot)) continue;
+    const int32_t position = records.positionOfSlot(slot);
+    if (live >= static_cast<int32_t>(positions.size()) || positions[static_cast<size_t>(live)] != position ||
+        records.recordNumberOf(slot) != live)
+      problems << "slot " << slot << " out of record order; ";
+    ++live;
+    if (!db.getRecord(position, record) || record.size() != db.fieldCount()) {
+      problems << "record @" << position << " unreadable; ";
+      continue;
+    }
+    // Searches scan, so a large database is searched for a sample of records.
+    const int32_t every = std::max<int32_t>(1, static_cast<int32_t>(positions.size()) / 16);
+    checkRecord(db, slot, record, (live - 1) % every == 0, problems);
+  }
+  if (live != static_cast<int32_t>(positions.size())) problems << "live slots differ from positions; ";
+  return problems.str();
+}
+
+int runInChild(const std::function<void()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    body();
+    std::fflush(nullptr);
+    _Exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 }  // namespace mero::test

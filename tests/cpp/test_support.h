@@ -1,9 +1,11 @@
 #pragma once
-// Shared helpers for the native tests: a scratch directory per test and
-// small conveniences for building values and reading files back.
+// The one support library of the native tests and fuzzers: scratch
+// directories, files, values, the standard test database, what a caller can
+// observe of a database, the consistency check, and child processes.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -11,15 +13,17 @@
 
 #include "engine/database.h"
 #include "engine/field_values.h"
-#include "foundation/db_array.h"
-#include "foundation/db_string.h"
 
 namespace mero::test {
 
+// A fresh directory under $MERO_TEST_TMP (or the system's), removed with
+// its contents when the object goes.
 class TempDir {
  public:
   TempDir();
   ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
  private:
@@ -28,18 +32,44 @@ class TempDir {
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
-std::string bytes(std::initializer_list<int> values);  // "\x02\x00..." from numbers
 std::string le32(int32_t value);
+std::string bytes(std::initializer_list<int> values);  // "\x02\x00..." from numbers
 
-FieldValues values(std::initializer_list<std::string> list);
-std::vector<std::string> toStrings(const FieldValues& values);
+using Record = std::vector<std::string>;
+FieldValues values(const Record& record);
+Record toRecord(const FieldValues& values);
 
-// Defines base.str with the given fields (true = indexed) and opens it.
-std::unique_ptr<Database> createDatabase(const std::string& base, std::initializer_list<bool> indexed,
+// Defines base.str with fields f0, f1, ... (true = indexed).
+void defineSchema(const std::string& base, const std::vector<bool>& indexed);
+std::unique_ptr<Database> createDatabase(const std::string& base, const std::vector<bool>& indexed,
                                          const std::string& key = "key", bool useKeyIndex = true);
-void defineSchema(const std::string& base, std::initializer_list<bool> indexed);
 
-std::vector<int32_t> findAll(Database& db, std::initializer_list<std::string> terms, bool partial = false);
-std::vector<int32_t> indexEntries(const std::string& base);  // count then entries, as stored
+// The standard database of the fault tests: name (indexed, the key), city
+// (indexed), note; records k0 .. k{n-1}, each value of `valueBytes` bytes or
+// more, so that images can be made to span pages.
+inline constexpr const char* kKey = "s3cret-key";
+void createStandardDatabase(const std::string& base, int records, size_t valueBytes = 0);
+std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure = nullptr);
+
+// Everything a caller can observe of the live records, in record order.
+struct LiveRecord {
+  int32_t position;
+  Record values;
+  bool operator==(const LiveRecord&) const = default;
+};
+using Snapshot = std::vector<LiveRecord>;
+Snapshot snapshotOf(const Database& db);
+std::string describe(const Snapshot& snapshot);
+
+// Empty when the database is sound; otherwise each problem found. Checks the
+// index file on disk against the record table, that every live image is
+// well formed and reads back, that the search pool, search texts, value
+// hashes and key index agree with each record's values, and that a record's
+// own values (of up to four fields) find it, on indexed and plain fields.
+std::string checkConsistency(const Database& db, const std::string& base);
+
+// Runs body in a forked child that ends with _Exit(0) when body returns.
+// Returns the exit status, or 128 + the signal that ended the child.
+int runInChild(const std::function<void()>& body);
 
 }  // namespace mero::test

@@ -13,6 +13,7 @@
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
 #include "fuzz_support.h"
+#include "test_support.h"
 
 using namespace mero;
 
@@ -45,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   encodeInt32(fieldCount, schema.data());
   for (int f = 0; f < fieldCount; ++f) schema += std::string("\x01\x01\x00\x00\x00", 5) + "f";
   const std::string& base = fuzz::scratchBase();
-  fuzz::writeFile(base + ".str", schema);
-  fuzz::writeFile(base + ".idx", "");
-  fuzz::writeFile(base + ".dat", file);
+  test::writeFile(base + ".str", schema);
+  test::writeFile(base + ".idx", "");
+  test::writeFile(base + ".dat", std::string(file));
 
   std::unique_ptr<Database> db = Database::open(base, key, true);
   FUZZ_CHECK(db);

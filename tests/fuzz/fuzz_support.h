@@ -1,8 +1,8 @@
 #pragma once
-// What the fuzz targets share: a reader that cuts the input into fields, a
-// scratch directory in memory-backed storage for the database files, and a
-// check that ends the run (so libFuzzer keeps the input) when an invariant
-// breaks.
+// What the fuzz targets share beyond the tests' support library: a reader
+// that cuts the input into fields, a scratch directory in memory-backed
+// storage for the database files, and a check that ends the run (so
+// libFuzzer keeps the input) when an invariant breaks.
 
 #include <unistd.h>
 
@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -64,16 +62,6 @@ inline const std::string& scratchBase() {
   static const ScratchDirectory directory;
   static const std::string base = (directory.dir / "db").string();
   return base;
-}
-
-inline void writeFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace mero::fuzz

@@ -21,7 +21,8 @@ import org.junit.jupiter.api.Test;
  * Kills a child JVM with SIGKILL at random moments while it appends, updates (in place and by
  * moving) and deletes records, then reopens the database. Open must succeed, every acknowledged
  * call must be there, the call in flight must be whole or absent, and no record may appear twice.
- * MERO_CRASH_KILLS sets how many kills (100 by default).
+ * MERO_CRASH_KILLS sets how many kills (100 by default); MERO_CRASH_NOTE_BYTES makes every note
+ * that long (megabytes make each update a multi-page write, the kind a kill can tear).
  */
 class CrashKillTest {
   private static final int KILLED = 128 + 9;
@@ -35,11 +36,11 @@ class CrashKillTest {
   @Test
   void everyAcknowledgedCallSurvivesAKillAtARandomMoment() throws Exception {
     int kills = Integer.parseInt(System.getenv().getOrDefault("MERO_CRASH_KILLS", "100"));
-    String libraryDir = ReliabilitySupport.requiredDir("MERO_NATIVE_DIR");
-    Path dir = ReliabilitySupport.freshDir("crash-kill");
+    String libraryDir = nativeDir();
+    Path dir = TestDatabases.scratch("crash-kill");
     String base = dir.resolve("db").toString();
     DatabaseMarshall db = new DatabaseMarshall();
-    int id = ReliabilitySupport.createOpen(db, base);
+    int id = TestDatabases.createStandard(db, base);
     assertTrue(db.close(id));
 
     Random random = new Random(20261206L);
@@ -68,29 +69,49 @@ class CrashKillTest {
         }
       }
 
-      assertTrue(db.open(id, ReliabilitySupport.KEY, true), "open failed after kill " + kill);
-      List<String[]> found = ReliabilitySupport.records(db, id);
-      assertEquals("", ReliabilitySupport.inconsistencies(db, id), "after kill " + kill);
-      List<String[]> without = ReliabilitySupport.valuesOf(model);
-      if (ReliabilitySupport.sameRecords(found, without)) {
+      assertTrue(db.open(id, TestDatabases.KEY, true), "open failed after kill " + kill);
+      List<String[]> found = TestDatabases.records(db, id);
+      assertEquals("", TestDatabases.inconsistencies(db, id), "after kill " + kill);
+      List<String[]> without = new ArrayList<>(model.values());
+      if (sameRecords(found, without)) {
         inFlightAbsent += inFlight != null ? 1 : 0;
       } else if (inFlight != null) {
         apply(model, inFlight);
         acknowledged++;
         inFlightWhole++;
-        List<String[]> with = ReliabilitySupport.valuesOf(model);
-        assertTrue(ReliabilitySupport.sameRecords(found, with), "after kill " + kill + " found "
-            + ReliabilitySupport.describe(found) + "\nacknowledged " + ReliabilitySupport.describe(without)
+        List<String[]> with = new ArrayList<>(model.values());
+        assertTrue(sameRecords(found, with), "after kill " + kill + " found "
+            + TestDatabases.describe(found) + "\nacknowledged " + TestDatabases.describe(without)
             + "\nin flight " + String.join(" ", inFlight));
       } else {
-        fail("after kill " + kill + " found " + ReliabilitySupport.describe(found) + "\nacknowledged "
-            + ReliabilitySupport.describe(without));
+        fail("after kill " + kill + " found " + TestDatabases.describe(found) + "\nacknowledged "
+            + TestDatabases.describe(without));
       }
       assertTrue(db.close(id));
     }
     assertTrue(db.unregister(id));
     System.out.printf("[figures] crash kills: %d SIGKILLs survived, %d calls acknowledged and found, "
         + "in flight: %d whole, %d absent; 0 lost, 0 doubled%n", kills, acknowledged, inFlightWhole, inFlightAbsent);
+  }
+
+  private static boolean sameRecords(List<String[]> a, List<String[]> b) {
+    if (a.size() != b.size()) {
+      return false;
+    }
+    for (int i = 0; i < a.size(); i++) {
+      if (!java.util.Arrays.equals(a.get(i), b.get(i))) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  private static String nativeDir() {
+    String dir = System.getenv("MERO_NATIVE_DIR");
+    if (dir == null || !Files.isDirectory(Path.of(dir))) {
+      throw new IllegalStateException("MERO_NATIVE_DIR must name the library's folder (ctest sets it)");
+    }
+    return dir;
   }
 
   private static void apply(Map<String, String[]> model, String[] line) {
@@ -106,8 +127,10 @@ class CrashKillTest {
   private static Run runUntilKilled(Path dir, String libraryDir, String base, String tag, Random random)
       throws IOException, InterruptedException {
     Path errors = dir.resolve("child-stderr.txt");
-    Process child = ReliabilitySupport.childJvm(dir, libraryDir, CrashWorker.class, base, tag,
-            Long.toString(random.nextLong()))
+    Process child = TestDatabases.childJvm(List.of("-Djava.library.path=" + libraryDir,
+            "-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:ErrorFile=" + dir.resolve("hs_err_%p.log")),
+            CrashWorker.class, base, tag, Long.toString(random.nextLong()))
+        .redirectErrorStream(false)
         .redirectError(errors.toFile())
         .start();
     Run run = new Run();
@@ -147,7 +170,7 @@ class CrashKillTest {
     String stderr = Files.readString(errors);
     assertTrue(run.ready, "the child never opened the database: " + run.lines + " " + stderr);
     assertEquals(KILLED, status, "the child ended by itself: " + stderr);
-    assertFalse(ReliabilitySupport.hasJniWarning(stderr), stderr);
+    assertFalse(TestDatabases.hasJniWarning(stderr), stderr);
     return run;
   }
 }

@@ -21,22 +21,24 @@ public final class CrashWorker {
     String base = args[0];
     String tag = args[1];
     Random random = new Random(Long.parseLong(args[2]));
+    int padding = Integer.parseInt(System.getenv().getOrDefault("MERO_CRASH_NOTE_BYTES", "0"));
     PrintStream out = new PrintStream(new FileOutputStream(FileDescriptor.out), false, StandardCharsets.US_ASCII);
     DatabaseMarshall db = new DatabaseMarshall();
     int id = db.register(base);
-    if (!db.open(id, ReliabilitySupport.KEY, true)) {
+    if (!db.open(id, TestDatabases.KEY, true)) {
       out.println("OPEN FAILED");
       out.flush();
       System.exit(2);
     }
-    List<String[]> live = ReliabilitySupport.records(db, id);
+    List<String[]> live = TestDatabases.records(db, id);
     out.println("READY " + live.size());
     out.flush();
 
     for (int n = 0; ; n++) {
       int choice = random.nextInt(10);
-      if (live.size() < 20 || (choice < 3 && live.size() < 200)) {
-        String[] values = {tag + "-" + n, "city" + random.nextInt(50), "note"};
+      int fewest = padding > 0 ? 3 : 20;
+      if (live.size() < fewest || (choice < 3 && live.size() < 10 * fewest)) {
+        String[] values = {tag + "-" + n, "city" + random.nextInt(50), "note" + "p".repeat(padding)};
         begin(out, "append", values);
         int status = db.write(id, values);
         acknowledge(out, Integer.toString(status));
@@ -52,10 +54,10 @@ public final class CrashWorker {
         String[] values = old.clone();
         String note = old[2];
         if (choice < 5) {
-          // Same length, other letters: rewritten in place.
+          // Same length, other letters: in place if the image cannot be torn.
           values[2] = note.replace(note.charAt(0), note.charAt(0) == 'x' ? 'y' : 'x');
-        } else if (note.length() > 60) {
-          values[2] = "short";  // shorter: in place
+        } else if (note.length() > padding + 60) {
+          values[2] = padding == 0 ? "short" : "s".repeat(padding);  // shorter: in place if it cannot tear
         } else {
           values[2] = note + "+grown" + n;  // longer: moved to the end of the data file
         }

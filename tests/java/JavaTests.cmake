@@ -29,3 +29,18 @@ function(mero_add_junit_test name pattern)
 endfunction()
 
 mero_add_junit_test(java_interface "^(InterfaceTest|StorageTest|RecordOperationsTest|LoaderTest)$")
+
+# Reliability: a child JVM killed at random moments (it loads the library
+# from build/), and Java threads through the native layer.
+function(mero_add_reliability_junit name pattern labels timeout)
+  mero_add_junit_test(${name} "${pattern}")
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "MERO_NATIVE_DIR=$<TARGET_FILE_DIR:MERO_Database>" ${ARGN})
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout})
+endfunction()
+mero_add_reliability_junit(java_crash_kills "^CrashKillTest$" "java;reliability" 300 "MERO_CRASH_KILLS=100")
+mero_add_reliability_junit(java_crash_kills_long "^CrashKillTest$" "java;reliability;long" 3600
+  "MERO_CRASH_KILLS=2000")
+mero_add_reliability_junit(java_crash_kills_large_long "^CrashKillTest$" "java;reliability;long" 3600
+  "MERO_CRASH_KILLS=100" "MERO_CRASH_NOTE_BYTES=4000000")
+mero_add_reliability_junit(java_threads "^ThreadsTest$" "java;reliability" 300)
+mero_add_reliability_junit(java_threads_long "^ThreadsTest$" "java;reliability;long" 3600 "MERO_THREAD_OPS=50000")
