@@ -16,7 +16,8 @@ final class StoredFiles {
 
   /**
    * The schema block at the start of a schema file, or null when the file is missing or empty.
-   * Layout: field count N, then per field: indexed flag (1 byte), name length, name bytes.
+   * Layout: field count N, then per field: indexed flag (1 byte), name length, name bytes. A
+   * block that runs past the end of the file throws {@link DatabaseOpenException}.
    */
   static Schema readSchema(Path file) throws IOException {
     if (!Files.exists(file)) {
@@ -29,22 +30,37 @@ final class StoredFiles {
     int count = in.remaining() >= 4 ? in.getInt() : -1;
     // Each field takes at least 5 bytes: a count the file cannot hold is damage.
     if (count < 0 || count > in.remaining() / 5) {
-      throw new IOException("damaged schema block in " + file);
+      throw damaged(file);
     }
     Schema.Builder schema = Schema.builder();
     for (int i = 0; i < count; i++) {
       if (in.remaining() < 5) {
-        throw new IOException("damaged schema block in " + file);
+        throw damaged(file);
       }
       boolean indexed = in.get() != 0;
       int length = in.getInt();
       if (length < 0 || length > in.remaining()) {
-        throw new IOException("damaged schema block in " + file);
+        throw damaged(file);
       }
-      schema.field(ModifiedUtf8.decode(in.array(), in.position(), length), indexed);
+      try {
+        schema.field(ModifiedUtf8.decode(in.array(), in.position(), length), indexed);
+      } catch (IOException notModifiedUtf8) {
+        throw damaged(file);
+      }
       in.position(in.position() + length);
     }
-    return schema.build();
+    try {
+      return schema.build();
+    } catch (IllegalArgumentException repeatedName) {
+      // The library accepts repeated names; fields found by name cannot be.
+      throw new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
+          repeatedName.getMessage() + " in " + file, repeatedName);
+    }
+  }
+
+  // The library would refuse such a file as well; say so before registering.
+  private static DatabaseOpenException damaged(Path file) {
+    return new DatabaseOpenException(DatabaseOpenException.Reason.REFUSED, "damaged schema block in " + file);
   }
 
   /** The positions of the live records: the count, then one entry per record. */
