@@ -164,6 +164,20 @@ class DatabaseTest {
   }
 
   @Test
+  void livePositionsKeepEveryMemberReachableAcrossRemovals() {
+    LivePositions live = new LivePositions(0);
+    for (int p = 0; p < 3000; p += 12) {
+      live.add(p);
+    }
+    for (int p = 0; p < 3000; p += 36) {
+      live.remove(p);
+    }
+    for (int p = 0; p < 3000; p++) {
+      assertEquals(p % 12 == 0 && p % 36 != 0, live.contains(p), "position " + p);
+    }
+  }
+
+  @Test
   void threadsShareOneHandleAndRaceItsClose() throws Exception {
     Database db = Database.open(scratch().resolve("t"), "k", true, PEOPLE);
     Map<Integer, String> written = new ConcurrentHashMap<>();
