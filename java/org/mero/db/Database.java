@@ -8,7 +8,6 @@ import java.util.List;
 import java.util.Objects;
 import java.util.Optional;
 import java.util.OptionalInt;
-import java.util.concurrent.locks.ReentrantReadWriteLock;
 import java.util.stream.IntStream;
 
 /**
@@ -40,10 +39,10 @@ public final class Database implements AutoCloseable {
   private final Schema schema;
   private volatile boolean closed;
 
-  // The write lock serialises changes (and close) so that the end of the data
-  // file, which is where an append lands, and the live set stay exact; reads
-  // of the live set take the read lock.
-  private final ReentrantReadWriteLock lock = new ReentrantReadWriteLock();
+  // Guards the live set and the end of the data file, which is where an
+  // append lands: changes (and close) run under it so that both stay exact.
+  // The library serialises calls on one database anyway.
+  private final Object lock = new Object();
   private final LivePositions live;
   private long dataEnd;
 
@@ -181,8 +180,7 @@ public final class Database implements AutoCloseable {
     for (String value : copy) {
       size += 4 + ModifiedUtf8.length(value);
     }
-    lock.writeLock().lock();
-    try {
+    synchronized (lock) {
       checkOpen();
       int status = Marshall.write(id, copy);
       if (status == 0) {
@@ -202,8 +200,6 @@ public final class Database implements AutoCloseable {
       }
       resyncDataEnd();
       throw new RecordNotStoredException("could not append a record of " + size + " bytes to " + dataFile);
-    } finally {
-      lock.writeLock().unlock();
     }
   }
 
@@ -217,17 +213,20 @@ public final class Database implements AutoCloseable {
    * @throws IllegalStateException if the database is closed
    */
   public Optional<Record> get(int position) {
-    lock.readLock().lock();
-    try {
+    synchronized (lock) {
       checkOpen();
       if (!live.contains(position)) {
         return Optional.empty();
       }
-      String[] values = Marshall.getRecord(id, position);
-      return values == null ? Optional.empty() : Optional.of(new Record(schema, values));
-    } finally {
-      lock.readLock().unlock();
     }
+    // Read outside the lock: the record was live when looked up, and its
+    // image stays at this position even if it is deleted or moved meanwhile.
+    String[] values = Marshall.getRecord(id, position);
+    if (values == null) {
+      checkOpen();
+      return Optional.empty();
+    }
+    return Optional.of(new Record(schema, values));
   }
 
   /**
@@ -279,8 +278,7 @@ public final class Database implements AutoCloseable {
    */
   public OptionalInt update(int position, String... values) {
     String[] copy = checkedCopy(values);
-    lock.writeLock().lock();
-    try {
+    synchronized (lock) {
       checkOpen();
       if (!live.contains(position)) {
         return OptionalInt.empty();
@@ -301,8 +299,6 @@ public final class Database implements AutoCloseable {
       live.remove(position);
       live.add(moved);
       return OptionalInt.of(moved);
-    } finally {
-      lock.writeLock().unlock();
     }
   }
 
@@ -315,8 +311,7 @@ public final class Database implements AutoCloseable {
    * @throws IllegalStateException if the database is closed
    */
   public boolean delete(int position) {
-    lock.writeLock().lock();
-    try {
+    synchronized (lock) {
       checkOpen();
       if (!live.contains(position)) {
         return false;
@@ -327,8 +322,6 @@ public final class Database implements AutoCloseable {
       }
       live.remove(position);
       return true;
-    } finally {
-      lock.writeLock().unlock();
     }
   }
 
@@ -402,15 +395,12 @@ public final class Database implements AutoCloseable {
    */
   @Override
   public void close() {
-    lock.writeLock().lock();
-    try {
+    synchronized (lock) {
       if (!closed) {
         closed = true;
         Marshall.close(id);
         Marshall.unregister(id);
       }
-    } finally {
-      lock.writeLock().unlock();
     }
   }
 

@@ -1,92 +1,73 @@
 package org.mero.db;
 
+import java.util.Arrays;
+
 /**
  * The set of positions that hold live records, so that a stale position (deleted, or left behind
  * by an update that moved its record) reads as absent: the data file still holds its old image.
- * An open-addressing hash set of non-negative ints with linear probing; -1 marks an empty slot.
- * Not thread-safe: its owner guards it.
+ *
+ * <p>Positions are kept sorted in an array. Appends and moved updates land at the end of the data
+ * file, past every live record, so adding is a store at the array's end; removing marks a slot
+ * dead, and the dead slots are squeezed out once they are half of the array. Not thread-safe: its
+ * owner guards it.
  */
 final class LivePositions {
-  private static final int EMPTY = -1;
+  private int[] positions;
+  private boolean[] dead;
+  private int count;
+  private int deadCount;
 
-  private int[] slots;
-  private int size;
-
-  LivePositions(int expected) {
-    slots = emptySlots(capacityFor(expected));
+  /** The set of the given positions, in any order. */
+  LivePositions(int[] initial) {
+    positions = Arrays.copyOf(initial, Math.max(16, initial.length));
+    Arrays.sort(positions, 0, initial.length);
+    dead = new boolean[positions.length];
+    count = initial.length;
   }
 
   boolean contains(int position) {
-    return position >= 0 && slots[slotOf(position)] == position;
+    int slot = Arrays.binarySearch(positions, 0, count, position);
+    return slot >= 0 && !dead[slot];
   }
 
   void add(int position) {
-    int slot = slotOf(position);
-    if (slots[slot] == EMPTY) {
-      slots[slot] = position;
-      // At most half full, so probes stay short and an empty slot always exists.
-      if (++size > slots.length / 2) {
-        rehash(slots.length * 2);
-      }
+    if (count == positions.length) {
+      positions = Arrays.copyOf(positions, count * 2);
+      dead = Arrays.copyOf(dead, count * 2);
     }
+    int slot = count;
+    if (count > 0 && positions[count - 1] >= position) {
+      // Not past the end: keep the order (never the case for the library's appends).
+      slot = Arrays.binarySearch(positions, 0, count, position);
+      if (slot >= 0) {
+        dead[slot] = false;
+        return;
+      }
+      slot = -slot - 1;
+      System.arraycopy(positions, slot, positions, slot + 1, count - slot);
+      System.arraycopy(dead, slot, dead, slot + 1, count - slot);
+    }
+    positions[slot] = position;
+    dead[slot] = false;
+    count++;
   }
 
   void remove(int position) {
-    int mask = slots.length - 1;
-    int hole = slotOf(position);
-    if (slots[hole] == EMPTY) {
+    int slot = Arrays.binarySearch(positions, 0, count, position);
+    if (slot < 0 || dead[slot]) {
       return;
     }
-    size--;
-    // Shift later members of the probe run back into the hole, so that
-    // every member stays reachable from its home slot without tombstones.
-    for (int next = (hole + 1) & mask; slots[next] != EMPTY; next = (next + 1) & mask) {
-      int home = home(slots[next], mask);
-      boolean homeInHoleToNext = hole <= next ? hole < home && home <= next : hole < home || home <= next;
-      if (!homeInHoleToNext) {
-        slots[hole] = slots[next];
-        hole = next;
+    dead[slot] = true;
+    if (++deadCount * 2 > count) {
+      int kept = 0;
+      for (int i = 0; i < count; i++) {
+        if (!dead[i]) {
+          positions[kept++] = positions[i];
+        }
       }
+      Arrays.fill(dead, 0, count, false);
+      count = kept;
+      deadCount = 0;
     }
-    slots[hole] = EMPTY;
-  }
-
-  private int slotOf(int position) {
-    int mask = slots.length - 1;
-    int slot = home(position, mask);
-    while (slots[slot] != EMPTY && slots[slot] != position) {
-      slot = (slot + 1) & mask;
-    }
-    return slot;
-  }
-
-  private static int home(int position, int mask) {
-    int h = position * 0x9E3779B9;
-    return (h ^ (h >>> 16)) & mask;
-  }
-
-  private void rehash(int capacity) {
-    int[] old = slots;
-    slots = emptySlots(capacity);
-    size = 0;
-    for (int position : old) {
-      if (position != EMPTY) {
-        add(position);
-      }
-    }
-  }
-
-  private static int capacityFor(int expected) {
-    int capacity = 16;
-    while (capacity / 2 < expected) {
-      capacity *= 2;
-    }
-    return capacity;
-  }
-
-  private static int[] emptySlots(int capacity) {
-    int[] slots = new int[capacity];
-    java.util.Arrays.fill(slots, EMPTY);
-    return slots;
   }
 }

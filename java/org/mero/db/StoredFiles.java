@@ -70,10 +70,11 @@ final class StoredFiles {
     if (count < 0 || count > in.remaining() / 4) {
       throw new IOException("damaged index " + file);
     }
-    LivePositions live = new LivePositions(count);
+    int[] positions = new int[count];
     for (int i = 0; i < count; i++) {
-      live.add(in.getInt());
+      positions[i] = in.getInt();
     }
+    LivePositions live = new LivePositions(positions);
     return live;
   }
 }

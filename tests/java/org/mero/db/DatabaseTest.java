@@ -164,16 +164,24 @@ class DatabaseTest {
   }
 
   @Test
-  void livePositionsKeepEveryMemberReachableAcrossRemovals() {
-    LivePositions live = new LivePositions(0);
-    for (int p = 0; p < 3000; p += 12) {
+  void livePositionsStaySortedThroughRemovalsAndAppends() {
+    int[] fromIndex = new int[200];  // record order after moves is not position order
+    for (int i = 0; i < fromIndex.length; i++) {
+      fromIndex[i] = (fromIndex.length - 1 - i) * 12;
+    }
+    LivePositions live = new LivePositions(fromIndex);
+    for (int p = 0; p < 2400; p += 12) {
+      if (p % 36 != 0) {
+        live.remove(p);  // two thirds: the dead slots get squeezed out on the way
+      }
+    }
+    for (int p = 2400; p < 3600; p += 12) {
       live.add(p);
     }
-    for (int p = 0; p < 3000; p += 36) {
-      live.remove(p);
-    }
-    for (int p = 0; p < 3000; p++) {
-      assertEquals(p % 12 == 0 && p % 36 != 0, live.contains(p), "position " + p);
+    live.add(12);  // behind the end, removed before
+    live.add(30);  // behind the end, never there
+    for (int p = 0; p < 3600; p++) {
+      assertEquals(p % 12 == 0 && (p % 36 == 0 || p >= 2400 || p == 12) || p == 30, live.contains(p), "position " + p);
     }
   }
 
