@@ -8,6 +8,8 @@ import java.util.List;
 import java.util.Objects;
 import java.util.Optional;
 import java.util.OptionalInt;
+import java.util.Set;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.stream.IntStream;
 
 /**
@@ -33,6 +35,10 @@ import java.util.stream.IntStream;
  * one handle at a time, in one process.
  */
 public final class Database implements AutoCloseable {
+  // Base paths open in this process: a second handle on the same files would
+  // make both lose track of where appends land.
+  private static final Set<Path> OPEN = ConcurrentHashMap.newKeySet();
+
   private final int id;
   private final Path base;
   private final Path dataFile;
@@ -65,7 +71,8 @@ public final class Database implements AutoCloseable {
    * @param schema the fields; must equal the stored schema when the database exists
    * @return the open database
    * @throws DatabaseOpenException if the folder is missing, a file cannot be read, the stored schema
-   *     differs, or the library refuses (for example because a file is damaged)
+   *     differs, another handle of this process has the files open, or the library refuses (for
+   *     example because a file is damaged)
    */
   public static Database open(Path base, String key, boolean keyIndex, Schema schema) {
     return openWith(base, key, keyIndex, Objects.requireNonNull(schema, "schema"));
@@ -87,7 +94,19 @@ public final class Database implements AutoCloseable {
 
   private static Database openWith(Path base, String key, boolean keyIndex, Schema given) {
     Objects.requireNonNull(key, "key");
-    Path absolute = Objects.requireNonNull(base, "base").toAbsolutePath();
+    Path absolute = Objects.requireNonNull(base, "base").toAbsolutePath().normalize();
+    if (!OPEN.add(absolute)) {
+      throw new DatabaseOpenException(DatabaseOpenException.Reason.REFUSED, absolute + " is already open in this process");
+    }
+    try {
+      return openOnce(absolute, key, keyIndex, given);
+    } catch (RuntimeException | Error e) {
+      OPEN.remove(absolute);
+      throw e;
+    }
+  }
+
+  private static Database openOnce(Path absolute, String key, boolean keyIndex, Schema given) {
     Path folder = absolute.getParent();
     if (folder == null || !Files.isDirectory(folder)) {
       throw new DatabaseOpenException(DatabaseOpenException.Reason.FOLDER_MISSING, "no folder " + folder);
@@ -400,6 +419,7 @@ public final class Database implements AutoCloseable {
         closed = true;
         Marshall.close(id);
         Marshall.unregister(id);
+        OPEN.remove(base);
       }
     }
   }

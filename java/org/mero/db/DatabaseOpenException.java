@@ -12,7 +12,7 @@ public final class DatabaseOpenException extends DatabaseException {
     FILE_NOT_READABLE,
     /** The stored schema differs from the one given, or none is stored and none was given. */
     SCHEMA_MISMATCH,
-    /** The library refused, for example because a file is damaged. */
+    /** The library refused (for example because a file is damaged), or the files are already open. */
     REFUSED
   }
 

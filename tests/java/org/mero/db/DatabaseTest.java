@@ -128,7 +128,9 @@ class DatabaseTest {
       assertThrows(IllegalArgumentException.class, () -> db.append("only one"));
       assertThrows(IllegalArgumentException.class, () -> db.update(ada, "a", "b", "c", "d"));
       assertEquals(1, db.size());
+      assertThrows(DatabaseOpenException.class, () -> Database.open(dir.resolve("x/../f"), "k", true, PEOPLE));
     }
+    Database.open(dir.resolve("f"), "k", true, PEOPLE).close();  // closing let the files go
     Files.createDirectory(dir.resolve("dir.str"));
     Files.write(dir.resolve("cut.str"), new byte[] {2, 0, 0, 0, 1, 4, 0, 0, 0, 'n'});
     Map<DatabaseOpenException.Reason, Runnable> opens = Map.of(
