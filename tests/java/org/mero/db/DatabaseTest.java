@@ -77,7 +77,6 @@ class DatabaseTest {
         assertEquals(Optional.empty(), db.get(-1));
         assertEquals(2, db.size());
         db.close();
-        db.close();
         List<Consumer<Database>> calls = List.of(d -> d.append("a", "b", "c"), d -> d.get(moved), d -> d.get("Ada"),
             d -> d.positionOf("Ada"), d -> d.update(moved, "a", "b", "c"), d -> d.delete(moved), Database::size,
             d -> d.find(Query.where("name").is("Ada")));
@@ -88,6 +87,8 @@ class DatabaseTest {
       // Reopened with the stored schema: positions still hold, stale ones still read as absent.
       try (Database again = Database.open(base, "key", keyIndex)) {
         assertEquals(PEOPLE, again.schema());
+        db.close();  // again: does nothing, and leaves the files to the new handle
+        assertThrows(DatabaseOpenException.class, () -> Database.open(base, "key", keyIndex));
         assertEquals(List.of(ROWS[1]), again.get(at[1]).orElseThrow().values());
         assertEquals("Paris", again.get(moved).orElseThrow().get("city"));
         assertEquals(Optional.empty(), again.get(at[0]));
