@@ -87,7 +87,7 @@ class DatabaseTest {
       // Reopened with the stored schema: positions still hold, stale ones still read as absent.
       try (Database again = Database.open(base, "key", keyIndex)) {
         assertEquals(PEOPLE, again.schema());
-        db.close();  // again: does nothing, and leaves the files to the new handle
+        db.close();  // a second time: does nothing, and leaves the files to the new handle
         assertThrows(DatabaseOpenException.class, () -> Database.open(base, "key", keyIndex));
         assertEquals(List.of(ROWS[1]), again.get(at[1]).orElseThrow().values());
         assertEquals("Paris", again.get(moved).orElseThrow().get("city"));
