@@ -6,6 +6,9 @@ import java.util.List;
 /**
  * The values of one record, readable by field index or by field name. Instances are immutable
  * snapshots: a later change to the database does not alter them.
+ *
+ * <p>Import this class by name ({@code import org.mero.db.Record;}): through {@code
+ * import org.mero.db.*;} its simple name would be ambiguous with {@code java.lang.Record}.
  */
 public final class Record {
   private final Schema schema;
