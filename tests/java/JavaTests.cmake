@@ -3,7 +3,7 @@ set(MERO_JUNIT_JAR /usr/share/java/junit-platform-console-standalone.jar)
 if(NOT EXISTS ${MERO_JUNIT_JAR})
   message(FATAL_ERROR "JUnit 5 console launcher not found: apt-get install junit5")
 endif()
-file(GLOB MERO_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.java)
+file(GLOB_RECURSE MERO_JAVA_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.java)
 set(MERO_JAVA_TEST_CLASSES ${CMAKE_BINARY_DIR}/java-test-classes)
 add_custom_command(
   OUTPUT ${MERO_JAVA_TEST_CLASSES}/.stamp
@@ -29,6 +29,7 @@ function(mero_add_junit_test name pattern)
 endfunction()
 
 mero_add_junit_test(java_interface "^(InterfaceTest|StorageTest|RecordOperationsTest|LoaderTest)$")
+mero_add_junit_test(java_api "^org\\.mero\\.db\\..*Test$")
 
 # Reliability: a child JVM killed at random moments (it loads the library
 # from build/), and Java threads through the native layer.
