@@ -1,6 +1,7 @@
 #include "engine/database.h"
 
 #include "engine/index_file.h"
+#include "engine/rewrite_recovery.h"
 
 namespace mero {
 
@@ -20,7 +21,15 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
                                          bool useKeyIndex) {
   File files[3];
   const char* const extensions[3] = {".dat", ".idx", ".str"};
-  for (int i = 0; i < 3; ++i) {
+  // Engines share a lock on the schema file, which a rewrite never replaces;
+  // a tool rewriting the database holds it exclusively, and open then fails.
+  // Under the lock, a rewrite that a killed tool left half done is finished
+  // or undone before the data and index files are opened.
+  const std::string schemaPath = baseName + extensions[2];
+  if (!File::createIfMissing(schemaPath) || !files[2].openReadWrite(schemaPath) || !files[2].lockShared() ||
+      !recoverInterruptedRewrite(baseName))
+    return nullptr;
+  for (int i = 0; i < 2; ++i) {
     const std::string path = baseName + extensions[i];
     if (!File::createIfMissing(path) || !files[i].openReadWrite(path)) return nullptr;
   }

@@ -43,6 +43,23 @@ class File {
   bool append(const void* buffer, size_t n);
   // The file's current size in bytes, or -1 on an error.
   int64_t size();
+  // Waits until the file's bytes have reached the disk.
+  bool sync();
+
+  // Advisory locks between processes, never waiting. Engines that open a
+  // database share one; a tool that rewrites the files takes it exclusively.
+  // False when another process holds a conflicting lock. The lock goes with
+  // the open file: closing it releases the lock.
+  bool lockShared();
+  bool lockExclusive();
+
+  // Whole-file operations for rewriting a database: rename replaces `to` in
+  // one step; remove answers true when the file is gone (or never was).
+  static bool exists(const std::string& path);
+  static bool rename(const std::string& from, const std::string& to);
+  static bool remove(const std::string& path);
+  // Makes renames and creations in path's directory durable (POSIX only).
+  static bool syncDirectoryOf(const std::string& path);
 
  private:
 #ifdef _WIN32
