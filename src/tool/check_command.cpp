@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/data_file_reader.h"
+#include "tool/record_cursor.h"
 #include "engine/field_cipher.h"
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
@@ -68,15 +68,41 @@ std::vector<int32_t> readEntries(ToolDatabase& db, ProblemList& problems) {
   return entries;
 }
 
-struct LiveImage {
-  int64_t position;
-  int64_t length;
-  size_t record;
-};
+// A well-formed live image: position in the high 32 bits, record number in
+// the low 32, so that sorting the keys sorts by position.
+uint64_t imageKey(int64_t position, size_t record) { return static_cast<uint64_t>(position) << 32 | record; }
+
+// LSD radix sort of the keys by their 31 position bits, in three passes of
+// 11 bits.
+void radixSortByPosition(std::vector<uint64_t>& keys) {
+  std::vector<uint64_t> scratch(keys.size());
+  for (int shift = 32; shift < 65; shift += 11) {
+    size_t counts[2049] = {};
+    for (const uint64_t k : keys) ++counts[((k >> shift) & 2047) + 1];
+    for (size_t b = 1; b < 2049; ++b) counts[b] += counts[b - 1];
+    for (const uint64_t k : keys) scratch[counts[(k >> shift) & 2047]++] = k;
+    keys.swap(scratch);
+  }
+}
+
+// Record order is usually the file's order plus a second ascending run of
+// moved records (see RecordCursor): split into those two runs and merge
+// them, in linear time. Any other order is radix sorted.
+void sortByPosition(std::vector<uint64_t>& keys) {
+  std::vector<uint64_t> runs[2];
+  for (const uint64_t k : keys) {
+    const bool fits0 = runs[0].empty() || runs[0].back() <= k;
+    const bool fits1 = runs[1].empty() || runs[1].back() <= k;
+    if (!fits0 && !fits1) return radixSortByPosition(keys);
+    const bool first = fits0 && (!fits1 || runs[1].empty() || (!runs[0].empty() && runs[0].back() >= runs[1].back()));
+    runs[first ? 0 : 1].push_back(k);
+  }
+  std::merge(runs[0].begin(), runs[0].end(), runs[1].begin(), runs[1].end(), keys.begin());
+}
 
 // Why the image at position is not well formed, or "" when it is. The
 // image's fields must fill it exactly: R = 4 + sum(4 + n_i).
-std::string imageFault(ToolDatabase& db, DataFileReader& reader, int64_t position, int32_t fieldCount,
+std::string imageFault(ToolDatabase& db, RecordCursor& reader, int64_t position, int32_t fieldCount,
                        std::string_view& image) {
   image = reader.rawImage(position, 0);
   if (image.empty()) {
@@ -122,8 +148,9 @@ int runCheck(const CommandLine& line) {
   const std::vector<int32_t> entries = readEntries(db, problems);
 
   const FieldCipher cipher(key);
-  DataFileReader reader(db.dataFile(), db.dataSize(), kScanWindowBytes);
-  std::vector<LiveImage> live;
+  RecordCursor reader(db.dataFile(), db.dataSize());
+  std::vector<uint64_t> live;  // imageKey of each well-formed image
+  std::vector<int32_t> lengths(entries.size(), 0);
   live.reserve(entries.size());
   FieldValues values;
   {
@@ -143,7 +170,8 @@ int runCheck(const CommandLine& line) {
         problems.add(position, recordName(r) + ": " + fault);
         continue;
       }
-      live.push_back({position, static_cast<int64_t>(image.size()), r});
+      live.push_back(imageKey(position, r));
+      lengths[r] = static_cast<int32_t>(image.size());
       if (!full) continue;
       decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, values);
       for (int32_t f = 0; f < fieldCount; ++f) {
@@ -157,16 +185,14 @@ int runCheck(const CommandLine& line) {
   }
 
   // Live images never share bytes: sorted by position, each ends before the next begins.
-  std::sort(live.begin(), live.end(),
-            [](const LiveImage& a, const LiveImage& b) { return a.position < b.position; });
+  sortByPosition(live);
   for (size_t i = 1; i < live.size(); ++i) {
-    const LiveImage& a = live[i - 1];
-    const LiveImage& b = live[i];
-    if (a.position == b.position)
-      problems.add(b.position, "listed twice, as " + recordName(a.record) + " and " + recordName(b.record));
-    else if (a.position + a.length > b.position)
-      problems.add(b.position, recordName(b.record) + " overlaps " + recordName(a.record) + " at position " +
-                                   std::to_string(a.position));
+    const auto a = static_cast<int64_t>(live[i - 1] >> 32), b = static_cast<int64_t>(live[i] >> 32);
+    const size_t ra = live[i - 1] & 0xFFFFFFFFu, rb = live[i] & 0xFFFFFFFFu;
+    if (a == b)
+      problems.add(b, "listed twice, as " + recordName(ra) + " and " + recordName(rb));
+    else if (a + lengths[ra] > b)
+      problems.add(b, recordName(rb) + " overlaps " + recordName(ra) + " at position " + std::to_string(a));
   }
 
   if (problems.count() == 0) {

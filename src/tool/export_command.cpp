@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "engine/data_file_reader.h"
+#include "tool/record_cursor.h"
 #include "tool/commands.h"
 #include "tool/csv_format.h"
 #include "tool/exit_status.h"
@@ -72,12 +72,13 @@ int runExport(const CommandLine& line) {
   OutputSink sink;
   if (const int status = sink.open(line.value("--output"), line.flag("--force"), error); status != kSuccess)
     return fail(status, error);
+  if (format == Format::sqlite && !sink.toFile()) return fail(kUsage, "--format sqlite writes a regular file");
   SqliteWriter sqlite;
   if (format == Format::sqlite && !sqlite.open(sink.pendingPath(), names, error)) return fail(kProblems, error);
   if (format == Format::csv) appendCsvRow(sink.buffer(), names);
 
   const FieldCipher cipher(key);
-  DataFileReader reader(db.dataFile(), db.dataSize(), kScanWindowBytes);
+  RecordCursor reader(db.dataFile(), db.dataSize());
   FieldValues values;
   std::vector<std::string> fields(static_cast<size_t>(schema.fieldCount));
   ProgressBar progress("export", db.positions().size(), line.flag("--quiet"));

@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "engine/data_file_reader.h"
+#include "tool/record_cursor.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/modified_utf8.h"
@@ -21,7 +21,7 @@ int runInfo(const CommandLine& line) {
 
   const Schema& schema = db.schema();
   // Live bytes: the lengths of the live images, read in one forward pass.
-  DataFileReader reader(db.dataFile(), db.dataSize(), kScanWindowBytes);
+  RecordCursor reader(db.dataFile(), db.dataSize());
   uint64_t liveBytes = 0;
   uint64_t damaged = 0;
   {

@@ -1,5 +1,7 @@
 #include "tool/output_sink.h"
 
+#include <filesystem>
+
 #include "platform/file.h"
 #include "tool/exit_status.h"
 
@@ -14,6 +16,14 @@ int OutputSink::open(const std::string& path, bool force, std::string& error) {
   if (path.empty() || path == "-") {
     file_ = stdout;
     return kSuccess;
+  }
+  std::error_code ignored;
+  if (File::exists(path) && !std::filesystem::is_regular_file(path, ignored)) {
+    // A device or a pipe (/dev/null, a FIFO) is written to as it is: it
+    // cannot be replaced by a rename, and holds nothing to protect.
+    file_ = std::fopen(path.c_str(), "wb");
+    if (file_ == nullptr) error = "cannot write to " + path;
+    return file_ != nullptr ? kSuccess : kProblems;
   }
   if (File::exists(path) && !force) {
     error = path + " exists: give --force to replace it";

@@ -6,7 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "engine/data_file_reader.h"
+#include "tool/record_cursor.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
@@ -61,7 +61,7 @@ class DraftFile {
 // Live images in record order, back to back from offset 0.
 bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& newPositions, int64_t& bytes,
                         bool quiet, std::string& error) {
-  DataFileReader reader(db.dataFile(), db.dataSize(), kScanWindowBytes);
+  RecordCursor reader(db.dataFile(), db.dataSize());
   ProgressBar progress("compact", db.positions().size(), quiet);
   int64_t offset = 0;
   newPositions.reserve(db.positions().size());
@@ -109,7 +109,7 @@ bool writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCi
     error = "writing " + out.path() + " failed";
     return false;
   }
-  DataFileReader reader(db.dataFile(), db.dataSize(), kScanWindowBytes);
+  RecordCursor reader(db.dataFile(), db.dataSize());
   ProgressBar progress("rekey", db.positions().size(), quiet);
   FieldValues values;
   std::string image;
