@@ -125,6 +125,7 @@ class RowSource {
         return in_.failed() ? Result::error : Result::end;
       }
       ++line_;
+      if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
       if (text.find_first_not_of(" \t") != std::string::npos) break;  // blank lines carry no record
     }
     if (!parseJsonObject(text, members, error)) {
@@ -184,6 +185,8 @@ int runImport(const CommandLine& line) {
   const RowSource::Result headerResult = rows.header(names, error);
   if (headerResult == RowSource::Result::end) return fail(kProblems, "the input is empty: it has no header");
   if (headerResult == RowSource::Result::error) return fail(kProblems, error + "; nothing was written");
+  // Spreadsheets often start UTF-8 text with a byte order mark; it is not part of a name.
+  if (!names.empty() && names[0].rfind("\xEF\xBB\xBF", 0) == 0) names[0].erase(0, 3);
 
   std::vector<std::string> wanted;
   splitNames(line.value("--indexed"), wanted);
