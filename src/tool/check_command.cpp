@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tool/record_cursor.h"
 #include "engine/field_cipher.h"
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
@@ -15,6 +14,7 @@
 #include "tool/key_source.h"
 #include "tool/modified_utf8.h"
 #include "tool/progress_bar.h"
+#include "tool/record_cursor.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
@@ -68,13 +68,13 @@ std::vector<int32_t> readEntries(ToolDatabase& db, ProblemList& problems) {
   return entries;
 }
 
-// A well-formed live image: position in the high 32 bits, record number in
-// the low 32, so that sorting the keys sorts by position.
+// For the sort: a well-formed live image's position in the high 32 bits,
+// its record number in the low 32.
 uint64_t imageKey(int64_t position, size_t record) { return static_cast<uint64_t>(position) << 32 | record; }
 
 // LSD radix sort of the keys by their 31 position bits, in three passes of
 // 11 bits.
-void radixSortByPosition(std::vector<uint64_t>& keys) {
+void sortByPosition(std::vector<uint64_t>& keys) {
   std::vector<uint64_t> scratch(keys.size());
   for (int shift = 32; shift < 65; shift += 11) {
     size_t counts[2049] = {};
@@ -85,20 +85,42 @@ void radixSortByPosition(std::vector<uint64_t>& keys) {
   }
 }
 
-// Record order is usually the file's order plus a second ascending run of
-// moved records (see RecordCursor): split into those two runs and merge
-// them, in linear time. Any other order is radix sorted.
-void sortByPosition(std::vector<uint64_t>& keys) {
-  std::vector<uint64_t> runs[2];
-  for (const uint64_t k : keys) {
-    const bool fits0 = runs[0].empty() || runs[0].back() <= k;
-    const bool fits1 = runs[1].empty() || runs[1].back() <= k;
-    if (!fits0 && !fits1) return radixSortByPosition(keys);
-    const bool first = fits0 && (!fits1 || runs[1].empty() || (!runs[0].empty() && runs[0].back() >= runs[1].back()));
-    runs[first ? 0 : 1].push_back(k);
+// Live images never share bytes. Record order is usually the file's order
+// plus one ascending run of moved records (see RecordCursor). Following those
+// two runs, each image must begin at or after the end of the one before it
+// in its run, and the two runs must cover separate ranges of the file; then
+// no two images overlap, and nothing had to be stored or sorted. Any other
+// order is settled by sorting every image by position.
+class OverlapScan {
+ public:
+  void add(int64_t position, int64_t length) {
+    if (unsettled_) return;
+    Run* run = nullptr;
+    for (Run& candidate : runs_)
+      if (candidate.last <= position && (run == nullptr || candidate.last > run->last)) run = &candidate;
+    if (run == nullptr || position < run->end) {
+      unsettled_ = true;
+      return;
+    }
+    if (run->first < 0) run->first = position;
+    run->last = position;
+    run->end = position + length;
   }
-  std::merge(runs[0].begin(), runs[0].end(), runs[1].begin(), runs[1].end(), keys.begin());
-}
+  bool settled() const {
+    const Run& a = runs_[0];
+    const Run& b = runs_[1];
+    return !unsettled_ && (a.first < 0 || b.first < 0 || a.end <= b.first || b.end <= a.first);
+  }
+
+ private:
+  struct Run {
+    int64_t first = -1;
+    int64_t last = -1;
+    int64_t end = 0;
+  };
+  Run runs_[2];
+  bool unsettled_ = false;
+};
 
 // Why the image at position is not well formed, or "" when it is. The
 // image's fields must fill it exactly: R = 4 + sum(4 + n_i).
@@ -130,6 +152,32 @@ std::string imageFault(ToolDatabase& db, RecordCursor& reader, int64_t position,
   return {};
 }
 
+// Sorted by position, each well-formed image must end before the next begins.
+void reportOverlaps(ToolDatabase& db, const std::vector<int32_t>& entries, ProblemList& problems) {
+  RecordCursor reader(db.dataFile(), db.dataSize());
+  std::vector<uint64_t> live;
+  std::vector<int32_t> lengths(entries.size(), 0);
+  live.reserve(entries.size());
+  for (size_t r = 0; r < entries.size(); ++r) {
+    const int64_t position = entries[r];
+    std::string_view image;
+    if (position < 0 || position > db.dataSize() - 4 ||
+        !imageFault(db, reader, position, db.schema().fieldCount, image).empty())
+      continue;  // reported already
+    live.push_back(imageKey(position, r));
+    lengths[r] = static_cast<int32_t>(image.size());
+  }
+  sortByPosition(live);
+  for (size_t i = 1; i < live.size(); ++i) {
+    const auto a = static_cast<int64_t>(live[i - 1] >> 32), b = static_cast<int64_t>(live[i] >> 32);
+    const size_t ra = live[i - 1] & 0xFFFFFFFFu, rb = live[i] & 0xFFFFFFFFu;
+    if (a == b)
+      problems.add(b, "listed twice, as " + recordName(ra) + " and " + recordName(rb));
+    else if (a + lengths[ra] > b)
+      problems.add(b, recordName(rb) + " overlaps " + recordName(ra) + " at position " + std::to_string(a));
+  }
+}
+
 }  // namespace
 
 int runCheck(const CommandLine& line) {
@@ -149,9 +197,7 @@ int runCheck(const CommandLine& line) {
 
   const FieldCipher cipher(key);
   RecordCursor reader(db.dataFile(), db.dataSize());
-  std::vector<uint64_t> live;  // imageKey of each well-formed image
-  std::vector<int32_t> lengths(entries.size(), 0);
-  live.reserve(entries.size());
+  OverlapScan overlaps;
   FieldValues values;
   {
     ProgressBar progress("check", entries.size(), line.flag("--quiet"));
@@ -170,8 +216,7 @@ int runCheck(const CommandLine& line) {
         problems.add(position, recordName(r) + ": " + fault);
         continue;
       }
-      live.push_back(imageKey(position, r));
-      lengths[r] = static_cast<int32_t>(image.size());
+      overlaps.add(position, static_cast<int64_t>(image.size()));
       if (!full) continue;
       decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, values);
       for (int32_t f = 0; f < fieldCount; ++f) {
@@ -184,16 +229,7 @@ int runCheck(const CommandLine& line) {
     }
   }
 
-  // Live images never share bytes: sorted by position, each ends before the next begins.
-  sortByPosition(live);
-  for (size_t i = 1; i < live.size(); ++i) {
-    const auto a = static_cast<int64_t>(live[i - 1] >> 32), b = static_cast<int64_t>(live[i] >> 32);
-    const size_t ra = live[i - 1] & 0xFFFFFFFFu, rb = live[i] & 0xFFFFFFFFu;
-    if (a == b)
-      problems.add(b, "listed twice, as " + recordName(ra) + " and " + recordName(rb));
-    else if (a + lengths[ra] > b)
-      problems.add(b, recordName(rb) + " overlaps " + recordName(ra) + " at position " + std::to_string(a));
-  }
+  if (schemaReadable && !overlaps.settled()) reportOverlaps(db, entries, problems);
 
   if (problems.count() == 0) {
     std::printf("no problems found: %zu records\n", entries.size());

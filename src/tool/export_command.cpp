@@ -3,7 +3,6 @@
 
 #include <cstdio>
 
-#include "tool/record_cursor.h"
 #include "tool/commands.h"
 #include "tool/csv_format.h"
 #include "tool/exit_status.h"
@@ -12,6 +11,7 @@
 #include "tool/modified_utf8.h"
 #include "tool/output_sink.h"
 #include "tool/progress_bar.h"
+#include "tool/record_cursor.h"
 #include "tool/sqlite_writer.h"
 #include "tool/tool_database.h"
 

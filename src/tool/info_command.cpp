@@ -3,11 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "tool/record_cursor.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/modified_utf8.h"
 #include "tool/progress_bar.h"
+#include "tool/record_cursor.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {

@@ -6,7 +6,6 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "tool/record_cursor.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
@@ -15,6 +14,7 @@
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
 #include "tool/progress_bar.h"
+#include "tool/record_cursor.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
