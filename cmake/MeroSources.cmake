@@ -11,6 +11,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/index_file.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp
+  ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/schema.cpp
   ${_src}/engine/search_pool.cpp
   ${_src}/engine/search_text.cpp

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Cross-builds MERO_Database.dll for 64-bit Windows with MinGW-w64 in
-# build-windows/, together with its test driver (tests/windows).
+# Cross-builds MERO_Database.dll and the command-line tool mero.exe for
+# 64-bit Windows with MinGW-w64 in build-windows/, together with the DLL's
+# test driver (tests/windows).
 set -eu
 cd "$(dirname "$0")/.."
 # The toolchain file counts only when the build directory is first configured.

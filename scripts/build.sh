@@ -1,7 +1,8 @@
 #!/bin/sh
-# Configures and builds the library, the jar and the tests in build/. The
-# Windows DLL is cross-built first (build-windows/) and goes into the jar
-# beside the Linux library; without MinGW-w64 the jar carries Linux only.
+# Configures and builds the library, the jar, the command-line tool
+# (build/mero) and the tests in build/. The Windows DLL and mero.exe are
+# cross-built first (build-windows/); the DLL goes into the jar beside the
+# Linux library. Without MinGW-w64 the jar carries Linux only.
 set -eu
 cd "$(dirname "$0")/.."
 windows_dll=

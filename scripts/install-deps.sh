@@ -4,7 +4,7 @@
 # missing.
 set -eu
 packages="build-essential cmake g++ clang libclang-rt-14-dev openjdk-17-jdk-headless
-  googletest libgtest-dev libbenchmark-dev junit5 libxerial-sqlite-jdbc-java libh2-java
+  googletest libgtest-dev libbenchmark-dev libsqlite3-dev python3 junit5 libxerial-sqlite-jdbc-java libh2-java
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64 gnuplot-nox valgrind unzip"
 missing=""
 for p in $packages; do

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "engine/index_file.h"
+#include "engine/rewrite_recovery.h"
 
 namespace mero {
 
@@ -41,7 +42,30 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
   const char* const extensions[3] = {".dat", ".idx", ".str"};
-  for (int i = 0; i < 3; ++i) {
+  // Engines share a lock on the schema file, which a rewrite never replaces;
+  // a tool rewriting the database holds it exclusively, and open then fails.
+  // Under the lock, a rewrite that a killed tool left half done is finished
+  // or undone before the data and index files are opened.
+  const std::string schemaPath = baseName + extensions[2];
+  bool madeSchema = false;
+  if (!File::createIfMissing(schemaPath, &madeSchema)) {
+    why = OpenFailure::filesUnavailable;
+    return nullptr;
+  }
+  if (madeSchema) created.note(schemaPath);
+  if (!files[2].openReadWrite(schemaPath)) {
+    why = OpenFailure::filesUnavailable;
+    return nullptr;
+  }
+  if (!files[2].lockShared()) {
+    why = OpenFailure::lockedForRewrite;
+    return nullptr;
+  }
+  if (!recoverInterruptedRewrite(baseName)) {
+    why = OpenFailure::repairFailed;
+    return nullptr;
+  }
+  for (int i = 0; i < 2; ++i) {
     const std::string path = baseName + extensions[i];
     bool made = false;
     if (!File::createIfMissing(path, &made)) {

@@ -49,7 +49,8 @@ enum class OpenFailure {
   damagedRecord,      // an entry that does not lead to a well-formed image
   repeatedPosition,   // two entries name one record
   tooLargeForMemory,  // the indexed values would not fit the search structures
-  repairFailed,       // a delete cut short could not be completed
+  repairFailed,       // a delete or a rewrite cut short could not be completed
+  lockedForRewrite,   // a tool is rewriting the files
 };
 
 class Database {

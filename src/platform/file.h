@@ -26,9 +26,6 @@ class File {
   // left as it is. False when the file can neither be found nor created.
   // `created` (when given) tells whether this call made the file.
   static bool createIfMissing(const std::string& path, bool* created = nullptr);
-  static bool exists(const std::string& path);
-  // Deletes the file at path; false when it could not.
-  static bool remove(const std::string& path);
 
   // Opens an existing file for reading and writing; never creates.
   bool openReadWrite(const std::string& path);
@@ -47,6 +44,23 @@ class File {
   bool append(const void* buffer, size_t n);
   // The file's current size in bytes, or -1 on an error.
   int64_t size() const;
+  // Waits until the file's bytes have reached the disk.
+  bool sync();
+
+  // Advisory locks between processes, never waiting. Engines that open a
+  // database share one; a tool that rewrites the files takes it exclusively.
+  // False when another process holds a conflicting lock. The lock goes with
+  // the open file: closing it releases the lock.
+  bool lockShared();
+  bool lockExclusive();
+
+  // Whole-file operations for rewriting a database: rename replaces `to` in
+  // one step; remove answers true when the file is gone (or never was).
+  static bool exists(const std::string& path);
+  static bool rename(const std::string& from, const std::string& to);
+  static bool remove(const std::string& path);
+  // Makes renames and creations in path's directory durable (POSIX only).
+  static bool syncDirectoryOf(const std::string& path);
 
  private:
 #ifdef _WIN32

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #include "platform/file.h"
@@ -30,12 +32,6 @@ bool File::createIfMissing(const std::string& path, bool* created) {
   return true;
 }
 
-bool File::exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
-bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool File::openReadWrite(const std::string& path) {
   close();
@@ -101,6 +97,45 @@ int64_t File::size() const {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) return -1;
   return static_cast<int64_t>(info.st_size);
+}
+
+bool File::sync() { return ::fsync(fd_) == 0; }
+
+namespace {
+// flock locks belong to the open file description, so they are neither
+// shared with nor released by other opens of the same file in this process.
+// Where the file system has no locks at all, there is nothing to honour.
+bool takeLock(int fd, int kind) {
+  for (;;) {
+    if (::flock(fd, kind | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    return errno != EWOULDBLOCK;
+  }
+}
+}  // namespace
+
+bool File::lockShared() { return takeLock(fd_, LOCK_SH); }
+bool File::lockExclusive() { return takeLock(fd_, LOCK_EX); }
+
+bool File::exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool File::rename(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool File::syncDirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
 }
 
 }  // namespace mero

@@ -44,11 +44,6 @@ bool File::createIfMissing(const std::string& path, bool* created) {
   return true;
 }
 
-bool File::exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool File::remove(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool File::openReadWrite(const std::string& path) {
   close();
@@ -122,5 +117,37 @@ int64_t File::size() const {
   if (!GetFileSizeEx(handleOf(handle_), &s)) return -1;
   return s.QuadPart;
 }
+
+bool File::sync() { return FlushFileBuffers(handleOf(handle_)) != 0; }
+
+namespace {
+// Windows byte-range locks are mandatory: a locked range refuses other
+// handles' reads and writes. The lock is therefore taken on one byte far
+// beyond any real content, which no read or write ever touches, so files
+// stay shared for reading and writing exactly as before.
+bool takeLock(HANDLE handle, DWORD flags) {
+  OVERLAPPED o{};
+  o.Offset = 0;
+  o.OffsetHigh = 0x7FFFFFF0u;
+  if (LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) return true;
+  return GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING;
+}
+}  // namespace
+
+bool File::lockShared() { return takeLock(handleOf(handle_), 0); }
+bool File::lockExclusive() { return takeLock(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK); }
+
+bool File::exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool File::rename(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool File::remove(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// MOVEFILE_WRITE_THROUGH already makes each rename durable.
+bool File::syncDirectoryOf(const std::string&) { return true; }
 
 }  // namespace mero

@@ -1,0 +1,56 @@
+// mero info: the schema, the record count and how much of the data file is live.
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "tool/commands.h"
+#include "tool/exit_status.h"
+#include "tool/modified_utf8.h"
+#include "tool/progress_bar.h"
+#include "tool/record_cursor.h"
+#include "tool/tool_database.h"
+
+namespace mero::tool {
+
+int runInfo(const CommandLine& line) {
+  ToolDatabase db;
+  std::string error;
+  if (const int status = db.open(line.base(), ToolDatabase::Access::shared, error); status != kSuccess)
+    return fail(status, error);
+  if (!db.readSchema(error) || !db.loadPositions(error)) return fail(kUnreadable, error);
+
+  const Schema& schema = db.schema();
+  // Live bytes: the lengths of the live images, read in one forward pass.
+  RecordCursor reader(db.dataFile(), db.dataSize());
+  uint64_t liveBytes = 0;
+  uint64_t damaged = 0;
+  {
+    ProgressBar progress("info", db.positions().size(), line.flag("--quiet"));
+    uint64_t done = 0;
+    for (const int32_t position : db.positions()) {
+      const std::string_view image = reader.rawImage(position, schema.fieldCount);
+      if (image.empty()) ++damaged;
+      liveBytes += image.size();
+      progress.update(++done);
+    }
+  }
+
+  std::printf("fields: %d\n", schema.fieldCount);
+  for (int32_t f = 0; f < schema.fieldCount; ++f) {
+    std::string name;
+    size_t replaced = 0;
+    if (!modifiedToUtf8(schema.fieldNames.at(f).view(), name, replaced)) name = "(name not valid text)";
+    std::printf("  %d  %s  %s\n", f, name.c_str(), schema.indexed.at(f) ? "indexed" : "not indexed");
+  }
+  std::printf("records: %zu\n", db.positions().size());
+  const uint64_t size = static_cast<uint64_t>(db.dataSize());
+  const uint64_t dead = size > liveBytes ? size - liveBytes : 0;
+  std::printf("data file: %" PRIu64 " bytes, live %" PRIu64 " bytes, dead %" PRIu64 " bytes (%.1f%%)\n", size,
+              liveBytes, dead, size == 0 ? 0.0 : 100.0 * static_cast<double>(dead) / static_cast<double>(size));
+  std::printf("index file: %" PRId64 " bytes\n", db.indexSize());
+  if (damaged > 0)
+    return fail(kProblems, std::to_string(damaged) + " live records are damaged: run mero check");
+  return kSuccess;
+}
+
+}  // namespace mero::tool

@@ -1,0 +1,34 @@
+#pragma once
+// A progress bar on stderr for long commands, drawn only when stderr is a
+// terminal (never into a log or a pipe) and not turned off with --quiet.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace mero::tool {
+
+class ProgressBar {
+ public:
+  ProgressBar(std::string label, uint64_t total, bool quiet);
+  ~ProgressBar() { finish(); }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  // Cheap enough to call per record: it redraws at most a few times a second.
+  void update(uint64_t done) {
+    if (enabled_ && (done & 0xFFF) == 0) redraw(done);
+  }
+  void finish();
+
+ private:
+  void redraw(uint64_t done);
+
+  std::string label_;
+  uint64_t total_;
+  bool enabled_;
+  bool drawn_ = false;
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace mero::tool
