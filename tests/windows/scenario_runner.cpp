@@ -11,7 +11,6 @@
 #include <jni.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -22,7 +21,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -40,43 +38,21 @@ namespace {
 
 namespace fs = std::filesystem;
 using fakejni::Env;
-using Strings = std::optional<std::vector<std::optional<std::string>>>;
 
-struct Exports {
-  jint(JNICALL* registerName)(JNIEnv*, jobject, jstring);
-  jboolean(JNICALL* unregister)(JNIEnv*, jobject, jint);
-  jboolean(JNICALL* define)(JNIEnv*, jobject, jint, jbooleanArray, jobjectArray);
-  jboolean(JNICALL* open)(JNIEnv*, jobject, jint, jstring, jboolean);
-  jboolean(JNICALL* close)(JNIEnv*, jobject, jint);
-  jint(JNICALL* numRecs)(JNIEnv*, jobject, jint);
-  jobjectArray(JNICALL* getRecordAt)(JNIEnv*, jobject, jint, jint);
-  jobjectArray(JNICALL* getRecordByKey)(JNIEnv*, jobject, jint, jstring);
-  jint(JNICALL* getPos)(JNIEnv*, jobject, jint, jstring);
-  jintArray(JNICALL* find)(JNIEnv*, jobject, jint, jbooleanArray, jobjectArray);
-  jint(JNICALL* write)(JNIEnv*, jobject, jint, jobjectArray);
-  jboolean(JNICALL* updateRecord)(JNIEnv*, jobject, jint, jint, jobjectArray);
-  jboolean(JNICALL* deleteRecord)(JNIEnv*, jobject, jint, jint);
-};
-
-// Binds the thirteen exports in the order of Exports; false if one is missing.
-bool load(const char* path, Exports& exports) {
-  static const char* const names[] = {
-      "register", "unregister", "define", "open", "close", "numRecs", "getRecord__II",
-      "getRecord__ILjava_lang_String_2", "getPos", "find", "write", "updateRecord", "deleteRecord"};
 #ifdef _WIN32
-  HMODULE library = LoadLibraryA(path);
-  const auto symbol = [&](const std::string& name) { return reinterpret_cast<void*>(GetProcAddress(library, name.c_str())); };
+HMODULE library = nullptr;
+void* symbol(const std::string& name) { return reinterpret_cast<void*>(GetProcAddress(library, name.c_str())); }
 #else
-  void* library = dlopen(path, RTLD_NOW);
-  const auto symbol = [&](const std::string& name) { return dlsym(library, name.c_str()); };
+void* library = nullptr;
+void* symbol(const std::string& name) { return dlsym(library, name.c_str()); }
 #endif
-  if (library == nullptr) return std::printf("cannot load %s\n", path), false;
-  auto** slots = reinterpret_cast<void**>(&exports);
-  for (size_t i = 0; i < std::size(names); ++i) {
-    slots[i] = symbol(std::string("Java_DatabaseMarshall_") + names[i]);
-    if (slots[i] == nullptr) return std::printf("%s does not export %s\n", path, names[i]), false;
-  }
-  return true;
+
+// Calls the export for method with the calling object null, as the library never uses it.
+template <typename Result, typename... Args>
+Result native(const char* method, JNIEnv* env, Args... args) {
+  void* address = symbol(std::string("Java_DatabaseMarshall_") + method);
+  if (address == nullptr) std::printf("FAIL: the library does not export %s\n", method), std::exit(1);
+  return reinterpret_cast<Result(JNICALL*)(JNIEnv*, jobject, Args...)>(address)(env, nullptr, args...);
 }
 
 void runThreads(int count, const std::function<void(int)>& body) {
@@ -195,29 +171,23 @@ std::string show(const std::string& bytes) {
   return out + '"';
 }
 
+std::string show(int32_t n) { return std::to_string(n); }
+
 template <typename T>
 std::string show(const std::optional<std::vector<T>>& values) {
   if (!values) return "null";
-  std::string out = "[";
-  for (const T& value : *values) {
-    if constexpr (std::is_same_v<T, std::string>) out += show(value) + ",";
-    else out += std::to_string(value) + ",";
-  }
-  return out.substr(0, std::max<size_t>(out.size() - 1, 1)) + "]";
+  std::string out;
+  for (const T& value : *values) out += "," + show(value);
+  return "[" + out.substr(out.empty() ? 0 : 1) + "]";
 }
 
-std::string show(const Value& v) {
-  if (!v.isList) return v.quoted ? show(v.text) : v.text;
-  std::string out = "[";
-  for (const Value& item : v.items) out += show(item) + ",";
-  return out.substr(0, std::max<size_t>(out.size() - 1, 1)) + "]";
-}
+std::string show(const Value& v) { return v.isList ? show(std::optional(v.items)) : v.quoted ? show(v.text) : v.text; }
 
 std::string flag(jboolean b) { return b == JNI_TRUE ? "true" : b == JNI_FALSE ? "false" : std::to_string(b); }
 
 std::optional<std::string> string(const Value& v) { return v.isNull() ? std::nullopt : std::optional(v.text); }
 
-Strings strings(const Value& v) {
+std::optional<std::vector<std::optional<std::string>>> strings(const Value& v) {
   if (v.isNull()) return std::nullopt;
   std::vector<std::optional<std::string>> out;
   for (const Value& item : v.items) out.push_back(string(item));
@@ -241,7 +211,7 @@ std::string hex(const std::string& bytes) {
 // One scenario: its directory, and the offset between the process's ids and its own.
 class Scenario {
  public:
-  Scenario(const Exports& lib, std::string dir) : lib_(lib), dir_(std::move(dir)) {}
+  explicit Scenario(std::string dir) : dir_(std::move(dir)) {}
 
   // Runs one line; empty when it went as expected, else what went wrong.
   std::string step(Env& env, const std::string& line) {
@@ -274,24 +244,24 @@ class Scenario {
     const Value* a = &v[1];
     JNIEnv* j = env.jni();
     if (m == "register") {
-      const jint id = lib_.registerName(j, nullptr, env.string(a[0].isNull() ? std::nullopt : std::optional(dir_ + "/" + a[0].text)));
+      const jint id = native<jint>("register", j, env.string(a[0].isNull() ? std::nullopt : std::optional(dir_ + "/" + a[0].text)));
       if (id > 0 && !offsetSet_) offset_ = id - std::stoi(v.back().text), offsetSet_ = true;
       return std::to_string(id > 0 ? id - offset_ : id);
     }
     const jint id = std::stoi(a[0].text) + offset_;
-    if (m == "unregister") return flag(lib_.unregister(j, nullptr, id));
-    if (m == "define") return flag(lib_.define(j, nullptr, id, env.booleans(bools(a[1])), env.strings(strings(a[2]))));
-    if (m == "open") return flag(lib_.open(j, nullptr, id, env.string(string(a[1])), a[2].text == "true" ? JNI_TRUE : JNI_FALSE));
-    if (m == "close") return flag(lib_.close(j, nullptr, id));
-    if (m == "numRecs") return std::to_string(lib_.numRecs(j, nullptr, id));
+    if (m == "unregister" || m == "close") return flag(native<jboolean>(m.c_str(), j, id));
+    if (m == "define") return flag(native<jboolean>("define", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2]))));
+    if (m == "open") return flag(native<jboolean>("open", j, id, env.string(string(a[1])), jboolean{a[2].text == "true"}));
+    if (m == "numRecs") return std::to_string(native<jint>("numRecs", j, id));
     if (m == "getRecord" && !a[1].quoted && a[1].text.find_first_not_of("-0123456789") == std::string::npos)
-      return show(env.stringsOf(lib_.getRecordAt(j, nullptr, id, std::stoi(a[1].text))));
-    if (m == "getRecord") return show(env.stringsOf(lib_.getRecordByKey(j, nullptr, id, env.string(string(a[1])))));
-    if (m == "getPos") return std::to_string(lib_.getPos(j, nullptr, id, env.string(string(a[1]))));
-    if (m == "find") return show(env.intsOf(lib_.find(j, nullptr, id, env.booleans(bools(a[1])), env.strings(strings(a[2])))));
-    if (m == "write") return std::to_string(lib_.write(j, nullptr, id, env.strings(strings(a[1]))));
-    if (m == "updateRecord") return flag(lib_.updateRecord(j, nullptr, id, std::stoi(a[1].text), env.strings(strings(a[2]))));
-    if (m == "deleteRecord") return flag(lib_.deleteRecord(j, nullptr, id, std::stoi(a[1].text)));
+      return show(env.stringsOf(native<jobjectArray>("getRecord__II", j, id, jint{std::stoi(a[1].text)})));
+    if (m == "getRecord")
+      return show(env.stringsOf(native<jobjectArray>("getRecord__ILjava_lang_String_2", j, id, env.string(string(a[1])))));
+    if (m == "getPos") return std::to_string(native<jint>("getPos", j, id, env.string(string(a[1]))));
+    if (m == "find") return show(env.intsOf(native<jintArray>("find", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2])))));
+    if (m == "write") return std::to_string(native<jint>("write", j, id, env.strings(strings(a[1]))));
+    if (m == "updateRecord") return flag(native<jboolean>("updateRecord", j, id, jint{std::stoi(a[1].text)}, env.strings(strings(a[2]))));
+    if (m == "deleteRecord") return flag(native<jboolean>("deleteRecord", j, id, jint{std::stoi(a[1].text)}));
     return "no method " + m;
   }
 
@@ -319,7 +289,6 @@ class Scenario {
     return all;
   }
 
-  const Exports& lib_;
   const std::string dir_;
   int offset_ = 0;
   bool offsetSet_ = false;
@@ -327,8 +296,8 @@ class Scenario {
 
 // The scenario's lines, a trailing backslash joining a line to the next;
 // returns the first failure as "file:line: text\n  what", or empty.
-std::string runScenario(const Exports& lib, const fs::path& file, const fs::path& dir) {
-  Scenario scenario(lib, dir.generic_string());
+std::string runScenario(const fs::path& file, const fs::path& dir) {
+  Scenario scenario(dir.generic_string());
   Env env;
   std::ifstream in(file);
   std::string line;
@@ -351,9 +320,13 @@ std::string runScenario(const Exports& lib, const fs::path& file, const fs::path
 }  // namespace
 
 int main(int argc, char** argv) {
-  Exports lib{};
   if (argc != 4) return std::printf("usage: %s LIBRARY SCENARIO_DIR WORK_DIR\n", argv[0]), 2;
-  if (!load(argv[1], lib)) return 2;
+#ifdef _WIN32
+  library = LoadLibraryA(argv[1]);
+#else
+  library = dlopen(argv[1], RTLD_NOW);
+#endif
+  if (library == nullptr) return std::printf("cannot load %s\n", argv[1]), 2;
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(argv[2]))
     if (entry.path().extension() == ".scn") files.push_back(entry.path());
@@ -363,7 +336,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::path(argv[3]) / file.stem();
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const std::string failure = runScenario(lib, file, dir);
+    const std::string failure = runScenario(file, dir);
     std::printf("%s %s%s%s\n", failure.empty() ? "ok  " : "FAIL", file.filename().string().c_str(),
                 failure.empty() ? "" : "\n  ", failure.c_str());
     (failure.empty() ? passed : failed) += 1;
