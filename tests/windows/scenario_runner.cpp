@@ -305,7 +305,7 @@ std::string runScenario(const fs::path& file, const fs::path& dir) {
     while (!line.empty() && line.back() == '\\') {
       std::string more;
       std::getline(in, more);
-      line = line.substr(0, line.size() - 1) + " " + more;
+      line = line.substr(0, line.size() - 1) + " " + more.erase(0, more.find_first_not_of(" \t"));
       ++number;
     }
     const size_t start = line.find_first_not_of(" \t\r");
