@@ -25,10 +25,11 @@ function(mero_add_junit_test name pattern)
   add_test(NAME ${name}
     COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/run_junit.sh ${Java_JAVA_EXECUTABLE} ${MERO_JUNIT_JAR}
             ${MERO_JAR}:${MERO_JAVA_TEST_CLASSES} ${pattern})
-  set_tests_properties(${name} PROPERTIES LABELS java ENVIRONMENT "MERO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  set_tests_properties(${name} PROPERTIES LABELS java
+    ENVIRONMENT "MERO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp;MERO_SCENARIOS=${CMAKE_SOURCE_DIR}/tests/scenarios")
 endfunction()
 
-mero_add_junit_test(java_interface "^(InterfaceTest|StorageTest|RecordOperationsTest|LoaderTest)$")
+mero_add_junit_test(java_interface "^(ScenarioTest|LoaderTest)$")
 mero_add_junit_test(java_api "^org\\.mero\\.db\\..*Test$")
 
 # Reliability: a child JVM killed at random moments (it loads the library

@@ -1,12 +1,13 @@
 #!/bin/sh
-# Runs the Windows test driver under Wine, headless, in a Wine prefix made
-# for this run and removed afterwards (without one, Wine would write into
-# the home directory). Passes when the driver exits 0 and its last line is
-# "N passed, 0 failed".
-# Usage: run_under_wine.sh WINE_DRIVER_EXE MERO_DATABASE_DLL
+# Runs the scenario runner's Windows build under Wine, headless, in a Wine
+# prefix made for this run and removed afterwards (without one, Wine would
+# write into the home directory), on the scenarios in SCENARIO_DIR. Passes
+# when the driver exits 0 and its last line is "N passed, 0 failed".
+# Usage: run_under_wine.sh WINE_DRIVER_EXE MERO_DATABASE_DLL SCENARIO_DIR
 set -u
 driver=$1
 dll=$2
+scenarios=$3
 
 if command -v wine64 >/dev/null 2>&1; then
   wine=wine64
@@ -37,9 +38,10 @@ trap 'exit 130' INT TERM
 mkdir -p "$WINEPREFIX" "$work/run"
 cp "$driver" "$work/run/wine_driver.exe"
 cp "$dll" "$work/run/MERO_Database.dll"
+cp -r "$scenarios" "$work/run/scenarios"
 cd "$work/run"  # the database files are made here, beside the DLL
 
-"$wine" ./wine_driver.exe >"$work/stdout" 2>"$work/stderr"
+"$wine" ./wine_driver.exe MERO_Database.dll scenarios databases >"$work/stdout" 2>"$work/stderr"
 status=$?
 tr -d '\r' <"$work/stdout" >"$work/output"
 cat "$work/output"
