@@ -15,7 +15,10 @@ set(MERO_JAVA_SOURCES
 set(MERO_JAVADOC_JAR ${CMAKE_BINARY_DIR}/mero-database-javadoc.jar)
 set(MERO_SOURCES_JAR ${CMAKE_BINARY_DIR}/mero-database-sources.jar)
 set(MERO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/mero-database.manifest)
-file(WRITE ${MERO_JAR_MANIFEST} "Automatic-Module-Name: org.mero.db\n")
+# Enable-Native-Access: JDK 22 and later warn about the library's native
+# methods unless the application allows them; a jar run with -jar allows
+# them through its manifest.
+file(WRITE ${MERO_JAR_MANIFEST} "Automatic-Module-Name: org.mero.db\nEnable-Native-Access: ALL-UNNAMED\n")
 
 # The jar carries stripped libraries; their debug information stays beside
 # the jar (build/*.debug), found by debuggers through a .gnu_debuglink.
