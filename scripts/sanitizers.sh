@@ -26,7 +26,7 @@ configure() {
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer, and fuzzing (build-asan)"
 configure build-asan "-fsanitize=address,undefined -fno-sanitize-recover=all" -DMERO_BUILD_FUZZERS=ON
-cmake --build build-asan -j "$jobs" --target mero_native_tests mero mero_tool_tests \
+cmake --build build-asan -j "$jobs" --target mero_native_tests mero mero_tool_tests mero_scenario_runner \
   fuzz_open fuzz_read_record fuzz_modified_utf8
 # shellcheck disable=SC2086
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
@@ -41,7 +41,7 @@ done
 
 echo "== ThreadSanitizer (build-tsan)"
 configure build-tsan "-fsanitize=thread"
-cmake --build build-tsan -j "$jobs" --target mero_native_tests mero mero_tool_tests
+cmake --build build-tsan -j "$jobs" --target mero_native_tests mero mero_tool_tests mero_scenario_runner
 # shellcheck disable=SC2086
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L native -E '^exported_symbols$' $skip_long
