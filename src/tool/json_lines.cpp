@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "tool/modified_utf8.h"
+
 namespace mero::tool {
 
 void appendJsonString(std::string& out, std::string_view text) {
@@ -86,7 +88,7 @@ class JsonCursor {
           } else if (unit >= 0xDC00 && unit < 0xE000) {
             return fail(error, "a \\u escape of half a surrogate pair");
           }
-          appendCodePoint(unit, out);
+          appendUtf8(unit, out);
           break;
         }
         default: return fail(error, "an unknown escape in a string");
@@ -112,24 +114,6 @@ class JsonCursor {
     }
     return true;
   }
-  static void appendCodePoint(uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-
   std::string_view text_;
   size_t at_ = 0;
 };

@@ -48,6 +48,12 @@ size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
   return 0;
 }
 
+
+bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
+bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
+
+}  // namespace
+
 void appendUtf8(uint32_t cp, std::string& out) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -65,11 +71,6 @@ void appendUtf8(uint32_t cp, std::string& out) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
-bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
-
-}  // namespace
 
 bool isValidModifiedUtf8(std::string_view bytes) {
   size_t i = asciiRun(bytes);

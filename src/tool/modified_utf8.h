@@ -7,6 +7,7 @@
 // Everything else is the same bytes, so ASCII text passes straight through.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,9 @@ namespace mero::tool {
 
 // Well-formed modified UTF-8 without a zero byte: what a Java string can store.
 bool isValidModifiedUtf8(std::string_view bytes);
+
+// Appends the standard UTF-8 bytes of one code point (or lone surrogate).
+void appendUtf8(uint32_t codePoint, std::string& out);
 
 // Appends the UTF-8 form of a modified UTF-8 value to out. False when the
 // value is not well formed. A surrogate without its partner has no UTF-8
