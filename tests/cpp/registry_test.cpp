@@ -99,7 +99,7 @@ TEST_F(RegistryTest, DefineOpenCloseLifecycle) {
 using Model = std::map<std::string, test::Record>;
 
 void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker, bool closable, Model& model,
-          std::atomic<long>& refused, std::atomic<int>& errors) {
+          std::atomic<long>& refused, std::atomic<long>& ran, std::atomic<int>& errors) {
   std::mt19937 random(static_cast<unsigned>(1000 + worker));
   const auto fail = [&](const std::string& what) {
     if (errors++ < 20) ADD_FAILURE() << "worker " << worker << ": " << what;
@@ -116,8 +116,10 @@ void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker
       const test::Record record = {key, "city" + std::to_string(worker % 4), "n"};
       const WriteStatus status =
           registry.withOpen(id, WriteStatus::notStored, [&](Database& db) { return db.write(test::values(record)); });
-      if (status == WriteStatus::appended) model[key] = record;
-      else if (status == WriteStatus::notStored) closed();
+      if (status == WriteStatus::appended) {
+        model[key] = record;
+        if (closable) ++ran;
+      } else if (status == WriteStatus::notStored) closed();
       else fail("write answered " + std::to_string(static_cast<int>(status)));
       continue;
     }
@@ -127,7 +129,10 @@ void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker
     const int32_t position = registry.withOpen(id, -1, [&](Database& db) { return db.getPos(key); });
     if (position < 0) {
       closed();
-    } else if (choice < 6) {
+      continue;
+    }
+    if (closable) ++ran;
+    if (choice < 6) {
       // In place when the note keeps its length, moved when it grows.
       test::Record record = it->second;
       record[2] = choice == 3 || record[2].size() > 24 ? std::string(record[2].size() % 24 + 1, 'a' + op % 26)
@@ -181,6 +186,7 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
   constexpr int kWorkers[3] = {16, 4, 4};
   std::vector<std::vector<Model>> models = {std::vector<Model>(16), std::vector<Model>(4), std::vector<Model>(4)};
   std::atomic<long> refused{0};
+  std::atomic<long> ran{0};  // calls on C that found it open
   std::atomic<int> errors{0};
   std::atomic<bool> workersDone{false};
   std::vector<std::thread> threads;
@@ -188,7 +194,7 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
     for (int w = 0; w < kWorkers[d]; ++w)
       threads.emplace_back(work, std::ref(registry_), std::cref(ids[d]), 100 * d + w, d == 2,
                            std::ref(models[static_cast<size_t>(d)][static_cast<size_t>(w)]), std::ref(refused),
-                           std::ref(errors));
+                           std::ref(ran), std::ref(errors));
   std::thread racer([&] {
     std::mt19937 random(7);
     while (!workersDone) {
@@ -209,8 +215,10 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
           ids[2] = fresh;
         }
       }
-      // Without a pause the racer could keep C closed nearly all the time.
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % 100));
+      // C stays open until some call has run on it, so every run of this test
+      // reaches the calls however the threads are scheduled.
+      const long before = ran;
+      while (!workersDone && ran == before) std::this_thread::yield();
     }
   });
   for (std::thread& t : threads) t.join();
