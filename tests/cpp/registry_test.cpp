@@ -197,7 +197,12 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
                            std::ref(ran), std::ref(errors));
   std::thread racer([&] {
     std::mt19937 random(7);
+    long ranBefore = 0;
     while (!workersDone) {
+      // C stays open until a call has run on it since the last cycle, so that
+      // however the threads are scheduled, the calls are not all refused.
+      while (!workersDone && ran == ranBefore) std::this_thread::yield();
+      ranBefore = ran;
       const int32_t id = ids[2];
       switch (random() % 3) {
         case 0:
@@ -215,10 +220,6 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
           ids[2] = fresh;
         }
       }
-      // C stays open until some call has run on it, so every run of this test
-      // reaches the calls however the threads are scheduled.
-      const long before = ran;
-      while (!workersDone && ran == before) std::this_thread::yield();
     }
   });
   for (std::thread& t : threads) t.join();
