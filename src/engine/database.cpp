@@ -16,6 +16,7 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
       keyAndIndexedFields_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) valueHashes_[static_cast<size_t>(f)].attach(&pool_, f);
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
@@ -126,6 +127,7 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
   pool_.reserve(positions.size());
+  if (keyIndexEnabled_) keyIndex_.reserve(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!pool_.isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
@@ -174,30 +176,20 @@ void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, cons
     if (!pool_.isIndexed(f)) continue;
     pool_.poolReplace(f, slot, values[f], cipher_);
     searchTexts_[f].replace(slot, values[f]);
-    // The hash already leads to this slot when the stored bytes did not change.
+    // The slot already holds this value when the stored bytes did not change.
     if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
   }
-  reclaimValueHashes();
   checkSlot(slot, &values);
 }
 
-// Hash entries of replaced and deleted values are dropped once they
-// outnumber the live ones.
-void Database::reclaimValueHashes() {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (pool_.isIndexed(f) && valueHashes_[f].entries() > 2 * static_cast<size_t>(records_.count()) + 4096) {
-      rebuildValueHashes();
-      return;
-    }
-  }
-}
-
 void Database::removeFromMemory(uint32_t slot) {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f)) searchTexts_[f].remove(slot);
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!pool_.isIndexed(f)) continue;
+    searchTexts_[f].remove(slot);
+    valueHashes_[f].remove(slot);
+  }
   pool_.poolRemove(slot);
-  records_.remove(slot);  // the hash entries of the slot are never followed again
-  reclaimValueHashes();
+  records_.remove(slot);
   checkSlot(slot, nullptr);
 }
 
@@ -232,17 +224,8 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
 void Database::releaseLargeScratch() {
   releaseIfLarge(image_);
   releaseIfLarge(previousImage_);
+  releaseIfLarge(readBuffer_);
   scratch_.releaseIfLarge();
-}
-
-// Drops the entries left behind by updates, keeping the hashes small.
-void Database::rebuildValueHashes() {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    valueHashes_[f].clear();
-    for (uint32_t slot = 0; slot < records_.slotCount(); ++slot)
-      if (records_.isLive(slot)) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
-  }
 }
 
 // After a failed write the file may have grown by part of an image; the next

@@ -108,8 +108,7 @@ class Database {
   //                     value upper-cased and enciphered; a removed slot's
   //                     entries are empty;
   //   searchTexts_[f]   valueOf(s) is the value upper-cased;
-  //   valueHashes_[f]   the chain of poolEntry(f, s) leads to s (stale
-  //                     entries may stay; find checks each candidate);
+  //   valueHashes_[f]   the value poolEntry(f, s) leads to s;
   //   keyIndex_         every entry points at a live record whose first
   //                     field is its key.
   // Debug builds assert this for the slot that changed (checkSlot).
@@ -117,8 +116,6 @@ class Database {
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
   void checkSlot(uint32_t slot, const FieldValues* values) const;
-  void rebuildValueHashes();
-  void reclaimValueHashes();
   // Gives back scratch that a record of over a MiB left behind, when an
   // operation ends, on every path.
   void releaseLargeScratch();
@@ -126,8 +123,9 @@ class Database {
     Database& db;
     ~ScratchRelease() { db.releaseLargeScratch(); }
   };
-  // Most records fit in one small read; longer ones take a second.
-  DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512); }
+  // Most records fit in one small read; longer ones take a second. The
+  // buffer is kept, so a read allocates nothing.
+  DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512, readBuffer_); }
   void resyncDataEnd();
 
   Schema schema_;
@@ -150,6 +148,7 @@ class Database {
   std::string image_;
   std::string previousImage_;
   FieldValues scratch_;
+  mutable std::string readBuffer_;  // single-record reads, which are const
 };
 
 }  // namespace mero
