@@ -127,11 +127,11 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
   pool_.reserve(positions.size());
-  if (keyIndexEnabled_) keyIndex_.reserve(positions.size());
+  if (keyIndexEnabled_) keyIndex_.beginLoading(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!pool_.isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
-    valueHashes_[f].reserve(positions.size());
+    valueHashes_[f].beginLoading(positions.size());
   }
   for (const int32_t position : positions) {
     if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data()))
@@ -139,6 +139,9 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
     if (!fitsInMemory(scratch_)) return OpenFailure::tooLargeForMemory;
     addToMemory(position, scratch_);
   }
+  if (keyIndexEnabled_) keyIndex_.finishLoading();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (pool_.isIndexed(f)) valueHashes_[f].finishLoading();
   return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
 }
 
@@ -154,11 +157,20 @@ void Database::addToMemory(int32_t position, const FieldValues& values, const Ke
   pool_.poolAdd(slot, values, cipher_);
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!pool_.isIndexed(f)) continue;
-    valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    if (valueHashes_[f].loading()) {
+      valueHashes_[f].load(slot, pool_.poolEntry(f, slot));
+    } else {
+      valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    }
     searchTexts_[f].add(slot, values[f]);
   }
-  if (keyIndexEnabled_ && schema_.fieldCount > 0)
-    keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
+  if (keyIndexEnabled_ && schema_.fieldCount > 0) {
+    if (keyIndex_.loading()) {
+      keyIndex_.load(values[0], position);
+    } else {
+      keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
+    }
+  }
   checkSlot(slot, &values);
 }
 
@@ -213,10 +225,10 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
     assert(searchTexts_[f].valueOf(slot) == upper);
     cipher_.encode(upper.data(), upper.size(), upper.data());
     assert(pool_.poolEntry(f, slot) == upper);
-    assert(valueHashes_[f].leadsTo(upper, slot));
+    assert(valueHashes_[f].loading() || valueHashes_[f].leadsTo(upper, slot));
   }
   int32_t keyed = -1;
-  if (keyIndexEnabled_ && schema_.fieldCount > 0)
+  if (keyIndexEnabled_ && schema_.fieldCount > 0 && !keyIndex_.loading())
     assert(keyIndex_.lookupKey((*values)[0], keyed) && (records_.loading() || records_.slotOf(keyed, found)));
 #endif
 }

@@ -1,5 +1,6 @@
 #include "engine/key_index.h"
 
+#include <bit>
 #include <functional>
 
 namespace mero {
@@ -9,12 +10,49 @@ uint32_t KeyIndex::hashOf(std::string_view key) {
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
+void KeyIndex::beginLoading(size_t keys) {
+  loading_ = true;
+  pending_.reserve(keys);
+}
+
+void KeyIndex::finishLoading() {
+  loading_ = false;
+  std::vector<Entry> pending;
+  pending.swap(pending_);
+  reserve(count_ + pending.size());
+  // A stable radix sort by home place, 11 bits a pass: equal keys keep
+  // their loading order, so the first one loaded is placed first.
+  std::vector<Entry> sorted(pending.size());
+  const int bits = std::countr_zero(table_.size());
+  for (int shift = 0; shift < bits; shift += 11) {
+    std::vector<size_t> starts(2049, 0);
+    for (const Entry& e : pending) ++starts[((e.hash & mask_) >> shift & 2047) + 1];
+    for (size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
+    for (const Entry& e : pending) sorted[starts[(e.hash & mask_) >> shift & 2047]++] = e;
+    pending.swap(sorted);
+  }
+  for (const Entry& e : pending)
+    if (!placeUnlessPresent(e)) deadKeyBytes_ += e.keyLength;
+  compactKeysIfMostlyDead();
+}
+
+bool KeyIndex::placeUnlessPresent(const Entry& entry) {
+  size_t i = entry.hash & mask_;
+  for (; table_[i].position >= 0; i = (i + 1) & mask_)
+    if (table_[i].hash == entry.hash && keyOf(table_[i]) == keyOf(entry)) return false;
+  table_[i] = entry;
+  ++count_;
+  return true;
+}
+
 void KeyIndex::clear() {
   table_.clear();
   mask_ = 0;
   count_ = 0;
   keys_.clear();
   deadKeyBytes_ = 0;
+  pending_.clear();
+  loading_ = false;
 }
 
 void KeyIndex::reserve(size_t keys) {

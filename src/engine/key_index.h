@@ -56,6 +56,19 @@ class KeyIndex {
 
   // Makes room for this many keys without regrowing.
   void reserve(size_t keys);
+
+  // Loading at open: keys are collected in record order and placed all at
+  // once, in the order of their home places, so the table is written front
+  // to back rather than at random. An earlier-loaded key wins over a later
+  // equal one, as with insertKey. No lookups until finishLoading.
+  void beginLoading(size_t keys);
+  void load(std::string_view key, int32_t position) {
+    pending_.push_back(Entry{hashOf(key), position, static_cast<uint32_t>(keys_.size()),
+                             static_cast<uint32_t>(key.size())});
+    keys_.append(key);
+  }
+  void finishLoading();
+  bool loading() const { return loading_; }
   size_t size() const { return count_; }
   void clear();
   // Bytes of keys held, live and removed (for checks of the reclaiming).
@@ -72,6 +85,7 @@ class KeyIndex {
   std::string_view keyOf(const Entry& e) const { return {keys_.data() + e.keyOffset, e.keyLength}; }
   void grow(size_t capacity);
   void place(const Entry& entry);
+  bool placeUnlessPresent(const Entry& entry);
   void compactKeysIfMostlyDead();
   void compactKeys();
 
@@ -80,6 +94,8 @@ class KeyIndex {
   size_t count_ = 0;
   std::string keys_;
   size_t deadKeyBytes_ = 0;
+  std::vector<Entry> pending_;
+  bool loading_ = false;
 };
 
 }  // namespace mero

@@ -1,6 +1,7 @@
 #include "engine/value_hash_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <functional>
 
 #include "engine/search_pool.h"
@@ -19,6 +20,10 @@ void ValueHashIndex::clear() {
   lists_.clear();
   freeLists_.clear();
   table_.clear();
+  shift_ = 32;
+  loading_ = false;
+  loaded_.clear();
+  recent_.clear();
   distinct_ = 0;
   liveSlots_ = 0;
   staleEntries_ = 0;
@@ -34,7 +39,7 @@ uint32_t ValueHashIndex::find(std::string_view stored) const {
   if (table_.empty()) return kNone;
   const uint32_t hash = hashOf(stored);
   const size_t mask = table_.size() - 1;
-  for (size_t i = hash & mask; table_[i].value != kNone; i = (i + 1) & mask)
+  for (size_t i = homeOf(hash); table_[i].value != kNone; i = (i + 1) & mask)
     if (table_[i].hash == hash && bytesOf(table_[i].value) == stored) return table_[i].value;
   return kNone;
 }
@@ -75,7 +80,7 @@ uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot) {
   // At most 70% full, so probe runs stay short.
   if (10 * (distinct_ + 1) > 7 * table_.size()) growTable(table_.empty() ? 16 : 2 * table_.size());
   const size_t mask = table_.size() - 1;
-  size_t i = hash & mask;
+  size_t i = homeOf(hash);
   while (table_[i].value != kNone) i = (i + 1) & mask;
   table_[i] = Place{hash, v};
   ++distinct_;
@@ -137,12 +142,12 @@ void ValueHashIndex::leave(uint32_t slot) {
 
 void ValueHashIndex::eraseValue(uint32_t v) {
   const size_t mask = table_.size() - 1;
-  size_t gap = values_[v].hash & mask;
+  size_t gap = homeOf(values_[v].hash);
   while (table_[gap].value != v) gap = (gap + 1) & mask;
   // Backward shift: later places of the run move into the gap unless their
   // home lies (cyclically) between the gap and themselves.
   for (size_t j = (gap + 1) & mask; table_[j].value != kNone; j = (j + 1) & mask) {
-    const size_t home = table_[j].hash & mask;
+    const size_t home = homeOf(table_[j].hash);
     const bool stays = gap <= j ? (gap < home && home <= j) : (gap < home || home <= j);
     if (stays) continue;
     table_[gap] = table_[j];
@@ -163,12 +168,72 @@ void ValueHashIndex::eraseValue(uint32_t v) {
 void ValueHashIndex::growTable(size_t capacity) {
   std::vector<Place> old(capacity, Place{0, kNone});
   old.swap(table_);
+  shift_ = 32 - std::countr_zero(capacity);
   const size_t mask = capacity - 1;
   for (const Place& p : old) {
     if (p.value == kNone) continue;
-    size_t i = p.hash & mask;
+    size_t i = homeOf(p.hash);
     while (table_[i].value != kNone) i = (i + 1) & mask;
     table_[i] = p;
+  }
+}
+
+void ValueHashIndex::beginLoading(size_t slots) {
+  loading_ = true;
+  loaded_.reserve(slots);
+  recent_.assign(4096, Place{0, kNone});
+}
+
+// A value seen a moment ago is recognised here, while this slot's bytes are
+// at hand, so that sorting need not compare them again.
+void ValueHashIndex::load(uint32_t slot, std::string_view stored) {
+  const uint32_t hash = hashOf(stored);
+  valueOfSlot_.push_back(kNone);
+  Place& recent = recent_[hash & (recent_.size() - 1)];
+  uint32_t sameAs = slot;
+  if (recent.value != kNone && recent.hash == hash && pool_->poolEntry(field_, recent.value) == stored) {
+    sameAs = recent.value;
+  } else {
+    recent = Place{hash, slot};
+  }
+  loaded_.push_back(Loaded{hash, slot, sameAs});
+}
+
+void ValueHashIndex::finishLoading() {
+  loading_ = false;
+  std::vector<Place>().swap(recent_);
+  std::vector<Loaded> loaded;
+  loaded.swap(loaded_);
+  // A stable radix sort by hash: slots of one value stay in slot order.
+  std::vector<Loaded> sorted(loaded.size());
+  for (int shift = 0; shift < 32; shift += 11) {
+    std::vector<size_t> starts(2049, 0);
+    for (const Loaded& e : loaded) ++starts[(e.hash >> shift & 2047) + 1];
+    for (size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
+    for (const Loaded& e : loaded) sorted[starts[e.hash >> shift & 2047]++] = e;
+    loaded.swap(sorted);
+  }
+  std::vector<Loaded>().swap(sorted);
+  size_t hashes = 0;
+  for (size_t i = 0; i < loaded.size(); ++i) hashes += i == 0 || loaded[i].hash != loaded[i - 1].hash;
+  size_t capacity = 16;
+  while (10 * hashes > 7 * capacity) capacity *= 2;
+  if (capacity > table_.size()) growTable(capacity);
+  std::vector<uint32_t> groupValues;  // the values of one hash, nearly always one
+  for (size_t i = 0; i < loaded.size(); ++i) {
+    const Loaded& e = loaded[i];
+    if (i == 0 || e.hash != loaded[i - 1].hash) groupValues.clear();
+    uint32_t v = e.sameAs != e.slot ? valueOfSlot_[e.sameAs] : kNone;
+    for (size_t g = 0; v == kNone && g < groupValues.size(); ++g)
+      if (bytesOf(groupValues[g]) == pool_->poolEntry(field_, e.slot)) v = groupValues[g];
+    if (v == kNone) {
+      v = newValue(e.hash, e.slot);
+      groupValues.push_back(v);
+    } else {
+      join(v, e.slot);
+    }
+    valueOfSlot_[e.slot] = v;
+    ++liveSlots_;
   }
 }
 

@@ -44,6 +44,14 @@ class ValueHashIndex {
   // Slot was deleted.
   void remove(uint32_t slot);
 
+  // Loading at open: slots are added in order and sorted into values all at
+  // once, by hash, so the table is filled front to back rather than at
+  // random. No lookups until finishLoading.
+  void beginLoading(size_t slots);
+  void load(uint32_t slot, std::string_view stored);
+  void finishLoading();
+  bool loading() const { return loading_; }
+
   // Calls visit(slot) for every slot holding the value, in ascending order.
   template <typename Visit>
   void forEachSlot(std::string_view stored, Visit visit) const {
@@ -76,6 +84,14 @@ class ValueHashIndex {
     uint32_t hash;
     uint32_t value;  // kNone: empty
   };
+  struct Loaded {
+    uint32_t hash;
+    uint32_t slot;
+    uint32_t sameAs;  // an earlier slot known to hold the same bytes, or slot itself
+  };
+  // A value's home place is given by the high bits of its hash, so that
+  // values taken in hash order fill the table front to back.
+  size_t homeOf(uint32_t hash) const { return hash >> shift_; }
   static uint32_t hashOf(std::string_view stored);
   uint32_t find(std::string_view stored) const;
   std::string_view bytesOf(uint32_t value) const;
@@ -94,9 +110,13 @@ class ValueHashIndex {
   std::vector<std::vector<uint32_t>> lists_;
   std::vector<uint32_t> freeLists_;
   std::vector<Place> table_;  // open addressing, linear probing; a power of two in size
+  int shift_ = 32;            // 32 - log2(table size)
   size_t distinct_ = 0;
   size_t liveSlots_ = 0;
   size_t staleEntries_ = 0;
+  bool loading_ = false;
+  std::vector<Loaded> loaded_;
+  std::vector<Place> recent_;  // while loading: the last value seen per hash bucket
 };
 
 }  // namespace mero
