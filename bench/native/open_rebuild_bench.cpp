@@ -3,6 +3,7 @@
 // application waits before its first answer after opening.
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <string>
 
@@ -12,13 +13,23 @@
 
 namespace {
 
+// Bytes the allocator has handed out (small blocks and mapped ones).
+size_t allocatedBytes() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
 void BM_OpenRebuild(benchmark::State& state) {
   const mero::bench::ScratchDatabase& scratch =
       mero::bench::ScratchDatabase::shared(static_cast<int32_t>(state.range(0)));
   for (auto _ : state) {
+    const size_t before = allocatedBytes();
     std::unique_ptr<mero::Database> db = scratch.open();
     benchmark::DoNotOptimize(db.get());
     state.PauseTiming();  // closing is not part of opening
+    // What an open database holds in memory, per record.
+    state.counters["bytes_per_record"] =
+        static_cast<double>(allocatedBytes() - before) / static_cast<double>(state.range(0));
     db.reset();
     state.ResumeTiming();
   }
