@@ -97,6 +97,16 @@ class Database {
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex);
   OpenFailure rebuild(const std::vector<int32_t>& positions);
+  struct ReadAhead {
+    struct Image {
+      uint32_t record;
+      uint32_t length;
+      size_t start;  // in bytes
+    };
+    std::vector<Image> images;  // by record number
+    std::string bytes;
+  };
+  void readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
 
