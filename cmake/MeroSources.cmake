@@ -14,7 +14,6 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/record_table.cpp
   ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/schema.cpp
-  ${_src}/engine/search_pool.cpp
   ${_src}/engine/search_text.cpp
   ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp

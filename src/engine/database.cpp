@@ -14,12 +14,12 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
     : schema_(std::move(schema)),
       cipher_(key),
       keyIndexEnabled_(useKeyIndex),
-      pool_(schema_.indexed),
+      indexed_(schema_.indexed.begin(), schema_.indexed.end()),
       searchTexts_(static_cast<size_t>(schema_.fieldCount)),
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
       keyAndIndexedFields_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) valueHashes_[static_cast<size_t>(f)].attach(&pool_, f);
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) valueHashes_[static_cast<size_t>(f)].attach(&searchTexts_[static_cast<size_t>(f)]);
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
@@ -149,17 +149,16 @@ void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead
             [](const ReadAhead::Image& a, const ReadAhead::Image& b) { return a.record < b.record; });
 }
 
-// Reads every live record once, in record order, into the search pool and the
-// key index. Among records sharing a first field the lowest-numbered one keeps
+// Reads every live record once, in record order, into the search texts, the
+// value hashes and the key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
 OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
   const ScratchRelease release{*this};
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
-  pool_.reserve(positions.size());
   if (keyIndexEnabled_) keyIndex_.beginLoading(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
+    if (!isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
     valueHashes_[f].beginLoading(positions.size());
   }
@@ -182,28 +181,26 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
   }
   if (keyIndexEnabled_) keyIndex_.finishLoading();
   for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f)) valueHashes_[f].finishLoading();
+    if (isIndexed(f)) valueHashes_[f].finishLoading();
   return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
 }
 
 bool Database::fitsInMemory(const FieldValues& values) const {
-  if (!pool_.canHold(pool_.indexedBytes(values))) return false;
   for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f) && !searchTexts_[f].canHold(values[f].size())) return false;
+    if (isIndexed(f) && !searchTexts_[f].canHold(values[f].size())) return false;
   return true;
 }
 
 void Database::addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key) {
   const uint32_t slot = records_.append(position);
-  pool_.poolAdd(slot, values, cipher_);
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    if (valueHashes_[f].loading()) {
-      valueHashes_[f].load(slot, pool_.poolEntry(f, slot));
-    } else {
-      valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
-    }
+    if (!isIndexed(f)) continue;
     searchTexts_[f].add(slot, values[f]);
+    if (valueHashes_[f].loading()) {
+      valueHashes_[f].load(slot, searchTexts_[f].valueOf(slot));
+    } else {
+      valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
+    }
   }
   if (keyIndexEnabled_ && schema_.fieldCount > 0) {
     if (keyIndex_.loading()) {
@@ -226,22 +223,20 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values) {
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    pool_.poolReplace(f, slot, values[f], cipher_);
+    if (!isIndexed(f)) continue;
     searchTexts_[f].replace(slot, values[f]);
-    // The slot already holds this value when the stored bytes did not change.
-    if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    // The slot already holds this value when its upper-cased bytes did not change.
+    if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
   }
   checkSlot(slot, &values);
 }
 
 void Database::removeFromMemory(uint32_t slot) {
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
+    if (!isIndexed(f)) continue;
     searchTexts_[f].remove(slot);
     valueHashes_[f].remove(slot);
   }
-  pool_.poolRemove(slot);
   records_.remove(slot);
   checkSlot(slot, nullptr);
 }
@@ -250,8 +245,6 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
 #ifndef NDEBUG
   if (values == nullptr) {
     assert(!records_.isLive(slot));
-    for (int32_t f = 0; f < schema_.fieldCount; ++f)
-      if (pool_.isIndexed(f)) assert(pool_.poolEntry(f, slot).empty());
     return;
   }
   const int32_t position = records_.positionOfSlot(slot);
@@ -260,12 +253,10 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
   assert(records_.positions()[static_cast<size_t>(records_.recordNumberOf(slot))] == position);
   std::string upper;
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
+    if (!isIndexed(f)) continue;
     upper.assign((*values)[f]);
     upperCase(upper.data(), upper.size());
     assert(searchTexts_[f].valueOf(slot) == upper);
-    cipher_.encode(upper.data(), upper.size(), upper.data());
-    assert(pool_.poolEntry(f, slot) == upper);
     assert(valueHashes_[f].loading() || valueHashes_[f].leadsTo(upper, slot));
   }
   int32_t keyed = -1;

@@ -32,8 +32,9 @@ void KeyIndex::finishLoading() {
     pending.swap(sorted);
   }
   for (const Entry& e : pending)
-    if (!placeUnlessPresent(e)) deadKeyBytes_ += e.keyLength;
+    if (!placeUnlessPresent(e)) deadKeyBytes_ += 4 + lengthAt(e.keyOffset);
   compactKeysIfMostlyDead();
+  keys_.shrink_to_fit();
 }
 
 bool KeyIndex::placeUnlessPresent(const Entry& entry) {
@@ -57,12 +58,12 @@ void KeyIndex::clear() {
 
 void KeyIndex::reserve(size_t keys) {
   size_t capacity = 16;
-  while (capacity < 2 * keys) capacity *= 2;
+  while (5 * keys > 4 * capacity) capacity *= 2;
   if (capacity > table_.size()) grow(capacity);
 }
 
 void KeyIndex::grow(size_t capacity) {
-  std::vector<Entry> old(capacity, Entry{0, -1, 0, 0});
+  std::vector<Entry> old(capacity, Entry{0, -1, 0});
   old.swap(table_);
   mask_ = capacity - 1;
   for (const Entry& e : old)
@@ -79,13 +80,11 @@ void KeyIndex::place(const Entry& entry) {
 
 void KeyIndex::insertAt(const Probe& probe, std::string_view key, int32_t position) {
   if (probe.found) return;
-  if (2 * (count_ + 1) > table_.size()) grow(table_.empty() ? 16 : 2 * table_.size());
+  if (5 * (count_ + 1) > 4 * table_.size()) grow(table_.empty() ? 16 : 2 * table_.size());
   // Offsets are 32-bit; live keys never come near that (they are first
   // fields of a data file below 2 GiB), so dropping the dead ones makes room.
-  if (keys_.size() + key.size() > UINT32_MAX) compactKeys();
-  const Entry entry{probe.hash, position, static_cast<uint32_t>(keys_.size()),
-                    static_cast<uint32_t>(key.size())};
-  keys_.append(key);
+  if (keys_.size() + 4 + key.size() > UINT32_MAX) compactKeys();
+  const Entry entry{probe.hash, position, appendKey(key)};
   size_t i = probe.hash & mask_;
   while (table_[i].position >= 0) i = (i + 1) & mask_;
   table_[i] = entry;
@@ -102,7 +101,7 @@ void KeyIndex::removeKey(std::string_view key, int32_t position) {
     if (e.hash == hash && keyOf(e) == key) break;
   }
   if (table_[i].position != position) return;
-  deadKeyBytes_ += table_[i].keyLength;
+  deadKeyBytes_ += 4 + lengthAt(table_[i].keyOffset);
   --count_;
   // Backward shift: later entries of the same run move into the gap when
   // their home does not lie (cyclically) between the gap and themselves.
@@ -131,7 +130,9 @@ void KeyIndex::compactKeys() {
   for (Entry& e : table_) {
     if (e.position < 0) continue;
     const std::string_view k = keyOf(e);
+    const auto n = static_cast<uint32_t>(k.size());
     e.keyOffset = static_cast<uint32_t>(compacted.size());
+    compacted.append(reinterpret_cast<const char*>(&n), 4);
     compacted.append(k);
   }
   keys_.swap(compacted);

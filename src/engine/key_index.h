@@ -9,15 +9,16 @@
 // one of them has the entry, and removal goes by position so that the other
 // record's entry is never dropped by mistake.
 //
-// Layout: an open-addressing table (linear probing, at most half full) of
-// 16-byte entries holding part of the key's hash, the position and where the
-// key's bytes lie in one shared byte array. A lookup touches one or two
+// Layout: an open-addressing table (linear probing, at most 80% full) of
+// 12-byte entries holding the key's hash, the position and where the key
+// lies in one shared byte array (a 4-byte length, then the bytes). A lookup touches one or two
 // table lines and the key's bytes; nothing is allocated per key. Removal
 // shifts the following entries back, so no tombstones build up. The bytes of
 // removed keys stay in the array until they outnumber the live ones; then the
 // array is rebuilt from the live entries (amortised, like the search text).
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,9 +64,7 @@ class KeyIndex {
   // equal one, as with insertKey. No lookups until finishLoading.
   void beginLoading(size_t keys);
   void load(std::string_view key, int32_t position) {
-    pending_.push_back(Entry{hashOf(key), position, static_cast<uint32_t>(keys_.size()),
-                             static_cast<uint32_t>(key.size())});
-    keys_.append(key);
+    pending_.push_back(Entry{hashOf(key), position, appendKey(key)});
   }
   void finishLoading();
   bool loading() const { return loading_; }
@@ -78,11 +77,22 @@ class KeyIndex {
   struct Entry {
     uint32_t hash;       // the key's hash; its low bits choose the home place
     int32_t position;    // -1: the entry is empty
-    uint32_t keyOffset;  // in keys_
-    uint32_t keyLength;
+    uint32_t keyOffset;  // in keys_: where its length and bytes start
   };
   static uint32_t hashOf(std::string_view key);
-  std::string_view keyOf(const Entry& e) const { return {keys_.data() + e.keyOffset, e.keyLength}; }
+  uint32_t lengthAt(uint32_t offset) const {
+    uint32_t n = 0;
+    std::memcpy(&n, keys_.data() + offset, 4);
+    return n;
+  }
+  std::string_view keyOf(const Entry& e) const { return {keys_.data() + e.keyOffset + 4, lengthAt(e.keyOffset)}; }
+  uint32_t appendKey(std::string_view key) {
+    const auto offset = static_cast<uint32_t>(keys_.size());
+    const auto n = static_cast<uint32_t>(key.size());
+    keys_.append(reinterpret_cast<const char*>(&n), 4);
+    keys_.append(key);
+    return offset;
+  }
   void grow(size_t capacity);
   void place(const Entry& entry);
   bool placeUnlessPresent(const Entry& entry);

@@ -5,9 +5,9 @@
 // span two values, and bytes that no value owns any more (left behind by a
 // replace or a delete) are zeroed so they can never match either.
 //
-// It mirrors the search pool's entries for one field and is rebuilt with the
-// pool at every open; it trades memory (one more copy of the field's values)
-// for substring searches that need no deciphering at all.
+// It is the in-memory copy of an indexed field that every search in memory
+// reads (the value hash finds its values' bytes here too), rebuilt at every
+// open; substring searches scan it without deciphering anything.
 //
 // Invariant: for a live slot s, text[offsets[s] .. + lengths[s]) is the
 // upper-cased value and text[offsets[s] - 1] is zero; every other nonzero

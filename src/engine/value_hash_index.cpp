@@ -4,7 +4,7 @@
 #include <bit>
 #include <functional>
 
-#include "engine/search_pool.h"
+#include "engine/search_text.h"
 
 namespace mero {
 
@@ -32,7 +32,7 @@ void ValueHashIndex::clear() {
 void ValueHashIndex::reserve(size_t slots) { valueOfSlot_.reserve(slots); }
 
 std::string_view ValueHashIndex::bytesOf(uint32_t value) const {
-  return pool_->poolEntry(field_, values_[value].rep);
+  return text_->valueOf(values_[value].rep);
 }
 
 uint32_t ValueHashIndex::find(std::string_view stored) const {
@@ -77,8 +77,8 @@ uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot) {
     v = static_cast<uint32_t>(values_.size());
     values_.push_back(Value{hash, slot, kNone});
   }
-  // At most 70% full, so probe runs stay short.
-  if (10 * (distinct_ + 1) > 7 * table_.size()) growTable(table_.empty() ? 16 : 2 * table_.size());
+  // At most 80% full, so probe runs stay short.
+  if (5 * (distinct_ + 1) > 4 * table_.size()) growTable(table_.empty() ? 16 : 2 * table_.size());
   const size_t mask = table_.size() - 1;
   size_t i = homeOf(hash);
   while (table_[i].value != kNone) i = (i + 1) & mask;
@@ -191,7 +191,7 @@ void ValueHashIndex::load(uint32_t slot, std::string_view stored) {
   valueOfSlot_.push_back(kNone);
   Place& recent = recent_[hash & (recent_.size() - 1)];
   uint32_t sameAs = slot;
-  if (recent.value != kNone && recent.hash == hash && pool_->poolEntry(field_, recent.value) == stored) {
+  if (recent.value != kNone && recent.hash == hash && text_->valueOf(recent.value) == stored) {
     sameAs = recent.value;
   } else {
     recent = Place{hash, slot};
@@ -217,15 +217,16 @@ void ValueHashIndex::finishLoading() {
   size_t hashes = 0;
   for (size_t i = 0; i < loaded.size(); ++i) hashes += i == 0 || loaded[i].hash != loaded[i - 1].hash;
   size_t capacity = 16;
-  while (10 * hashes > 7 * capacity) capacity *= 2;
+  while (5 * hashes > 4 * capacity) capacity *= 2;
   if (capacity > table_.size()) growTable(capacity);
+  values_.reserve(values_.size() + hashes);
   std::vector<uint32_t> groupValues;  // the values of one hash, nearly always one
   for (size_t i = 0; i < loaded.size(); ++i) {
     const Loaded& e = loaded[i];
     if (i == 0 || e.hash != loaded[i - 1].hash) groupValues.clear();
     uint32_t v = e.sameAs != e.slot ? valueOfSlot_[e.sameAs] : kNone;
     for (size_t g = 0; v == kNone && g < groupValues.size(); ++g)
-      if (bytesOf(groupValues[g]) == pool_->poolEntry(field_, e.slot)) v = groupValues[g];
+      if (bytesOf(groupValues[g]) == text_->valueOf(e.slot)) v = groupValues[g];
     if (v == kNone) {
       v = newValue(e.hash, e.slot);
       groupValues.push_back(v);

@@ -1,7 +1,7 @@
 #pragma once
 // ValueHashIndex: for one indexed field, the slots that hold each distinct
-// value, found by a hash of the value's stored bytes (upper-cased,
-// enciphered, exactly as the search pool holds them). It answers whole-value
+// value, found by a hash of the value upper-cased (exactly as the field's
+// search text holds it). It answers whole-value
 // terms without visiting every record and without comparing any record's
 // bytes: one lookup names the value, and its slots come out in ascending
 // order, which is record order.
@@ -14,7 +14,7 @@
 //
 // Invariants: a value is in the table exactly while some live slot holds it;
 // its `rep` is such a slot, and the value's bytes are read through it from
-// the search pool. A listed value's list is sorted, without repeats, and
+// the search text. A listed value's list is sorted, without repeats, and
 // holds every slot that holds the value; an unlisted value is held by `rep`
 // alone. Stale list entries are counted and swept once they outnumber the
 // live slots.
@@ -25,21 +25,18 @@
 
 namespace mero {
 
-class SearchPool;
+class SearchText;
 
 class ValueHashIndex {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
 
-  // The pool and field whose entries hold the values' bytes; set once.
-  void attach(const SearchPool* pool, int32_t field) {
-    pool_ = pool;
-    field_ = field;
-  }
+  // The search text that holds the values' bytes; set once.
+  void attach(const SearchText* text) { text_ = text; }
   void clear();
   void reserve(size_t slots);
-  // Slot now holds the value whose stored bytes are `stored`; the pool
-  // already holds them. A new slot must be the next one.
+  // Slot now holds the value `stored` (upper-cased); the search text already
+  // holds it for the slot. A new slot must be the next one.
   void add(uint32_t slot, std::string_view stored);
   // Slot was deleted.
   void remove(uint32_t slot);
@@ -102,8 +99,7 @@ class ValueHashIndex {
   void growTable(size_t capacity);
   void sweepIfMostlyStale();
 
-  const SearchPool* pool_ = nullptr;
-  int32_t field_ = 0;
+  const SearchText* text_ = nullptr;
   std::vector<uint32_t> valueOfSlot_;
   std::vector<Value> values_;
   std::vector<uint32_t> freeValues_;

@@ -79,7 +79,7 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     if (i >= schema_.fieldCount) return result;
     Term term{i, partial[static_cast<size_t>(i)] != 0, std::string(terms[i])};
     upperCase(term.upper.data(), term.upper.size());
-    (pool_.isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
+    (isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
   }
 
   // Candidates from one indexed term, whole-value terms first: they are the
@@ -100,10 +100,7 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
   };
   if (narrowed && !poolTerms.front().partial) {
     // The value's slots come out in record order, all of them live.
-    const Term& first = poolTerms.front();
-    std::string stored = first.upper;
-    cipher_.encode(stored.data(), stored.size(), stored.data());
-    valueHashes_[first.field].forEachSlot(stored, consider);
+    valueHashes_[poolTerms.front().field].forEachSlot(poolTerms.front().upper, consider);
   } else if (narrowed) {
     std::vector<uint32_t> candidates;
     searchTexts_[poolTerms.front().field].forEachContaining(poolTerms.front().upper, [&](uint32_t slot) {
