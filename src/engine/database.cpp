@@ -180,8 +180,11 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
     addToMemory(position, scratch_);
   }
   if (keyIndexEnabled_) keyIndex_.finishLoading();
-  for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (isIndexed(f)) valueHashes_[f].finishLoading();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!isIndexed(f)) continue;
+    valueHashes_[f].finishLoading();
+    searchTexts_[f].fitToSize();
+  }
   return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
 }
 

@@ -1,12 +1,13 @@
 #include "engine/key_index.h"
 
 #include <bit>
-#include <functional>
+
+#include "engine/byte_hash.h"
 
 namespace mero {
 
 uint32_t KeyIndex::hashOf(std::string_view key) {
-  const uint64_t h = std::hash<std::string_view>{}(key);
+  const uint64_t h = hashBytes(key);
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
 

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <functional>
 
+#include "engine/byte_hash.h"
 #include "engine/search_text.h"
 
 namespace mero {
 
 uint32_t ValueHashIndex::hashOf(std::string_view stored) {
-  const uint64_t h = std::hash<std::string_view>{}(stored);
+  const uint64_t h = hashBytes(stored);
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
