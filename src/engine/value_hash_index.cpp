@@ -59,12 +59,14 @@ void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
   valueOfSlot_[slot] = v;
   ++liveSlots_;
   sweepIfMostlyStale();
+  renumberIfMostlyFree();
 }
 
 void ValueHashIndex::remove(uint32_t slot) {
   if (slot >= valueOfSlot_.size() || valueOfSlot_[slot] == kNone) return;
   leave(slot);
   sweepIfMostlyStale();
+  renumberIfMostlyFree();
 }
 
 uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot) {
@@ -255,6 +257,38 @@ void ValueHashIndex::sweepIfMostlyStale() {
     }
   }
   staleEntries_ = 0;
+}
+
+// Values that died leave their numbers (and lists) free for reuse; once the
+// free ones outnumber the live ones, the live values are numbered afresh and
+// the table sized to them, so memory follows the live values.
+void ValueHashIndex::renumberIfMostlyFree() {
+  if (freeValues_.size() <= distinct_ + 4096 && freeLists_.size() <= lists_.size() / 2 + 4096) return;
+  std::vector<uint32_t> renumbered(values_.size(), kNone);
+  std::vector<Value> values;
+  std::vector<std::vector<uint32_t>> lists;
+  values.reserve(distinct_);
+  for (uint32_t v = 0; v < values_.size(); ++v) {
+    Value value = values_[v];
+    if (value.rep == kNone) continue;
+    if (value.list != kNone) {
+      lists.push_back(std::move(lists_[value.list]));
+      value.list = static_cast<uint32_t>(lists.size() - 1);
+    }
+    renumbered[v] = static_cast<uint32_t>(values.size());
+    values.push_back(value);
+  }
+  for (uint32_t& v : valueOfSlot_)
+    if (v != kNone) v = renumbered[v];
+  for (Place& place : table_)
+    if (place.value != kNone) place.value = renumbered[place.value];
+  values_.swap(values);
+  lists_.swap(lists);
+  std::vector<uint32_t>().swap(freeValues_);
+  std::vector<uint32_t>().swap(freeLists_);
+  size_t capacity = 16;
+  while (5 * distinct_ > 4 * capacity) capacity *= 2;
+  if (capacity < table_.size()) growTable(capacity);
 }
 
 }  // namespace mero

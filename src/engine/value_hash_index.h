@@ -17,7 +17,8 @@
 // the search text. A listed value's list is sorted, without repeats, and
 // holds every slot that holds the value; an unlisted value is held by `rep`
 // alone. Stale list entries are counted and swept once they outnumber the
-// live slots.
+// live slots; numbers of dead values are reused, and renumbered away once
+// they outnumber the live values.
 
 #include <cstdint>
 #include <string_view>
@@ -98,6 +99,7 @@ class ValueHashIndex {
   void eraseValue(uint32_t v);
   void growTable(size_t capacity);
   void sweepIfMostlyStale();
+  void renumberIfMostlyFree();
 
   const SearchText* text_ = nullptr;
   std::vector<uint32_t> valueOfSlot_;

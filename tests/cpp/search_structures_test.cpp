@@ -147,5 +147,21 @@ TEST(SearchStructures, MemoryFollowsTheLiveValues) {
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 
+// Values that die free their numbers in the value hash; once most numbers
+// are free they are renumbered away, and every live value still leads to
+// exactly its records.
+TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {true});
+  for (int i = 0; i < 12000; ++i) ASSERT_EQ(db->write(test::values({"v" + std::to_string(i)})), WriteStatus::appended);
+  for (int i = 0; i < 11000; ++i) ASSERT_TRUE(db->updateRecord(db->records().positions()[i], test::values({"shared"})));
+  EXPECT_EQ(db->valueHashes(0).distinctValues(), 1001u);
+  const std::vector<uint8_t> whole{0};
+  EXPECT_EQ(db->find(whole, test::values({"SHARED"})).size(), 11000u);
+  EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positions()[11999]});
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+}
+
 }  // namespace
 }  // namespace mero
