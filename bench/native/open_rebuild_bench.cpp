@@ -1,5 +1,5 @@
 // Database::open reads the schema and the index file, then reads every live
-// record once to rebuild the search pool and the key index: the time an
+// record once to rebuild the search texts, value hashes and key index: the time an
 // application waits before its first answer after opening.
 
 #include <benchmark/benchmark.h>
