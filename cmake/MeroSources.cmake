@@ -9,11 +9,11 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/data_file_reader.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
+  ${_src}/engine/key_index.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/schema.cpp
-  ${_src}/engine/search_pool.cpp
   ${_src}/engine/search_text.cpp
   ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp

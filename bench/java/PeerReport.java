@@ -17,7 +17,7 @@ public final class PeerReport {
   private static final String[][] PHASES = {
     {"append", "append one record"},
     {"read-by-key", "read whole record by key"},
-    {"find-whole-indexed", "find whole value, indexed field"},
+    {"find-whole-indexed", "find whole value, indexed field (N/250 hits a term)"},
     {"find-substring-indexed", "find substring, indexed field"},
     {"find-substring-plain", "find substring, non-indexed field"},
     {"update-same-length", "update, same-length values"},

@@ -1,4 +1,4 @@
-// upperCase normalises every value added to the search pool and every term.
+// upperCase normalises every value added to the search texts and every term.
 
 #include <benchmark/benchmark.h>
 

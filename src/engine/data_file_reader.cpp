@@ -47,14 +47,14 @@ const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t of
 // read (the scan found its way back to ascending order after a jump), streams
 // the next window. Anything else is a jump, read on its own.
 const char* DataFileReader::fetch(int64_t offset, size_t n) {
-  if (holds(window_, windowStart_, offset, n)) return window_.data() + (offset - windowStart_);
+  if (holds(*window_, windowStart_, offset, n)) return window_->data() + (offset - windowStart_);
   if (holds(side_, sideStart_, offset, n)) return side_.data() + (offset - sideStart_);
-  const int64_t windowEnd = windowStart_ + static_cast<int64_t>(window_.size());
+  const int64_t windowEnd = windowStart_ + static_cast<int64_t>(window_->size());
   const int64_t sideEnd = sideStart_ + static_cast<int64_t>(side_.size());
-  const bool streaming = window_.empty() ||
+  const bool streaming = window_->empty() ||
                          (offset >= windowStart_ && offset < windowEnd + static_cast<int64_t>(windowBytes_)) ||
                          (!side_.empty() && offset >= sideStart_ && offset < sideEnd + kResumeDistance);
-  if (streaming) return fill(window_, windowStart_, offset, n, windowBytes_);
+  if (streaming) return fill(*window_, windowStart_, offset, n, windowBytes_);
   return fill(side_, sideStart_, offset, n, kSideReadBytes);
 }
 
@@ -64,7 +64,7 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) 
   if (prefix == nullptr) return {};
   const int32_t length = decodeInt32(prefix);
   if (length < 4 + 4 * static_cast<int64_t>(fieldCount) || length > fileSize_ - position) return {};
-  if (length > kCheckHeadersAbove && !holds(window_, windowStart_, position, static_cast<size_t>(length)) &&
+  if (length > kCheckHeadersAbove && !holds(*window_, windowStart_, position, static_cast<size_t>(length)) &&
       !headersFit(position, length, fieldCount))
     return {};
   const char* image = fetch(position, static_cast<size_t>(length));

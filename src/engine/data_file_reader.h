@@ -26,6 +26,14 @@ class DataFileReader {
  public:
   DataFileReader(const File& file, int64_t fileSize, size_t windowBytes)
       : file_(file), fileSize_(fileSize), windowBytes_(windowBytes) {}
+  // The same, with its window in storage the caller keeps between readers,
+  // so that a single read allocates nothing. Nothing read before is reused.
+  DataFileReader(const File& file, int64_t fileSize, size_t windowBytes, std::string& windowStorage)
+      : file_(file), fileSize_(fileSize), windowBytes_(windowBytes), window_(&windowStorage) {
+    window_->clear();
+  }
+  DataFileReader(const DataFileReader&) = delete;
+  DataFileReader& operator=(const DataFileReader&) = delete;
 
   // Reads and deciphers the record image at position. False when the
   // position does not hold a well-formed image of fieldCount fields inside
@@ -50,7 +58,8 @@ class DataFileReader {
   const File& file_;
   int64_t fileSize_;
   size_t windowBytes_;
-  std::string window_;
+  std::string ownWindow_;
+  std::string* window_ = &ownWindow_;
   int64_t windowStart_ = 0;
   std::string side_;
   int64_t sideStart_ = 0;

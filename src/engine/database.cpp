@@ -1,8 +1,11 @@
 #include "engine/database.h"
 
+#include <algorithm>
 #include <cassert>
+#include <climits>
 
 #include "engine/index_file.h"
+#include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 
 namespace mero {
@@ -11,11 +14,12 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
     : schema_(std::move(schema)),
       cipher_(key),
       keyIndexEnabled_(useKeyIndex),
-      pool_(schema_.indexed),
+      indexed_(schema_.indexed.begin(), schema_.indexed.end()),
       searchTexts_(static_cast<size_t>(schema_.fieldCount)),
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
       keyAndIndexedFields_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) valueHashes_[static_cast<size_t>(f)].attach(&searchTexts_[static_cast<size_t>(f)]);
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
@@ -118,45 +122,96 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   return db;
 }
 
-// Reads every live record once, in record order, into the search pool and the
-// key index. Among records sharing a first field the lowest-numbered one keeps
+// Images that updates moved to the end of the file come out of record order:
+// read where they come, each would cost a read of its own and break the
+// stream. Those lying after a later record's image are read first, in
+// position order, into one buffer, while they fit the budget; the rest are
+// read where they come.
+void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead) {
+  constexpr size_t kBudgetBytes = size_t{64} << 20;
+  std::vector<uint32_t> behind;  // record numbers
+  int32_t lowestAfter = INT32_MAX;
+  for (size_t r = positions.size(); r-- > 0;) {
+    if (positions[r] > lowestAfter) behind.push_back(static_cast<uint32_t>(r));
+    lowestAfter = std::min(lowestAfter, positions[r]);
+  }
+  if (behind.empty()) return;
+  std::sort(behind.begin(), behind.end(), [&](uint32_t a, uint32_t b) { return positions[a] < positions[b]; });
+  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
+  for (const uint32_t r : behind) {
+    const std::string_view image = reader.rawImage(positions[r], schema_.fieldCount);
+    if (image.empty()) break;  // damage is found, in record order, where it comes
+    if (ahead.bytes.size() + image.size() > kBudgetBytes) break;
+    ahead.images.push_back(ReadAhead::Image{r, static_cast<uint32_t>(image.size()), ahead.bytes.size()});
+    ahead.bytes.append(image);
+  }
+  std::sort(ahead.images.begin(), ahead.images.end(),
+            [](const ReadAhead::Image& a, const ReadAhead::Image& b) { return a.record < b.record; });
+}
+
+// Reads every live record once, in record order, into the search texts, the
+// value hashes and the key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
 OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
   const ScratchRelease release{*this};
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
-  pool_.reserve(positions.size());
+  if (keyIndexEnabled_) keyIndex_.beginLoading(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
+    if (!isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
-    valueHashes_[f].reserve(positions.size());
+    valueHashes_[f].beginLoading(positions.size());
   }
-  for (const int32_t position : positions) {
-    if (!reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data()))
-      return OpenFailure::damagedRecord;
+  ReadAhead ahead;
+  readAhead(positions, ahead);
+  size_t nextAhead = 0;
+  for (size_t r = 0; r < positions.size(); ++r) {
+    const int32_t position = positions[r];
+    bool read = false;
+    if (nextAhead < ahead.images.size() && ahead.images[nextAhead].record == r) {
+      const ReadAhead::Image& image = ahead.images[nextAhead++];
+      read = decodeRecordBody(cipher_, schema_.fieldCount, ahead.bytes.data() + image.start + 4, image.length - 4,
+                              scratch_, keyAndIndexedFields_.data());
+    } else {
+      read = reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
+    }
+    if (!read) return OpenFailure::damagedRecord;
     if (!fitsInMemory(scratch_)) return OpenFailure::tooLargeForMemory;
     addToMemory(position, scratch_);
+  }
+  if (keyIndexEnabled_) keyIndex_.finishLoading();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!isIndexed(f)) continue;
+    valueHashes_[f].finishLoading();
+    searchTexts_[f].fitToSize();
   }
   return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
 }
 
 bool Database::fitsInMemory(const FieldValues& values) const {
-  if (!pool_.canHold(pool_.indexedBytes(values))) return false;
   for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f) && !searchTexts_[f].canHold(values[f].size())) return false;
+    if (isIndexed(f) && !searchTexts_[f].canHold(values[f].size())) return false;
   return true;
 }
 
 void Database::addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key) {
   const uint32_t slot = records_.append(position);
-  pool_.poolAdd(slot, values, cipher_);
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    if (!isIndexed(f)) continue;
     searchTexts_[f].add(slot, values[f]);
+    if (valueHashes_[f].loading()) {
+      valueHashes_[f].load(slot, searchTexts_[f].valueOf(slot));
+    } else {
+      valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
+    }
   }
-  if (keyIndexEnabled_ && schema_.fieldCount > 0)
-    keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
+  if (keyIndexEnabled_ && schema_.fieldCount > 0) {
+    if (keyIndex_.loading()) {
+      keyIndex_.load(values[0], position);
+    } else {
+      keyIndex_.insertAt(key != nullptr ? *key : keyIndex_.probe(values[0]), values[0], position);
+    }
+  }
   checkSlot(slot, &values);
 }
 
@@ -171,33 +226,21 @@ bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 void Database::replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values) {
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    pool_.poolReplace(f, slot, values[f], cipher_);
+    if (!isIndexed(f)) continue;
     searchTexts_[f].replace(slot, values[f]);
-    // The hash already leads to this slot when the stored bytes did not change.
-    if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
+    // The slot already holds this value when its upper-cased bytes did not change.
+    if (!equalIgnoringAsciiCase(oldValues[f], values[f])) valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
   }
-  reclaimValueHashes();
   checkSlot(slot, &values);
 }
 
-// Hash entries of replaced and deleted values are dropped once they
-// outnumber the live ones.
-void Database::reclaimValueHashes() {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (pool_.isIndexed(f) && valueHashes_[f].entries() > 2 * static_cast<size_t>(records_.count()) + 4096) {
-      rebuildValueHashes();
-      return;
-    }
-  }
-}
-
 void Database::removeFromMemory(uint32_t slot) {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f)
-    if (pool_.isIndexed(f)) searchTexts_[f].remove(slot);
-  pool_.poolRemove(slot);
-  records_.remove(slot);  // the hash entries of the slot are never followed again
-  reclaimValueHashes();
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!isIndexed(f)) continue;
+    searchTexts_[f].remove(slot);
+    valueHashes_[f].remove(slot);
+  }
+  records_.remove(slot);
   checkSlot(slot, nullptr);
 }
 
@@ -205,8 +248,6 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
 #ifndef NDEBUG
   if (values == nullptr) {
     assert(!records_.isLive(slot));
-    for (int32_t f = 0; f < schema_.fieldCount; ++f)
-      if (pool_.isIndexed(f)) assert(pool_.poolEntry(f, slot).empty());
     return;
   }
   const int32_t position = records_.positionOfSlot(slot);
@@ -215,16 +256,14 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
   assert(records_.positions()[static_cast<size_t>(records_.recordNumberOf(slot))] == position);
   std::string upper;
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
+    if (!isIndexed(f)) continue;
     upper.assign((*values)[f]);
     upperCase(upper.data(), upper.size());
     assert(searchTexts_[f].valueOf(slot) == upper);
-    cipher_.encode(upper.data(), upper.size(), upper.data());
-    assert(pool_.poolEntry(f, slot) == upper);
-    assert(valueHashes_[f].leadsTo(upper, slot));
+    assert(valueHashes_[f].loading() || valueHashes_[f].leadsTo(upper, slot));
   }
   int32_t keyed = -1;
-  if (keyIndexEnabled_ && schema_.fieldCount > 0)
+  if (keyIndexEnabled_ && schema_.fieldCount > 0 && !keyIndex_.loading())
     assert(keyIndex_.lookupKey((*values)[0], keyed) && (records_.loading() || records_.slotOf(keyed, found)));
 #endif
 }
@@ -232,17 +271,8 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
 void Database::releaseLargeScratch() {
   releaseIfLarge(image_);
   releaseIfLarge(previousImage_);
+  releaseIfLarge(readBuffer_);
   scratch_.releaseIfLarge();
-}
-
-// Drops the entries left behind by updates, keeping the hashes small.
-void Database::rebuildValueHashes() {
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!pool_.isIndexed(f)) continue;
-    valueHashes_[f].clear();
-    for (uint32_t slot = 0; slot < records_.slotCount(); ++slot)
-      if (records_.isLive(slot)) valueHashes_[f].add(slot, pool_.poolEntry(f, slot));
-  }
 }
 
 // After a failed write the file may have grown by part of an image; the next

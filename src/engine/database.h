@@ -1,7 +1,7 @@
 #pragma once
 // Database: the engine of one open database. It owns the three open files,
-// the schema, the key, the live-record table, the search pool and the key
-// index, and a lock of its own.
+// the schema, the key, the live-record table, the search text and value hash
+// of each indexed field, the key index, and a lock of its own.
 //
 // Every record operation runs with lock() held by its caller. Each change is
 // written to the files before the operation returns, in an order that a
@@ -24,7 +24,6 @@
 #include "engine/key_index.h"
 #include "engine/record_table.h"
 #include "engine/schema.h"
-#include "engine/search_pool.h"
 #include "engine/search_text.h"
 #include "engine/value_hash_index.h"
 #include "platform/file.h"
@@ -87,7 +86,7 @@ class Database {
   const Schema& schema() const { return schema_; }
   bool keyIndexEnabled() const { return keyIndexEnabled_; }
   const RecordTable& records() const { return records_; }
-  const SearchPool& pool() const { return pool_; }
+  bool isIndexed(int32_t field) const { return indexed_[static_cast<size_t>(field)] != 0; }
   const KeyIndex& keyIndex() const { return keyIndex_; }
   const SearchText& searchText(int32_t field) const { return searchTexts_[static_cast<size_t>(field)]; }
   const ValueHashIndex& valueHashes(int32_t field) const { return valueHashes_[static_cast<size_t>(field)]; }
@@ -97,19 +96,26 @@ class Database {
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex);
   OpenFailure rebuild(const std::vector<int32_t>& positions);
+  struct ReadAhead {
+    struct Image {
+      uint32_t record;
+      uint32_t length;
+      size_t start;  // in bytes
+    };
+    std::vector<Image> images;  // by record number
+    std::string bytes;
+  };
+  void readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead);
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
 
-  // The five in-memory structures describe the same live records, and they
+  // The four in-memory structures describe the same live records, and they
   // change together only in the three functions below, after the files:
   //   records_          a live slot s stands at positionOfSlot(s), which is
   //                     positions[recordNumberOf(s)];
-  //   pool_             for each indexed field f, poolEntry(f, s) is the
-  //                     value upper-cased and enciphered; a removed slot's
-  //                     entries are empty;
-  //   searchTexts_[f]   valueOf(s) is the value upper-cased;
-  //   valueHashes_[f]   the chain of poolEntry(f, s) leads to s (stale
-  //                     entries may stay; find checks each candidate);
+  //   searchTexts_[f]   for each indexed field f, valueOf(s) is the value
+  //                     upper-cased;
+  //   valueHashes_[f]   the value searchTexts_[f].valueOf(s) leads to s;
   //   keyIndex_         every entry points at a live record whose first
   //                     field is its key.
   // Debug builds assert this for the slot that changed (checkSlot).
@@ -117,8 +123,6 @@ class Database {
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
   void checkSlot(uint32_t slot, const FieldValues* values) const;
-  void rebuildValueHashes();
-  void reclaimValueHashes();
   // Gives back scratch that a record of over a MiB left behind, when an
   // operation ends, on every path.
   void releaseLargeScratch();
@@ -126,8 +130,9 @@ class Database {
     Database& db;
     ~ScratchRelease() { db.releaseLargeScratch(); }
   };
-  // Most records fit in one small read; longer ones take a second.
-  DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512); }
+  // Most records fit in one small read; longer ones take a second. The
+  // buffer is kept, so a read allocates nothing.
+  DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512, readBuffer_); }
   void resyncDataEnd();
 
   Schema schema_;
@@ -139,8 +144,8 @@ class Database {
   File schemaFile_;
   int64_t dataEnd_ = 0;  // size of the data file: where the next image goes
   RecordTable records_;
-  SearchPool pool_;
   KeyIndex keyIndex_;
+  std::vector<uint8_t> indexed_;              // per field: 1 when its values are searched in memory
   std::vector<SearchText> searchTexts_;       // per field; used for indexed fields
   std::vector<ValueHashIndex> valueHashes_;   // per field; used for indexed fields
   std::vector<uint8_t> keyAndIndexedFields_;  // the fields a rebuild or a key removal deciphers
@@ -150,6 +155,7 @@ class Database {
   std::string image_;
   std::string previousImage_;
   FieldValues scratch_;
+  mutable std::string readBuffer_;  // single-record reads, which are const
 };
 
 }  // namespace mero

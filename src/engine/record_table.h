@@ -5,7 +5,7 @@
 // (and in the index file): dense, in append order, shifted down by a delete.
 // Its slot is given when it joins (at open or by an append) and never changes
 // or gets reused while the database is open, so per-record data that is
-// indexed by slot (search pool lists, hash chains) never has to move. Slots
+// indexed by slot (search text offsets, value lists) never has to move. Slots
 // grow in append order, so ascending slot order is record-number order.
 //
 // Finding a record by position: every new image goes to the end of the data

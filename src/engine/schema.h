@@ -17,7 +17,7 @@ class File;
 
 struct Schema {
   int32_t fieldCount = 0;
-  DbArray<uint8_t> indexed;       // 1 where the field's values go into the search pool
+  DbArray<uint8_t> indexed;       // 1 where the field's values are searched in memory
   DbArray<DbString> fieldNames;
 };
 

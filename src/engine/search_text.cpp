@@ -75,8 +75,16 @@ void SearchText::place(uint32_t slot, std::string_view plain) {
   text_.push_back('\0');
   offsets_[slot] = start;
   lengths_[slot] = static_cast<uint32_t>(plain.size());
-  runs_.push_back(Run{start, slot});
+  if (!inSlotOrder_) runs_.push_back(Run{start, slot});
   liveBytes_ += plain.size() + 1;
+}
+
+// The values leave slot order: list where each one lies.
+void SearchText::listRuns() {
+  inSlotOrder_ = false;
+  runs_.reserve(offsets_.size() + offsets_.size() / 4);
+  for (uint32_t slot = 0; slot < offsets_.size(); ++slot)
+    if (!isRemoved(slot)) runs_.push_back(Run{offsets_[slot], slot});
 }
 
 void SearchText::add(uint32_t slot, std::string_view plain) {
@@ -87,7 +95,7 @@ void SearchText::add(uint32_t slot, std::string_view plain) {
 }
 
 void SearchText::replace(uint32_t slot, std::string_view plain) {
-  assert(offsets_[slot] != kRemoved);
+  assert(!isRemoved(slot));
   char* old = text_.data() + offsets_[slot];
   liveBytes_ -= size_t{lengths_[slot]} + 1;
   if (plain.size() <= lengths_[slot]) {
@@ -98,17 +106,17 @@ void SearchText::replace(uint32_t slot, std::string_view plain) {
     liveBytes_ += plain.size() + 1;
   } else {
     std::memset(old, 0, lengths_[slot]);
+    if (inSlotOrder_ && slot + 1 < offsets_.size()) listRuns();  // it goes after later slots' values
     place(slot, plain);
   }
   compactIfMostlyDead();
 }
 
 void SearchText::remove(uint32_t slot) {
-  assert(offsets_[slot] != kRemoved);
+  assert(!isRemoved(slot));
   std::memset(text_.data() + offsets_[slot], 0, lengths_[slot]);
   liveBytes_ -= size_t{lengths_[slot]} + 1;
-  offsets_[slot] = kRemoved;
-  lengths_[slot] = 0;
+  lengths_[slot] = kRemoved;
   compactIfMostlyDead();
 }
 
@@ -121,17 +129,19 @@ void SearchText::compactIfMostlyDead() {
   std::string text;
   text.reserve(1 + liveBytes_);
   text.push_back('\0');
-  runs_.clear();
   for (uint32_t slot = 0; slot < offsets_.size(); ++slot) {
-    if (offsets_[slot] == kRemoved) continue;
     const auto start = static_cast<uint32_t>(text.size());
+    if (isRemoved(slot)) {
+      offsets_[slot] = start;  // keeps offsets ascending with the slot
+      continue;
+    }
     text.append(text_, offsets_[slot], lengths_[slot]);
     text.push_back('\0');
     offsets_[slot] = start;
-    runs_.push_back(Run{start, slot});
   }
   text_.swap(text);
-  runs_.shrink_to_fit();
+  std::vector<Run>().swap(runs_);
+  inSlotOrder_ = true;
   checkInvariants();
 }
 
@@ -139,7 +149,8 @@ void SearchText::checkInvariants() const {
 #ifndef NDEBUG
   size_t live = 0;
   for (uint32_t slot = 0; slot < offsets_.size(); ++slot) {
-    if (offsets_[slot] == kRemoved) continue;
+    if (inSlotOrder_ && slot > 0) assert(offsets_[slot - 1] <= offsets_[slot]);
+    if (isRemoved(slot)) continue;
     assert(offsets_[slot] >= 1 && text_[offsets_[slot] - 1] == '\0');
     assert(size_t{offsets_[slot]} + lengths_[slot] < text_.size());
     live += size_t{lengths_[slot]} + 1;
@@ -150,12 +161,18 @@ void SearchText::checkInvariants() const {
 }
 
 bool SearchText::liveValueAt(size_t at, size_t length, uint32_t& slot) const {
+  if (inSlotOrder_) {
+    const auto after = std::upper_bound(offsets_.begin(), offsets_.end(), at);
+    if (after == offsets_.begin()) return false;  // before the first value: the leading zero
+    slot = static_cast<uint32_t>(after - offsets_.begin() - 1);
+    return !isRemoved(slot) && at + length <= size_t{offsets_[slot]} + lengths_[slot];
+  }
   const auto after = std::upper_bound(runs_.begin(), runs_.end(), at,
                                       [](size_t offset, const Run& run) { return offset < run.start; });
   if (after == runs_.begin()) return false;  // before the first value: the leading zero
   const Run& run = *(after - 1);
-  // A run whose slot was placed again elsewhere since is dead text.
-  if (offsets_[run.slot] != run.start) return false;
+  // A run whose slot was removed, or placed again elsewhere since, is dead text.
+  if (isRemoved(run.slot) || offsets_[run.slot] != run.start) return false;
   slot = run.slot;
   return at + length <= size_t{run.start} + lengths_[run.slot];
 }

@@ -5,15 +5,22 @@
 // span two values, and bytes that no value owns any more (left behind by a
 // replace or a delete) are zeroed so they can never match either.
 //
-// It mirrors the search pool's entries for one field and is rebuilt with the
-// pool at every open; it trades memory (one more copy of the field's values)
-// for substring searches that need no deciphering at all.
+// It is the in-memory copy of an indexed field that every search in memory
+// reads (the value hash finds its values' bytes here too), rebuilt at every
+// open; substring searches scan it without deciphering anything.
 //
 // Invariant: for a live slot s, text[offsets[s] .. + lengths[s]) is the
 // upper-cased value and text[offsets[s] - 1] is zero; every other nonzero
-// byte belongs to some live slot's value. `runs` lists, in ascending order of
-// start, where each placed value began and for which slot; a removed slot's
-// offset is kRemoved. liveBytes is the sum of lengths[s] + 1 over live slots.
+// byte belongs to some live slot's value. A removed slot's length is
+// kRemoved and its offset stays where its value was. liveBytes is the sum of
+// lengths[s] + 1 over live slots.
+//
+// Finding the slot of a hit: while values lie in slot order (`inSlotOrder`:
+// only adds and compactions placed them, as at open), offsets ascend with
+// the slot and are searched directly. The first replace that moves a value
+// to the end breaks that order; from then on `runs` lists, in ascending
+// order of start, where each placed value began and for which slot, until a
+// compaction puts the values back in slot order.
 //
 // Replaced and removed values leave dead bytes behind. Once they outnumber
 // the live ones the text is rebuilt from the live values alone, so memory
@@ -35,9 +42,11 @@ class SearchText {
   void reserve(size_t slots) {
     offsets_.reserve(slots);
     lengths_.reserve(slots);
-    runs_.reserve(slots);
   }
   void add(uint32_t slot, std::string_view plain);  // slot must be the next slot
+  // After a bulk of adds (the rebuild at open): gives back the room that
+  // growing left over.
+  void fitToSize() { text_.shrink_to_fit(); }
   void replace(uint32_t slot, std::string_view plain);
   void remove(uint32_t slot);
 
@@ -62,6 +71,8 @@ class SearchText {
   void place(uint32_t slot, std::string_view plain);
   void compactIfMostlyDead();
   void checkInvariants() const;
+  bool isRemoved(uint32_t slot) const { return lengths_[slot] == kRemoved; }
+  void listRuns();
   // Whether [at, at + length) lies inside the current value of a live slot,
   // and which.
   bool liveValueAt(size_t at, size_t length, uint32_t& slot) const;
@@ -69,7 +80,8 @@ class SearchText {
   std::string text_;
   std::vector<uint32_t> offsets_;  // by slot
   std::vector<uint32_t> lengths_;  // by slot
-  std::vector<Run> runs_;
+  std::vector<Run> runs_;  // empty while inSlotOrder_
+  bool inSlotOrder_ = true;
   size_t liveBytes_ = 0;
 };
 

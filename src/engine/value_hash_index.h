@@ -1,13 +1,24 @@
 #pragma once
-// ValueHashIndex: for one indexed field, a hash from a value's stored bytes
-// (upper-cased, enciphered, exactly as the search pool holds them) to the
-// slots that held that value when it was placed. It answers whole-value
-// terms without visiting every record.
+// ValueHashIndex: for one indexed field, the slots that hold each distinct
+// value, found by a hash of the value upper-cased (exactly as the field's
+// search text holds it). It answers whole-value
+// terms without visiting every record and without comparing any record's
+// bytes: one lookup names the value, and its slots come out in ascending
+// order, which is record order.
 //
-// Entries are never removed one by one: a slot that was deleted or given
-// another value stays in its old chain, and every candidate is checked
-// against the pool's current bytes before it counts. When stale entries
-// outnumber the live ones, the whole index is rebuilt from the pool.
+// Each distinct value has a number. valueOfSlot[s] is the number of slot s's
+// current value (kNone once deleted); it is the truth, and a list is only a
+// superset of it: a slot that left a value may stay in the value's list
+// (stale) until the lists are swept, and every visit checks valueOfSlot. A
+// value held by one slot only keeps that slot inline and has no list.
+//
+// Invariants: a value is in the table exactly while some live slot holds it;
+// its `rep` is such a slot, and the value's bytes are read through it from
+// the search text. A listed value's list is sorted, without repeats, and
+// holds every slot that holds the value; an unlisted value is held by `rep`
+// alone. Stale list entries are counted and swept once they outnumber the
+// live slots; numbers of dead values are reused, and renumbered away once
+// they outnumber the live values.
 
 #include <cstdint>
 #include <string_view>
@@ -15,42 +26,95 @@
 
 namespace mero {
 
+class SearchText;
+
 class ValueHashIndex {
  public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  // The search text that holds the values' bytes; set once.
+  void attach(const SearchText* text) { text_ = text; }
   void clear();
-  void reserve(size_t entries);
+  void reserve(size_t slots);
+  // Slot now holds the value `stored` (upper-cased); the search text already
+  // holds it for the slot. A new slot must be the next one.
   void add(uint32_t slot, std::string_view stored);
+  // Slot was deleted.
+  void remove(uint32_t slot);
 
-  // Candidate slots for a value, newest first. May hold stale or repeated
-  // slots; the caller verifies each against the pool.
+  // Loading at open: slots are added in order and sorted into values all at
+  // once, by hash, so the table is filled front to back rather than at
+  // random. No lookups until finishLoading.
+  void beginLoading(size_t slots);
+  void load(uint32_t slot, std::string_view stored);
+  void finishLoading();
+  bool loading() const { return loading_; }
+
+  // Calls visit(slot) for every slot holding the value, in ascending order.
   template <typename Visit>
-  void forEachCandidate(std::string_view stored, Visit visit) const {
-    if (heads_.empty()) return;
-    for (uint32_t node = heads_[bucketOf(stored)]; node != 0; node = nodes_[node - 1].next)
-      visit(nodes_[node - 1].slot);
+  void forEachSlot(std::string_view stored, Visit visit) const {
+    const uint32_t v = find(stored);
+    if (v == kNone) return;
+    const Value& value = values_[v];
+    if (value.list == kNone) {
+      visit(value.rep);
+      return;
+    }
+    for (const uint32_t slot : lists_[value.list])
+      if (valueOfSlot_[slot] == v) visit(slot);
   }
 
-  // Whether the chain of a value leads to slot (for checks of the index).
+  // Whether slot holds the value (for checks of the index).
   bool leadsTo(std::string_view stored, uint32_t slot) const {
-    if (heads_.empty()) return false;
-    for (uint32_t node = heads_[bucketOf(stored)]; node != 0; node = nodes_[node - 1].next)
-      if (nodes_[node - 1].slot == slot) return true;
-    return false;
+    const uint32_t v = find(stored);
+    return v != kNone && slot < valueOfSlot_.size() && valueOfSlot_[slot] == v;
   }
 
-  size_t entries() const { return nodes_.size(); }
+  size_t distinctValues() const { return distinct_; }
 
  private:
-  struct Node {
-    uint32_t slot;
-    uint32_t next;  // node index + 1, 0 ends the chain
+  struct Value {
+    uint32_t hash;
+    uint32_t rep;   // a slot holding the value
+    uint32_t list;  // index in lists_, or kNone: rep is the only holder
   };
-  size_t bucketOf(std::string_view stored) const;
-  void grow(size_t buckets);
+  struct Place {
+    uint32_t hash;
+    uint32_t value;  // kNone: empty
+  };
+  struct Loaded {
+    uint32_t hash;
+    uint32_t slot;
+    uint32_t sameAs;  // an earlier slot known to hold the same bytes, or slot itself
+  };
+  // A value's home place is given by the high bits of its hash, so that
+  // values taken in hash order fill the table front to back.
+  size_t homeOf(uint32_t hash) const { return hash >> shift_; }
+  static uint32_t hashOf(std::string_view stored);
+  uint32_t find(std::string_view stored) const;
+  std::string_view bytesOf(uint32_t value) const;
+  uint32_t newValue(uint32_t hash, uint32_t slot);
+  void join(uint32_t v, uint32_t slot);
+  void leave(uint32_t slot);
+  void eraseValue(uint32_t v);
+  void growTable(size_t capacity);
+  void sweepIfMostlyStale();
+  void renumberIfMostlyFree();
 
-  std::vector<uint32_t> heads_;  // node index + 1 per bucket, 0 for none
-  std::vector<Node> nodes_;
-  std::vector<uint64_t> hashes_;  // per node, to rehash without the pool
+  const SearchText* text_ = nullptr;
+  std::vector<uint32_t> valueOfSlot_;
+  std::vector<Value> values_;
+  std::vector<uint32_t> freeValues_;
+  std::vector<std::vector<uint32_t>> lists_;
+  std::vector<uint32_t> freeLists_;
+  std::vector<Place> table_;  // open addressing, linear probing; a power of two in size
+  int shift_ = 32;            // 32 - log2(table size)
+  size_t distinct_ = 0;
+  size_t liveSlots_ = 0;
+  size_t staleEntries_ = 0;
+  bool loading_ = false;
+  std::vector<Loaded> loaded_;
+  std::vector<Place> recent_;  // while loading: the last value seen per hash bucket
 };
 
 }  // namespace mero

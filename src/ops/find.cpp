@@ -79,30 +79,13 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     if (i >= schema_.fieldCount) return result;
     Term term{i, partial[static_cast<size_t>(i)] != 0, std::string(terms[i])};
     upperCase(term.upper.data(), term.upper.size());
-    (pool_.isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
+    (isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
   }
 
   // Candidates from one indexed term, whole-value terms first: they are the
   // most selective and their index needs no scan at all.
   std::stable_partition(poolTerms.begin(), poolTerms.end(), [](const Term& t) { return !t.partial; });
-  std::vector<uint32_t> candidates;
   const bool narrowed = !poolTerms.empty();
-  if (narrowed) {
-    const Term& first = poolTerms.front();
-    if (!first.partial) {
-      std::string stored = first.upper;
-      cipher_.encode(stored.data(), stored.size(), stored.data());
-      valueHashes_[first.field].forEachCandidate(stored, [&](uint32_t slot) {
-        if (records_.isLive(slot) && pool_.poolEntry(first.field, slot) == stored) candidates.push_back(slot);
-      });
-    } else {
-      searchTexts_[first.field].forEachContaining(first.upper, [&](uint32_t slot) {
-        if (records_.isLive(slot)) candidates.push_back(slot);
-      });
-    }
-    sortUnique(candidates);
-  }
-
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   std::string scratch;
   const auto consider = [&](uint32_t slot) {
@@ -115,7 +98,15 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     }
     result.push_back(position);
   };
-  if (narrowed) {
+  if (narrowed && !poolTerms.front().partial) {
+    // The value's slots come out in record order, all of them live.
+    valueHashes_[poolTerms.front().field].forEachSlot(poolTerms.front().upper, consider);
+  } else if (narrowed) {
+    std::vector<uint32_t> candidates;
+    searchTexts_[poolTerms.front().field].forEachContaining(poolTerms.front().upper, [&](uint32_t slot) {
+      if (records_.isLive(slot)) candidates.push_back(slot);
+    });
+    sortUnique(candidates);
     for (const uint32_t slot : candidates) consider(slot);
   } else {
     result.reserve(fileTerms.empty() ? static_cast<size_t>(records_.count()) : 0);

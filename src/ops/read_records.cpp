@@ -14,7 +14,9 @@ int32_t Database::numRecs() const { return open_ ? records_.count() : 0; }
 // not hold a well-formed image reads as nothing.
 bool Database::getRecord(int32_t position, FieldValues& out) const {
   if (!open_ || position < 0) return false;
-  return singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, out);
+  const bool read = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, out);
+  releaseIfLarge(readBuffer_);
+  return read;
 }
 
 bool Database::getRecordByKey(std::string_view key, FieldValues& out) const {

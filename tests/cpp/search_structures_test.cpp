@@ -8,7 +8,6 @@
 
 #include "engine/key_index.h"
 #include "engine/record_table.h"
-#include "engine/search_pool.h"
 #include "engine/search_text.h"
 #include "engine/value_hash_index.h"
 #include "test_support.h"
@@ -60,35 +59,6 @@ TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
   for (uint32_t s = 0; s < table.slotCount(); ++s)
     if (table.isLive(s)) bySlot.push_back(table.positionOfSlot(s));
   EXPECT_EQ(bySlot, model);
-}
-
-DbArray<uint8_t> indexedFlags(std::initializer_list<int> list) {
-  DbArray<uint8_t> flags(static_cast<int32_t>(list.size()), 0);
-  int32_t i = 0;
-  for (const int f : list) flags.at(i++) = static_cast<uint8_t>(f);
-  return flags;
-}
-
-TEST(SearchPool, DoublesWhenLessThanAQuarterIsFreeAndFitsHugeValues) {
-  const FieldCipher cipher("");
-  SearchPool pool(indexedFlags({1}));
-  const std::string chunk(786432, 'a');
-  pool.poolAdd(0, test::values({chunk}), cipher);
-  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
-  pool.poolAdd(1, test::values({""}), cipher);  // exactly a quarter free: no doubling
-  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
-  pool.poolAdd(2, test::values({"b"}), cipher);
-  EXPECT_EQ(pool.poolCapacity(), SearchPool::kInitialCapacity);
-  pool.poolAdd(3, test::values({"c"}), cipher);  // now less than a quarter is free
-  EXPECT_EQ(pool.poolCapacity(), 2 * SearchPool::kInitialCapacity);
-  // A value larger than any single doubling still lands inside the pool.
-  const std::string huge(5 << 20, 'h');
-  pool.poolAdd(4, test::values({huge}), cipher);
-  EXPECT_GE(pool.poolCapacity(), pool.poolUsed());
-  EXPECT_EQ(pool.poolEntry(0, 4), std::string(5 << 20, 'H'));
-  EXPECT_EQ(pool.poolEntry(0, 2), "B");
-  EXPECT_TRUE(pool.canHold(1000));
-  EXPECT_FALSE(pool.canHold(SearchPool::kMaxCapacity));
 }
 
 TEST(KeyIndex, OrdersUnsignedInsertsNeverOverwriteAndRemovesOnlyItsOwnEntry) {
@@ -154,7 +124,7 @@ TEST(SearchText, FindsEachValueOnceAndNeverAcrossOrInDeadBytes) {
   EXPECT_EQ(containing(text, std::string("\0R", 2)), std::vector<uint32_t>{3});
 }
 
-// Replaced and removed values are reclaimed: the text and the pool stay
+// Replaced and removed values are reclaimed: the text stays
 // within a small factor of the live values, however often one value grows
 // and shrinks.
 TEST(SearchStructures, MemoryFollowsTheLiveValues) {
@@ -174,8 +144,22 @@ TEST(SearchStructures, MemoryFollowsTheLiveValues) {
   }
   const uint64_t live = db->searchText(0).liveBytes();
   EXPECT_LE(db->searchText(0).textBytes(), 2 * live + 64 * 1024 + 1);
-  EXPECT_LE(db->pool().poolUsed(), 2 * live + SearchPool::kInitialCapacity);
-  EXPECT_LE(db->pool().poolCapacity(), 4 * SearchPool::kInitialCapacity);
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+}
+
+// Values that die free their numbers in the value hash; once most numbers
+// are free they are renumbered away, and every live value still leads to
+// exactly its records.
+TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {true});
+  for (int i = 0; i < 12000; ++i) ASSERT_EQ(db->write(test::values({"v" + std::to_string(i)})), WriteStatus::appended);
+  for (int i = 0; i < 11000; ++i) ASSERT_TRUE(db->updateRecord(db->records().positions()[i], test::values({"shared"})));
+  EXPECT_EQ(db->valueHashes(0).distinctValues(), 1001u);
+  const std::vector<uint8_t> whole{0};
+  EXPECT_EQ(db->find(whole, test::values({"SHARED"})).size(), 11000u);
+  EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positions()[11999]});
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 

@@ -63,7 +63,7 @@ std::string describe(const Snapshot& snapshot);
 
 // Empty when the database is sound; otherwise each problem found. Checks the
 // index file on disk against the record table, that every live image is
-// well formed and reads back, that the search pool, search texts, value
+// well formed and reads back, that the search texts, value
 // hashes and key index agree with each record's values, and that a record's
 // own values (of up to four fields) find it, on indexed and plain fields.
 std::string checkConsistency(const Database& db, const std::string& base);
