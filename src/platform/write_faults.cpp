@@ -18,12 +18,12 @@ std::atomic<bool> environmentRead{false};
 
 void readEnvironmentOnce() {
   if (environmentRead.exchange(true)) return;
-  const char* spec = std::getenv("MERO_WRITE_FAULT");
-  if (spec == nullptr) return;
-  const char* colon = std::strchr(spec, ':');
+  const char* setting = std::getenv("MERO_WRITE_FAULT");
+  if (setting == nullptr) return;
+  const char* colon = std::strchr(setting, ':');
   if (colon == nullptr) return;
   const long k = std::atol(colon + 1);
-  const std::string name(spec, colon);
+  const std::string name(setting, colon);
   if (name == "fail") arm(k, Action::fail);
   if (name == "partial") arm(k, Action::partial);
   if (name == "abort") arm(k, Action::abort);
