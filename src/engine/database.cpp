@@ -27,7 +27,14 @@ namespace {
 // The files an open created, removed again when it refuses.
 class CreatedFiles {
  public:
-  void note(std::string path) { paths_.push_back(std::move(path)); }
+  // Opens the file at path for reading and writing, creating it (and noting
+  // that) when it is missing.
+  bool openOrCreate(const std::string& path, File& file) {
+    bool made = false;
+    if (!File::createIfMissing(path, &made)) return false;
+    if (made) paths_.push_back(path);
+    return file.openReadWrite(path);
+  }
   void keep() { paths_.clear(); }
   ~CreatedFiles() {
     for (const std::string& path : paths_) File::remove(path);
@@ -50,14 +57,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   // a tool rewriting the database holds it exclusively, and open then fails.
   // Under the lock, a rewrite that a killed tool left half done is finished
   // or undone before the data and index files are opened.
-  const std::string schemaPath = baseName + extensions[2];
-  bool madeSchema = false;
-  if (!File::createIfMissing(schemaPath, &madeSchema)) {
-    why = OpenFailure::filesUnavailable;
-    return nullptr;
-  }
-  if (madeSchema) created.note(schemaPath);
-  if (!files[2].openReadWrite(schemaPath)) {
+  if (!created.openOrCreate(baseName + extensions[2], files[2])) {
     why = OpenFailure::filesUnavailable;
     return nullptr;
   }
@@ -70,14 +70,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
     return nullptr;
   }
   for (int i = 0; i < 2; ++i) {
-    const std::string path = baseName + extensions[i];
-    bool made = false;
-    if (!File::createIfMissing(path, &made)) {
-      why = OpenFailure::filesUnavailable;
-      return nullptr;
-    }
-    if (made) created.note(path);
-    if (!files[i].openReadWrite(path)) {
+    if (!created.openOrCreate(baseName + extensions[i], files[i])) {
       why = OpenFailure::filesUnavailable;
       return nullptr;
     }

@@ -29,7 +29,7 @@ bool indexListsRecords(const std::string& path) {
   File file;
   if (!file.openReadWrite(path)) return true;
   char countBytes[4];
-  const int64_t got = file.readAt(0, countBytes, 4);
+  const int64_t got = file.readAt(kCountOffset, countBytes, 4);
   if (got < 0) return true;
   return got == 4 && decodeInt32(countBytes) != 0;
 }

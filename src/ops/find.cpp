@@ -22,7 +22,7 @@ namespace {
 struct Term {
   int32_t field;
   bool partial;
-  std::string upper;  // the term upper-cased, as the search text and pool hold values
+  std::string upper;  // the term upper-cased, as the search text holds values
 };
 
 bool matches(const Term& term, std::string_view upperValue) {
@@ -71,7 +71,7 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
   std::vector<int32_t> result;
   if (!open_ || partial.size() != static_cast<size_t>(terms.size())) return result;
 
-  std::vector<Term> poolTerms;
+  std::vector<Term> memoryTerms;
   std::vector<Term> fileTerms;
   for (int32_t i = 0; i < terms.size(); ++i) {
     if (terms[i].empty()) continue;
@@ -79,18 +79,18 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     if (i >= schema_.fieldCount) return result;
     Term term{i, partial[static_cast<size_t>(i)] != 0, std::string(terms[i])};
     upperCase(term.upper.data(), term.upper.size());
-    (isIndexed(i) ? poolTerms : fileTerms).push_back(std::move(term));
+    (isIndexed(i) ? memoryTerms : fileTerms).push_back(std::move(term));
   }
 
   // Candidates from one indexed term, whole-value terms first: they are the
   // most selective and their index needs no scan at all.
-  std::stable_partition(poolTerms.begin(), poolTerms.end(), [](const Term& t) { return !t.partial; });
-  const bool narrowed = !poolTerms.empty();
+  std::stable_partition(memoryTerms.begin(), memoryTerms.end(), [](const Term& t) { return !t.partial; });
+  const bool narrowed = !memoryTerms.empty();
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   std::string scratch;
   const auto consider = [&](uint32_t slot) {
-    for (size_t t = narrowed ? 1 : 0; t < poolTerms.size(); ++t)
-      if (!matches(poolTerms[t], searchTexts_[poolTerms[t].field].valueOf(slot))) return;
+    for (size_t t = narrowed ? 1 : 0; t < memoryTerms.size(); ++t)
+      if (!matches(memoryTerms[t], searchTexts_[memoryTerms[t].field].valueOf(slot))) return;
     const int32_t position = records_.positionOfSlot(slot);
     if (!fileTerms.empty()) {
       const std::string_view image = reader.rawImage(position, schema_.fieldCount);
@@ -98,12 +98,12 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
     }
     result.push_back(position);
   };
-  if (narrowed && !poolTerms.front().partial) {
+  if (narrowed && !memoryTerms.front().partial) {
     // The value's slots come out in record order, all of them live.
-    valueHashes_[poolTerms.front().field].forEachSlot(poolTerms.front().upper, consider);
+    valueHashes_[memoryTerms.front().field].forEachSlot(memoryTerms.front().upper, consider);
   } else if (narrowed) {
     std::vector<uint32_t> candidates;
-    searchTexts_[poolTerms.front().field].forEachContaining(poolTerms.front().upper, [&](uint32_t slot) {
+    searchTexts_[memoryTerms.front().field].forEachContaining(memoryTerms.front().upper, [&](uint32_t slot) {
       if (records_.isLive(slot)) candidates.push_back(slot);
     });
     sortUnique(candidates);
