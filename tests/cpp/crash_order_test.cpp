@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -192,7 +193,8 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
   TempDir dir;
   const std::string base = dir.path("torn");
   createStandardDatabase(base, 5);
-  const Operation& erase = operations()[4];  // the middle one
+  const Operation& erase = *std::find_if(operations().begin(), operations().end(),
+                                         [](const Operation& op) { return op.name == "Rule2_DeleteAMiddleOne"; });
   const Reference ref = referenceRun(erase);
   ASSERT_EQ(runInChild([&] {
               std::unique_ptr<Database> db = openStandardDatabase(base);
