@@ -75,9 +75,11 @@ class Database {
   bool getRecord(int32_t position, FieldValues& out) const;
   bool getRecordByKey(std::string_view key, FieldValues& out) const;
   int32_t getPos(std::string_view key) const;
-  WriteStatus write(const FieldValues& values);
+  // `position` (when given) receives the new record's position on success.
+  WriteStatus write(const FieldValues& values, int32_t* position = nullptr);
   std::vector<int32_t> find(const std::vector<uint8_t>& partial, const FieldValues& terms) const;
-  bool updateRecord(int32_t position, const FieldValues& values);
+  // `newPosition` (when given) receives where the record stands afterwards.
+  bool updateRecord(int32_t position, const FieldValues& values, int32_t* newPosition = nullptr);
   bool deleteRecord(int32_t position);
 
   // Read-only views of the structures, for the consistency check of the

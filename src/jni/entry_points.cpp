@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/database.h"
+#include "jni/call_frame.h"
 #include "jni/database_registry.h"
 #include "jni/java_conversions.h"
 
@@ -17,49 +18,13 @@ using mero::DatabaseRegistry;
 using mero::DbArray;
 using mero::DbString;
 using mero::FieldValues;
+using mero::jni::BorrowedBuffers;
+using mero::jni::guarded;
 namespace conv = mero::jni;
 
 namespace {
 
-template <typename Result, typename Body>
-Result guarded(Result failure, Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return failure;
-  }
-}
-
 DatabaseRegistry& registry() { return DatabaseRegistry::instance(); }
-
-// Per-thread buffers for the values and key of one call, so that the hot
-// methods allocate only when a larger record than before comes along. Each
-// call that uses them gives back, on its way out, storage that only an
-// unusually large record needed, so idle threads do not pin it.
-struct ThreadBuffers {
-  FieldValues values;
-  std::string key;
-};
-
-class BorrowedBuffers {
- public:
-  BorrowedBuffers() : buffers_(instance()) {}
-  ~BorrowedBuffers() {
-    buffers_.values.releaseIfLarge();
-    mero::releaseIfLarge(buffers_.key);
-  }
-  BorrowedBuffers(const BorrowedBuffers&) = delete;
-  BorrowedBuffers& operator=(const BorrowedBuffers&) = delete;
-  FieldValues& values() { return buffers_.values; }
-  std::string& key() { return buffers_.key; }
-
- private:
-  static ThreadBuffers& instance() {
-    thread_local ThreadBuffers buffers;
-    return buffers;
-  }
-  ThreadBuffers& buffers_;
-};
 
 }  // namespace
 

@@ -110,19 +110,26 @@ bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& ou
 }
 
 namespace {
-// java.lang.String, looked up once per process and held by a global
+// A system class, looked up once per process and held by a global
 // reference, so building a record array costs no class lookup.
+jclass globalClass(JNIEnv* env, const char* name) {
+  jclass local = env->FindClass(name);
+  if (local == nullptr) return nullptr;
+  auto global = static_cast<jclass>(env->NewGlobalRef(local));
+  env->DeleteLocalRef(local);
+  return global;
+}
+
 jclass stringClass(JNIEnv* env) {
-  static const jclass cached = [env]() -> jclass {
-    jclass local = env->FindClass("java/lang/String");
-    if (local == nullptr) return nullptr;
-    auto global = static_cast<jclass>(env->NewGlobalRef(local));
-    env->DeleteLocalRef(local);
-    return global;
-  }();
+  static const jclass cached = globalClass(env, "java/lang/String");
   return cached;
 }
 }  // namespace
+
+jclass stringArrayClass(JNIEnv* env) {
+  static const jclass cached = globalClass(env, "[Ljava/lang/String;");
+  return cached;
+}
 
 jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
   const jclass elementClass = stringClass(env);
@@ -146,6 +153,17 @@ jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
     }
     env->SetObjectArrayElement(array, i, element);
     env->DeleteLocalRef(element);
+  }
+  return array;
+}
+
+jbooleanArray newBooleanArray(JNIEnv* env, const std::vector<uint8_t>& flags) {
+  const auto n = static_cast<jsize>(flags.size());
+  jbooleanArray array = env->NewBooleanArray(n);
+  if (array == nullptr) return nullptr;
+  for (jsize i = 0; i < n; ++i) {
+    const jboolean flag = flags[static_cast<size_t>(i)] != 0 ? JNI_TRUE : JNI_FALSE;
+    env->SetBooleanArrayRegion(array, i, 1, &flag);
   }
   return array;
 }

@@ -27,8 +27,32 @@ bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& ou
 // Bytes that are not valid modified UTF-8 (a record read with the wrong key
 // can hold any bytes) are replaced, so the JVM is never handed invalid text.
 jobjectArray newStringArray(JNIEnv* env, const FieldValues& values);
+// Flags -> boolean[].
+jbooleanArray newBooleanArray(JNIEnv* env, const std::vector<uint8_t>& flags);
 // Positions -> int[].
 jintArray newIntArray(JNIEnv* env, const std::vector<int32_t>& values);
+
+// Records -> String[][] of `count` elements, element i the values that
+// read(i, values) fills in. Null when read answers false (nothing is kept)
+// or the JVM is out of memory (an exception is pending).
+jclass stringArrayClass(JNIEnv* env);
+template <typename Read>
+jobjectArray newRecordArray(JNIEnv* env, jsize count, FieldValues& values, Read read) {
+  const jclass elementClass = stringArrayClass(env);
+  if (elementClass == nullptr) return nullptr;
+  jobjectArray array = env->NewObjectArray(count, elementClass, nullptr);
+  if (array == nullptr) return nullptr;
+  for (jsize i = 0; i < count; ++i) {
+    jobjectArray record = read(i, values) ? newStringArray(env, values) : nullptr;
+    if (record == nullptr) {
+      env->DeleteLocalRef(array);
+      return nullptr;
+    }
+    env->SetObjectArrayElement(array, i, record);
+    env->DeleteLocalRef(record);
+  }
+  return array;
+}
 
 // Replaces each byte that does not belong to a well-formed modified UTF-8
 // sequence by '?'. True when anything was replaced.

@@ -10,7 +10,7 @@ namespace mero {
 // count: until the count is written the record is not live, so a process
 // killed on the way leaves at most unreferenced bytes behind. Memory changes
 // only once all three writes have succeeded.
-WriteStatus Database::write(const FieldValues& values) {
+WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
   const ScratchRelease release{*this};
   if (!open_) return WriteStatus::notStored;
   if (values.size() != schema_.fieldCount) return WriteStatus::wrongFieldCount;
@@ -37,6 +37,7 @@ WriteStatus Database::write(const FieldValues& values) {
   if (!IndexFile(indexFile_).appendEntry(records_.count() + 1, position)) return WriteStatus::notStored;
 
   addToMemory(position, values, keyed ? &key : nullptr);  // a fresh position: the old end of the file
+  if (appendedAt != nullptr) *appendedAt = position;
   return WriteStatus::appended;
 }
 

@@ -24,7 +24,7 @@ bool isUntearableWrite(int64_t offset, uint64_t length) {
 }
 }  // namespace
 
-bool Database::updateRecord(int32_t position, const FieldValues& values) {
+bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t* movedTo) {
   const ScratchRelease release{*this};
   uint32_t slot = 0;
   if (!open_ || values.size() != schema_.fieldCount || !records_.slotOf(position, slot)) return false;
@@ -67,6 +67,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values) {
     keyIndex_.insertKey(values[0], newPosition);
   }
   replaceInMemory(slot, scratch_, values);
+  if (movedTo != nullptr) *movedTo = newPosition;
   return true;
 }
 
