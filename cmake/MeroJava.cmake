@@ -8,14 +8,17 @@ set(MERO_JAR ${CMAKE_BINARY_DIR}/mero-database.jar)
 # The packaged API (org.mero.db) reaches DatabaseMarshall by reflection, so
 # its javadoc builds from its own sources alone.
 file(GLOB MERO_JAVA_API_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/org/mero/db/*.java)
+# The loader both libraries share; internal, so outside the javadoc.
+file(GLOB MERO_JAVA_INTERNAL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/org/mero/db/internal/*.java)
 set(MERO_JAVA_SOURCES
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshall.java
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshallLoader.java
-  ${MERO_JAVA_API_SOURCES})
+  ${MERO_JAVA_API_SOURCES}
+  ${MERO_JAVA_INTERNAL_SOURCES})
 set(MERO_JAVADOC_JAR ${CMAKE_BINARY_DIR}/mero-database-javadoc.jar)
 set(MERO_SOURCES_JAR ${CMAKE_BINARY_DIR}/mero-database-sources.jar)
 set(MERO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/mero-database.manifest)
-# Enable-Native-Access: JDK 22 and later warn about the library's native
+# Enable-Native-Access: JDK 24 and later warn about the library's native
 # methods unless the application allows them; a jar run with -jar allows
 # them through its manifest.
 file(WRITE ${MERO_JAR_MANIFEST} "Automatic-Module-Name: org.mero.db\nEnable-Native-Access: ALL-UNNAMED\n")
@@ -25,31 +28,43 @@ file(WRITE ${MERO_JAR_MANIFEST} "Automatic-Module-Name: org.mero.db\nEnable-Nati
 set(_jar_native ${CMAKE_BINARY_DIR}/jar-native)
 set(_linux_so ${_jar_native}/native/linux-x86_64/libMERO_Database.so)
 set(_linux_debug ${CMAKE_BINARY_DIR}/libMERO_Database.so.debug)
+set(_linux_api_so ${_jar_native}/native/linux-x86_64/libmero_java.so)
+set(_linux_api_debug ${CMAKE_BINARY_DIR}/libmero_java.so.debug)
 
 # A Windows DLL built beside this tree (see cmake/windows/) joins the jar
-# when MERO_WINDOWS_DLL names it; MinGW's objcopy strips it.
+# when MERO_WINDOWS_DLL names it, with the API's mero_java.dll built beside
+# it; MinGW's objcopy strips them.
 set(MERO_WINDOWS_DLL "" CACHE FILEPATH "MERO_Database.dll to carry in the jar as well")
 set(_copy_windows)
 if(MERO_WINDOWS_DLL)
   find_program(MERO_MINGW_OBJCOPY NAMES x86_64-w64-mingw32-objcopy REQUIRED)
+  get_filename_component(_windows_build ${MERO_WINDOWS_DLL} DIRECTORY)
+  set(MERO_WINDOWS_API_DLL ${_windows_build}/mero_java.dll)
   set(_windows_dll ${_jar_native}/native/windows-x86_64/MERO_Database.dll)
   set(_windows_debug ${CMAKE_BINARY_DIR}/MERO_Database.dll.debug)
+  set(_windows_api_dll ${_jar_native}/native/windows-x86_64/mero_java.dll)
+  set(_windows_api_debug ${CMAKE_BINARY_DIR}/mero_java.dll.debug)
   set(_copy_windows
     COMMAND ${MERO_MINGW_OBJCOPY} --only-keep-debug ${MERO_WINDOWS_DLL} ${_windows_debug}
-    COMMAND ${MERO_MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=${_windows_debug} ${MERO_WINDOWS_DLL} ${_windows_dll})
+    COMMAND ${MERO_MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=${_windows_debug} ${MERO_WINDOWS_DLL} ${_windows_dll}
+    COMMAND ${MERO_MINGW_OBJCOPY} --only-keep-debug ${MERO_WINDOWS_API_DLL} ${_windows_api_debug}
+    COMMAND ${MERO_MINGW_OBJCOPY} --strip-all --add-gnu-debuglink=${_windows_api_debug} ${MERO_WINDOWS_API_DLL}
+            ${_windows_api_dll})
 endif()
 
 add_custom_command(
   OUTPUT ${MERO_JAR}
-  BYPRODUCTS ${_linux_debug} ${_windows_debug}
+  BYPRODUCTS ${_linux_debug} ${_linux_api_debug} ${_windows_debug} ${_windows_api_debug}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
   COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
   COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:MERO_Database> ${_linux_debug}
   COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_debug} $<TARGET_FILE:MERO_Database> ${_linux_so}
+  COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:mero_java> ${_linux_api_debug}
+  COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_api_debug} $<TARGET_FILE:mero_java> ${_linux_api_so}
   ${_copy_windows}
   COMMAND ${Java_JAR_EXECUTABLE} cfm ${MERO_JAR} ${MERO_JAR_MANIFEST} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native
-  DEPENDS ${MERO_JAVA_SOURCES} MERO_Database ${MERO_WINDOWS_DLL}
+  DEPENDS ${MERO_JAVA_SOURCES} MERO_Database mero_java ${MERO_WINDOWS_DLL} ${MERO_WINDOWS_API_DLL}
   COMMENT "Building mero-database.jar"
   VERBATIM)
 add_custom_target(mero_jar ALL DEPENDS ${MERO_JAR})
@@ -61,6 +76,7 @@ add_custom_command(
   OUTPUT ${MERO_JAVADOC_JAR} ${MERO_SOURCES_JAR}
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${_javadoc_dir}
   COMMAND ${Java_JAVADOC_EXECUTABLE} -quiet --release 17 -encoding UTF-8 -Xdoclint:all -Werror
+          -sourcepath ${CMAKE_SOURCE_DIR}/java
           -d ${_javadoc_dir} ${MERO_JAVA_API_SOURCES}
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_JAVADOC_JAR} -C ${_javadoc_dir} .
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_SOURCES_JAR} -C ${CMAKE_SOURCE_DIR}/java .

@@ -42,3 +42,9 @@ if(WIN32)
 else()
   list(APPEND MERO_JNI_SOURCES ${_src}/platform/library_load_posix.cpp)
 endif()
+
+# The packaged Java API's own binding (org.mero.db.NativeDatabase).
+set(MERO_JAVAAPI_SOURCES
+  ${_src}/javaapi/native_database.cpp
+  ${_src}/jni/java_conversions.cpp
+)

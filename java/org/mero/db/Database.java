@@ -1,15 +1,15 @@
 package org.mero.db;
 
-import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.Objects;
 import java.util.Optional;
 import java.util.OptionalInt;
 import java.util.Set;
 import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.locks.Lock;
+import java.util.concurrent.locks.ReentrantReadWriteLock;
 import java.util.stream.IntStream;
 
 /**
@@ -25,40 +25,40 @@ import java.util.stream.IntStream;
  * }
  * }</pre>
  *
- * <p>Records are addressed by position, the byte offset of the record in the data file.
- * {@link #update} may move a record; the old position then reads as absent. Positions stay valid
- * across closing and opening again.
+ * <p>Records are addressed by position, the byte offset of the record in the data file, which
+ * the library returns from each change. {@link #update} may move a record; the old position then
+ * reads as absent. Positions stay valid across closing and opening again, but a rewrite of the
+ * files by the command-line tool ({@code mero compact}, {@code mero rekey}) gives records new
+ * positions: after one, look records up again by key or query.
  *
- * <p>A handle is safe to share between threads. Changes reach the operating system before each
+ * <p>A handle is safe to share between threads; each call runs whole under the library's lock of
+ * the database, so it sees one consistent state. Changes reach the operating system before each
  * method returns, but nothing forces them to the disk. The key enciphers values by a simple
  * obfuscation, not encryption, and a wrong key is not detected. One set of files must be open in
  * one handle at a time, in one process.
+ *
+ * <p>A null argument, or a null among the values, throws {@link IllegalArgumentException} naming
+ * the argument.
  */
 public final class Database implements AutoCloseable {
   // Base paths open in this process: a second handle on the same files would
   // make both lose track of where appends land.
   private static final Set<Path> OPEN = ConcurrentHashMap.newKeySet();
 
-  private final int id;
+  private final long handle;
   private final Path base;
-  private final Path dataFile;
   private final Schema schema;
-  private volatile boolean closed;
+  private final boolean keyIndex;
+  // Calls hold the read side while they use the handle; close takes the
+  // write side, so the native engine is never freed under a running call.
+  private final ReentrantReadWriteLock guard = new ReentrantReadWriteLock();
+  private boolean closed;  // written under the write side
 
-  // Guards the live set and the end of the data file, which is where an
-  // append lands: changes (and close) run under it so that both stay exact.
-  // The library serialises calls on one database anyway.
-  private final Object lock = new Object();
-  private final LivePositions live;
-  private long dataEnd;
-
-  private Database(int id, Path base, Schema schema, LivePositions live, long dataEnd) {
-    this.id = id;
+  private Database(long handle, Path base, Schema schema, boolean keyIndex) {
+    this.handle = handle;
     this.base = base;
-    this.dataFile = file(base, ".dat");
     this.schema = schema;
-    this.live = live;
-    this.dataEnd = dataEnd;
+    this.keyIndex = keyIndex;
   }
 
   /**
@@ -67,15 +67,18 @@ public final class Database implements AutoCloseable {
    * @param base the base path; the files are {@code base.str}, {@code base.dat} and {@code base.idx}
    * @param key the key that enciphers the values; the empty key stores them as they are
    * @param keyIndex whether to keep an index from each record's first value to its position,
-   *     which {@link #get(String)} and {@link #positionOf} need and which refuses duplicate keys
+   *     which {@link #get(String)} and {@link #positionOf} need and through which {@link #append}
+   *     and {@link #update} refuse a key that another live record has; without it, first values
+   *     may repeat
    * @param schema the fields; must equal the stored schema when the database exists
    * @return the open database
    * @throws DatabaseOpenException if the folder is missing, a file cannot be read, the stored schema
-   *     differs, another handle of this process has the files open, or the library refuses (for
-   *     example because a file is damaged)
+   *     differs, the files are open elsewhere, or the library refuses them (the message names the
+   *     file and what is wrong with it)
+   * @throws IllegalArgumentException if an argument is null
    */
   public static Database open(Path base, String key, boolean keyIndex, Schema schema) {
-    return openWith(base, key, keyIndex, Objects.requireNonNull(schema, "schema"));
+    return openWith(base, key, keyIndex, Arguments.present(schema, "schema"));
   }
 
   /**
@@ -87,16 +90,17 @@ public final class Database implements AutoCloseable {
    * @return the open database
    * @throws DatabaseOpenException as {@link #open(Path, String, boolean, Schema)} does, and with
    *     {@link DatabaseOpenException.Reason#SCHEMA_MISMATCH} when no schema is stored
+   * @throws IllegalArgumentException if an argument is null
    */
   public static Database open(Path base, String key, boolean keyIndex) {
     return openWith(base, key, keyIndex, null);
   }
 
   private static Database openWith(Path base, String key, boolean keyIndex, Schema given) {
-    Objects.requireNonNull(key, "key");
-    Path absolute = Objects.requireNonNull(base, "base").toAbsolutePath().normalize();
+    Arguments.present(key, "key");
+    Path absolute = Arguments.present(base, "base").toAbsolutePath().normalize();
     if (!OPEN.add(absolute)) {
-      throw new DatabaseOpenException(DatabaseOpenException.Reason.REFUSED, absolute + " is already open in this process");
+      throw new DatabaseOpenException(DatabaseOpenException.Reason.LOCKED, absolute + " is already open in this process");
     }
     try {
       return openOnce(absolute, key, keyIndex, given);
@@ -114,55 +118,49 @@ public final class Database implements AutoCloseable {
     for (String extension : new String[] {".str", ".dat", ".idx"}) {
       Path file = file(absolute, extension);
       if (Files.exists(file) && !(Files.isRegularFile(file) && Files.isReadable(file))) {
-        throw notReadable(file, null);
+        throw new DatabaseOpenException(DatabaseOpenException.Reason.FILE_NOT_READABLE, "cannot read " + file);
       }
     }
-    Schema stored;
-    try {
-      stored = StoredFiles.readSchema(file(absolute, ".str"));
-    } catch (IOException e) {
-      throw notReadable(file(absolute, ".str"), e);
-    }
-    if (stored == null && given == null) {
-      throw new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
-          "no schema stored in " + file(absolute, ".str") + " and none given");
-    }
-    if (stored != null && given != null && !stored.equals(given)) {
-      throw new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
-          "schema " + given + " given, " + stored + " stored in " + file(absolute, ".str"));
-    }
-
-    int id = Marshall.register(absolute.toString());
-    if (id < 0) {
-      throw refused(absolute, "register");
-    }
-    boolean defined = stored != null || Marshall.define(id, given.indexedFlags(), given.names());
-    if (!defined || !Marshall.open(id, key, keyIndex)) {
-      Marshall.unregister(id);
-      throw refused(absolute, defined ? "open" : "define");
+    int[] failure = new int[1];
+    long handle = NativeDatabase.open(absolute.toString(), key, keyIndex,
+        given != null ? given.indexedFlags() : null, given != null ? given.names() : null, failure);
+    if (handle == 0) {
+      throw OpenFailures.of(failure[0], absolute);
     }
     try {
-      LivePositions live = StoredFiles.readIndex(file(absolute, ".idx"));
-      long dataEnd = Files.size(file(absolute, ".dat"));
-      return new Database(id, absolute, stored != null ? stored : given, live, dataEnd);
-    } catch (IOException e) {
-      Marshall.unregister(id);
-      throw notReadable(file(absolute, ".idx"), e);
+      Schema stored = storedSchema(handle, absolute);
+      if (given != null && !stored.equals(given)) {
+        throw new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
+            "schema " + given + " given, " + stored + " stored in " + file(absolute, ".str"));
+      }
+      return new Database(handle, absolute, stored, keyIndex);
+    } catch (RuntimeException | Error e) {
+      NativeDatabase.close(handle);
+      throw e;
     }
   }
 
-  private static Path file(Path base, String extension) {
+  private static Schema storedSchema(long handle, Path base) {
+    String[] names = NativeDatabase.fieldNames(handle);
+    boolean[] indexed = NativeDatabase.indexedFields(handle);
+    if (names == null || indexed == null) {
+      throw new OutOfMemoryError("reading the schema of " + base);
+    }
+    Schema.Builder schema = Schema.builder();
+    for (int i = 0; i < names.length; i++) {
+      schema.field(names[i], indexed[i]);
+    }
+    try {
+      return schema.build();
+    } catch (IllegalArgumentException repeatedName) {
+      // The library accepts repeated names; fields found by name cannot be.
+      throw new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
+          repeatedName.getMessage() + " in " + file(base, ".str"), repeatedName);
+    }
+  }
+
+  static Path file(Path base, String extension) {
     return base.resolveSibling(base.getFileName() + extension);
-  }
-
-  private static DatabaseOpenException notReadable(Path file, IOException cause) {
-    return new DatabaseOpenException(DatabaseOpenException.Reason.FILE_NOT_READABLE,
-        "cannot read " + file + (cause != null ? ": " + cause.getMessage() : ""), cause);
-  }
-
-  private static DatabaseOpenException refused(Path base, String step) {
-    return new DatabaseOpenException(DatabaseOpenException.Reason.REFUSED,
-        "the library refused to " + step + " " + base + " (damaged or unwritable files?)");
   }
 
   /**
@@ -188,37 +186,23 @@ public final class Database implements AutoCloseable {
    *
    * @param values one value per field, in schema order
    * @return the new record's position
-   * @throws IllegalArgumentException if the number of values differs from the field count
+   * @throws IllegalArgumentException if the number of values differs from the field count, or a
+   *     value is null
    * @throws DuplicateKeyException if the key index is on and the first value is already a key
    * @throws RecordNotStoredException if the record could not be written
    * @throws IllegalStateException if the database is closed
    */
   public int append(String... values) {
     String[] copy = checkedCopy(values);
-    long size = 4;
-    for (String value : copy) {
-      size += 4 + ModifiedUtf8.length(value);
-    }
-    synchronized (lock) {
-      checkOpen();
-      int status = Marshall.write(id, copy);
-      if (status == 0) {
-        // The library appends at the end of the data file, which only this
-        // handle's changes move.
-        int position = (int) dataEnd;
-        dataEnd += size;
-        live.add(position);
-        return position;
+    Lock held = enter();
+    try {
+      int position = NativeDatabase.append(handle, copy);
+      if (position < 0) {
+        throw changeFailure(position, copy, "could not append a record to " + file(base, ".dat"));
       }
-      checkOpen();
-      if (status == 1) {
-        throw wrongCount(copy);
-      }
-      if (status == 2) {
-        throw new DuplicateKeyException(copy[0]);
-      }
-      resyncDataEnd();
-      throw new RecordNotStoredException("could not append a record of " + size + " bytes to " + dataFile);
+      return position;
+    } finally {
+      held.unlock();
     }
   }
 
@@ -232,54 +216,49 @@ public final class Database implements AutoCloseable {
    * @throws IllegalStateException if the database is closed
    */
   public Optional<Record> get(int position) {
-    synchronized (lock) {
-      checkOpen();
-      if (!live.contains(position)) {
-        return Optional.empty();
-      }
+    Lock held = enter();
+    try {
+      return record(NativeDatabase.read(handle, position));
+    } finally {
+      held.unlock();
     }
-    // Read outside the lock: the record was live when looked up, and its
-    // image stays at this position even if it is deleted or moved meanwhile.
-    String[] values = Marshall.getRecord(id, position);
-    if (values == null) {
-      checkOpen();
-      return Optional.empty();
-    }
-    return Optional.of(new Record(schema, values));
   }
 
   /**
    * Reads the record whose first value equals a key exactly (case included).
    *
    * @param key the first value to look for
-   * @return the record, or empty when there is none; always empty without the key index
-   * @throws IllegalStateException if the database is closed
+   * @return the record, or empty when there is none
+   * @throws IllegalStateException if the database is closed, or was opened without the key index
+   * @throws IllegalArgumentException if {@code key} is null
    */
   public Optional<Record> get(String key) {
-    checkOpen();
-    String[] values = Marshall.getRecord(id, Objects.requireNonNull(key, "key"));
-    if (values == null) {
-      checkOpen();
-      return Optional.empty();
+    Arguments.present(key, "key");
+    Lock held = enterKeyed("get(key)");
+    try {
+      return record(NativeDatabase.readByKey(handle, key));
+    } finally {
+      held.unlock();
     }
-    return Optional.of(new Record(schema, values));
   }
 
   /**
    * The position of the record whose first value equals a key exactly.
    *
    * @param key the first value to look for
-   * @return the position, or empty when there is none; always empty without the key index
-   * @throws IllegalStateException if the database is closed
+   * @return the position, or empty when there is none
+   * @throws IllegalStateException if the database is closed, or was opened without the key index
+   * @throws IllegalArgumentException if {@code key} is null
    */
   public OptionalInt positionOf(String key) {
-    checkOpen();
-    int position = Marshall.getPos(id, Objects.requireNonNull(key, "key"));
-    if (position < 0) {
-      checkOpen();
-      return OptionalInt.empty();
+    Arguments.present(key, "key");
+    Lock held = enterKeyed("positionOf(key)");
+    try {
+      int position = NativeDatabase.positionOf(handle, key);
+      return position < 0 ? OptionalInt.empty() : OptionalInt.of(position);
+    } finally {
+      held.unlock();
     }
-    return OptionalInt.of(position);
   }
 
   /**
@@ -290,34 +269,28 @@ public final class Database implements AutoCloseable {
    * @param values one value per field, in schema order
    * @return the record's position after the update, or empty when no live record is at
    *     {@code position}
-   * @throws IllegalArgumentException if the number of values differs from the field count
+   * @throws IllegalArgumentException if the number of values differs from the field count, or a
+   *     value is null
+   * @throws DuplicateKeyException if the key index is on and the new first value is the key of
+   *     another live record; the record is unchanged
    * @throws RecordNotStoredException if the new values could not be written; the record is
    *     unchanged
    * @throws IllegalStateException if the database is closed
    */
   public OptionalInt update(int position, String... values) {
     String[] copy = checkedCopy(values);
-    synchronized (lock) {
-      checkOpen();
-      if (!live.contains(position)) {
+    Lock held = enter();
+    try {
+      int moved = NativeDatabase.update(handle, position, copy);
+      if (moved == NativeDatabase.NO_RECORD) {
         return OptionalInt.empty();
       }
-      if (!Marshall.updateRecord(id, position, copy)) {
-        checkOpen();
-        resyncDataEnd();
-        throw new RecordNotStoredException("could not update the record at " + position + " in " + dataFile);
+      if (moved < 0) {
+        throw changeFailure(moved, copy, "could not update the record at " + position + " in " + file(base, ".dat"));
       }
-      // A record that no longer fits is written at the end of the data file;
-      // one rewritten in place leaves the file's length as it was.
-      long end = dataFileSize();
-      if (end <= dataEnd) {
-        return OptionalInt.of(position);
-      }
-      int moved = (int) dataEnd;
-      dataEnd = end;
-      live.remove(position);
-      live.add(moved);
       return OptionalInt.of(moved);
+    } finally {
+      held.unlock();
     }
   }
 
@@ -330,17 +303,15 @@ public final class Database implements AutoCloseable {
    * @throws IllegalStateException if the database is closed
    */
   public boolean delete(int position) {
-    synchronized (lock) {
-      checkOpen();
-      if (!live.contains(position)) {
-        return false;
+    Lock held = enter();
+    try {
+      int result = NativeDatabase.delete(handle, position);
+      if (result < 0) {
+        throw new DatabaseException("could not delete the record at " + position + " in " + file(base, ".idx"));
       }
-      if (!Marshall.deleteRecord(id, position)) {
-        checkOpen();
-        throw new DatabaseException("could not delete the record at " + position + " in " + dataFile);
-      }
-      live.remove(position);
-      return true;
+      return result == 1;
+    } finally {
+      held.unlock();
     }
   }
 
@@ -351,12 +322,12 @@ public final class Database implements AutoCloseable {
    * @throws IllegalStateException if the database is closed
    */
   public int size() {
-    checkOpen();
-    int count = Marshall.numRecs(id);
-    if (count == 0) {
-      checkOpen();
+    Lock held = enter();
+    try {
+      return NativeDatabase.count(handle);
+    } finally {
+      held.unlock();
     }
-    return count;
   }
 
   /**
@@ -364,17 +335,18 @@ public final class Database implements AutoCloseable {
    *
    * @param query the search
    * @return the positions, possibly none
-   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field twice
+   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field
+   *     twice, or is null
    * @throws IllegalStateException if the database is closed
    */
   public int[] find(Query query) {
-    Query.NativeTerms terms = query.resolve(schema);
-    checkOpen();
-    int[] positions = Marshall.find(id, terms.partial(), terms.terms());
-    if (positions.length == 0) {
-      checkOpen();
+    Query.NativeTerms terms = Arguments.present(query, "query").resolve(schema);
+    Lock held = enter();
+    try {
+      return answered(NativeDatabase.find(handle, terms.partial(), terms.terms()), query);
+    } finally {
+      held.unlock();
     }
-    return positions;
   }
 
   /**
@@ -382,7 +354,8 @@ public final class Database implements AutoCloseable {
    *
    * @param query the search
    * @return the positions, in record order
-   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field twice
+   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field
+   *     twice, or is null
    * @throws IllegalStateException if the database is closed
    */
   public IntStream positions(Query query) {
@@ -390,19 +363,28 @@ public final class Database implements AutoCloseable {
   }
 
   /**
-   * The matching records themselves; see {@link #find}. Records deleted by another thread
-   * meanwhile are left out.
+   * The matching records themselves, found and read at one moment: changes made by other threads
+   * meanwhile are either wholly before the call or wholly after it, so no matching record is
+   * missed or seen twice.
    *
    * @param query the search
    * @return the records, in record order
-   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field twice
+   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field
+   *     twice, or is null
    * @throws IllegalStateException if the database is closed
    */
   public List<Record> findRecords(Query query) {
-    int[] positions = find(query);
-    List<Record> records = new ArrayList<>(positions.length);
-    for (int position : positions) {
-      get(position).ifPresent(records::add);
+    Query.NativeTerms terms = Arguments.present(query, "query").resolve(schema);
+    String[][] found;
+    Lock held = enter();
+    try {
+      found = answered(NativeDatabase.findRecords(handle, terms.partial(), terms.terms()), query);
+    } finally {
+      held.unlock();
+    }
+    List<Record> records = new ArrayList<>(found.length);
+    for (String[] values : found) {
+      records.add(new Record(schema, values));
     }
     return records;
   }
@@ -410,17 +392,20 @@ public final class Database implements AutoCloseable {
   /**
    * Closes the files and releases the library's memory for them. Calling it again does nothing;
    * any other method then throws {@link IllegalStateException}. Calls running on other threads
-   * either complete or throw that exception.
+   * complete first; calls that start later throw that exception.
    */
   @Override
   public void close() {
-    synchronized (lock) {
+    Lock held = guard.writeLock();
+    held.lock();
+    try {
       if (!closed) {
         closed = true;
-        Marshall.close(id);
-        Marshall.unregister(id);
+        NativeDatabase.close(handle);
         OPEN.remove(base);
       }
+    } finally {
+      held.unlock();
     }
   }
 
@@ -434,42 +419,62 @@ public final class Database implements AutoCloseable {
     return "Database " + base + " " + schema + (closed ? " (closed)" : "");
   }
 
-  private void checkOpen() {
+  // The read side of the guard, held until the caller unlocks it; throws
+  // when the handle is closed.
+  private Lock enter() {
+    Lock held = guard.readLock();
+    held.lock();
     if (closed) {
+      held.unlock();
       throw new IllegalStateException("database closed: " + base);
     }
+    return held;
+  }
+
+  private Lock enterKeyed(String call) {
+    if (!keyIndex) {
+      throw new IllegalStateException(call + " needs the key index, and " + base + " was opened without it");
+    }
+    return enter();
+  }
+
+  private Optional<Record> record(String[] values) {
+    return values == null ? Optional.empty() : Optional.of(new Record(schema, values));
+  }
+
+  // Only memory running out in the library leaves an answer null.
+  private <T> T answered(T answer, Query query) {
+    if (answer == null) {
+      throw new OutOfMemoryError("answering " + query + " on " + base);
+    }
+    return answer;
   }
 
   private String[] checkedCopy(String[] values) {
-    String[] copy = Objects.requireNonNull(values, "values").clone();
+    String[] copy = Arguments.present(values, "values").clone();
     if (copy.length != schema.size()) {
       throw wrongCount(copy);
     }
-    for (String value : copy) {
-      Objects.requireNonNull(value, "a value is null");
+    for (int i = 0; i < copy.length; i++) {
+      if (copy[i] == null) {
+        throw new IllegalArgumentException("values[" + i + "] (field " + schema.fields().get(i).name() + ") is null");
+      }
     }
     return copy;
   }
 
+  private RuntimeException changeFailure(int code, String[] values, String notStored) {
+    switch (code) {
+      case NativeDatabase.WRONG_FIELD_COUNT:
+        return wrongCount(values);
+      case NativeDatabase.DUPLICATE_KEY:
+        return new DuplicateKeyException(values[0]);
+      default:
+        return new RecordNotStoredException(notStored);
+    }
+  }
+
   private IllegalArgumentException wrongCount(String[] values) {
     return new IllegalArgumentException(values.length + " values for the " + schema.size() + " fields " + schema);
-  }
-
-  // After a failed write the library has put its own end back to the file's
-  // length; follow it.
-  private void resyncDataEnd() {
-    try {
-      dataEnd = dataFileSize();
-    } catch (DatabaseException e) {
-      // The next change finds out again.
-    }
-  }
-
-  private long dataFileSize() {
-    try {
-      return Files.size(dataFile);
-    } catch (IOException e) {
-      throw new DatabaseException("cannot read the length of " + dataFile, e);
-    }
   }
 }

@@ -12,8 +12,10 @@ public final class DatabaseOpenException extends DatabaseException {
     FILE_NOT_READABLE,
     /** The stored schema differs from the one given, or none is stored and none was given. */
     SCHEMA_MISMATCH,
-    /** The library refused (for example because a file is damaged), or the files are already open. */
-    REFUSED
+    /** The library refused the files: the message names the file and what is wrong with it. */
+    REFUSED,
+    /** The files are open in another handle, or a tool is rewriting them. */
+    LOCKED
   }
 
   /** Why the open failed. */

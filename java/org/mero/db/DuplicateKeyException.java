@@ -1,8 +1,8 @@
 package org.mero.db;
 
 /**
- * An append whose first value is already the key of a live record, on a database opened with the
- * key index. Nothing was written.
+ * An append, or an update, whose first value is already the key of another live record, on a
+ * database opened with the key index. Nothing was written.
  */
 public final class DuplicateKeyException extends DatabaseException {
   private static final long serialVersionUID = 1L;

@@ -4,7 +4,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
-import java.util.Objects;
 
 /**
  * A search: one term per field, all of which a record must match. Letters A to Z match their lower
@@ -33,7 +32,7 @@ public final class Query {
    * @return the condition to complete with {@link Condition#is} or {@link Condition#contains}
    */
   public static Condition where(String field) {
-    return new Condition(Collections.emptyList(), Objects.requireNonNull(field, "field"));
+    return new Condition(Collections.emptyList(), Arguments.present(field, "field"));
   }
 
   /**
@@ -43,7 +42,7 @@ public final class Query {
    * @return the condition to complete with {@link Condition#is} or {@link Condition#contains}
    */
   public Condition and(String field) {
-    return new Condition(terms, Objects.requireNonNull(field, "field"));
+    return new Condition(terms, Arguments.present(field, "field"));
   }
 
   /** A field waiting for its term. */
@@ -79,7 +78,7 @@ public final class Query {
     private Query with(String text, boolean partial) {
       List<Term> terms = new ArrayList<>(before.size() + 1);
       terms.addAll(before);
-      terms.add(new Term(field, Objects.requireNonNull(text, "text"), partial));
+      terms.add(new Term(field, Arguments.present(text, "text"), partial));
       return new Query(Collections.unmodifiableList(terms));
     }
   }

@@ -1,0 +1,81 @@
+package org.mero.db;
+
+import org.mero.db.internal.NativeLibrary;
+
+/**
+ * The native methods of the API's own library, {@code mero_java}, over the same engine as
+ * {@code DatabaseMarshall}'s. A handle is an open engine: {@link Database} owns it, never calls
+ * {@link #close} while another call on it runs, and no call after it.
+ *
+ * <p>Every method runs under the engine's lock, so each answer is one consistent state: a change
+ * returns the position the engine gave the record, and {@link #findRecords} finds and reads in
+ * one hold of the lock. None throws; failures are the codes below.
+ */
+final class NativeDatabase {
+  /** The values do not match the field count. */
+  static final int WRONG_FIELD_COUNT = -1;
+  /** The first value is the key of another live record. */
+  static final int DUPLICATE_KEY = -2;
+  /** A write failed, or the data file would grow past its limit; nothing changed. */
+  static final int NOT_STORED = -3;
+  /** No live record stands at the position. */
+  static final int NO_RECORD = -4;
+
+  /** Why {@link #open} failed: its {@code failure[0]}. */
+  static final int FILES_UNAVAILABLE = 1;
+  static final int DAMAGED_SCHEMA = 2;
+  static final int DAMAGED_INDEX = 3;
+  static final int DAMAGED_RECORD = 4;
+  static final int REPEATED_POSITION = 5;
+  static final int TOO_LARGE_FOR_MEMORY = 6;
+  static final int REPAIR_FAILED = 7;
+  static final int LOCKED_FOR_REWRITE = 8;
+  static final int NO_SCHEMA = 20;
+  static final int DEFINE_REFUSED = 21;
+
+  static final String LIBRARY = "mero_java";
+  static final String LIBRARY_PATH_PROPERTY = "mero.api.library.path";
+
+  static {
+    new NativeLibrary(LIBRARY, LIBRARY_PATH_PROPERTY).load();
+  }
+
+  private NativeDatabase() {}
+
+  /**
+   * Opens the files of base, first storing the schema (indexed, names) when none is stored yet;
+   * null arrays give none. Returns the handle, or 0 with the reason in failure[0].
+   */
+  static native long open(String base, String key, boolean keyIndex, boolean[] indexed, String[] names,
+      int[] failure);
+
+  static native void close(long db);
+
+  static native String[] fieldNames(long db);
+
+  static native boolean[] indexedFields(long db);
+
+  /** The new record's position, or a failure code. */
+  static native int append(long db, String[] values);
+
+  /** The live record at position, or null. */
+  static native String[] read(long db, int position);
+
+  static native String[] readByKey(long db, String key);
+
+  static native int positionOf(long db, String key);
+
+  /** The record's position after the update, or a failure code. */
+  static native int update(long db, int position, String[] values);
+
+  /** 1 when deleted, 0 when no live record was there, NOT_STORED when the files refused. */
+  static native int delete(long db, int position);
+
+  static native int count(long db);
+
+  /** Positions in record order; null only when memory ran out. */
+  static native int[] find(long db, boolean[] partial, String[] terms);
+
+  /** The matching records in record order, found and read at one moment; null as find. */
+  static native String[][] findRecords(long db, boolean[] partial, String[] terms);
+}

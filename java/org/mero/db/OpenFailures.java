@@ -1,0 +1,46 @@
+package org.mero.db;
+
+import java.nio.file.Path;
+
+/** What the library's reason for refusing an open means, naming the file it concerns. */
+final class OpenFailures {
+  private OpenFailures() {}
+
+  static DatabaseOpenException of(int code, Path base) {
+    Path str = Database.file(base, ".str");
+    Path dat = Database.file(base, ".dat");
+    Path idx = Database.file(base, ".idx");
+    DatabaseOpenException.Reason refused = DatabaseOpenException.Reason.REFUSED;
+    switch (code) {
+      case NativeDatabase.FILES_UNAVAILABLE:
+        return new DatabaseOpenException(DatabaseOpenException.Reason.FILE_NOT_READABLE,
+            "cannot open or create " + str + ", " + dat + " and " + idx + " for reading and writing");
+      case NativeDatabase.DAMAGED_SCHEMA:
+        return new DatabaseOpenException(refused, "damaged schema block in " + str
+            + ": it is cut short or announces more fields than the file holds");
+      case NativeDatabase.DAMAGED_INDEX:
+        return new DatabaseOpenException(refused, "damaged index " + idx
+            + ": its count runs past its entries, or an entry is negative");
+      case NativeDatabase.DAMAGED_RECORD:
+        return new DatabaseOpenException(refused, "damaged data file " + dat
+            + ": a position that " + idx + " lists holds no well-formed record");
+      case NativeDatabase.REPEATED_POSITION:
+        return new DatabaseOpenException(refused, "damaged index " + idx + ": it lists one record twice");
+      case NativeDatabase.TOO_LARGE_FOR_MEMORY:
+        return new DatabaseOpenException(refused, "the indexed values of " + dat + " do not fit in memory");
+      case NativeDatabase.REPAIR_FAILED:
+        return new DatabaseOpenException(refused, "could not complete a change that was cut short in " + idx);
+      case NativeDatabase.LOCKED_FOR_REWRITE:
+        return new DatabaseOpenException(DatabaseOpenException.Reason.LOCKED,
+            "a tool is rewriting " + base + "; open it when the tool has finished");
+      case NativeDatabase.NO_SCHEMA:
+        return new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
+            "no schema stored in " + str + " and none given");
+      case NativeDatabase.DEFINE_REFUSED:
+        return new DatabaseOpenException(refused, "could not store the schema in " + str
+            + " (not writable, or " + idx + " already lists records)");
+      default:
+        throw new OutOfMemoryError("opening " + base);
+    }
+  }
+}

@@ -1,0 +1,288 @@
+// The native methods of org.mero.db.NativeDatabase: the packaged Java API's
+// own binding over the engine, in a library of its own (mero_java), beside
+// the thirteen exports of MERO_Database.
+//
+// A handle is the address of an open engine, owned by the Java Database
+// that received it. The Java side never calls close while another call on
+// the handle runs, nor any call after close, so a handle always names a live
+// engine here. Every method works under the engine's lock, so what it
+// answers (a position, a find and the records it found) is one consistent
+// state. No C++ exception leaves this file; failures are return codes that
+// NativeDatabase.java names.
+
+#include <jni.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/database.h"
+#include "engine/schema.h"
+#include "jni/call_frame.h"
+#include "jni/java_conversions.h"
+#include "platform/file.h"
+
+using mero::Database;
+using mero::DbArray;
+using mero::DbString;
+using mero::FieldValues;
+using mero::LockGuard;
+using mero::OpenFailure;
+using mero::WriteStatus;
+using mero::jni::BorrowedBuffers;
+using mero::jni::guarded;
+namespace conv = mero::jni;
+
+namespace {
+
+// Results of a change; NativeDatabase.java holds the same numbers.
+constexpr jint kWrongFieldCount = -1;
+constexpr jint kDuplicateKey = -2;
+constexpr jint kNotStored = -3;
+constexpr jint kNoRecord = -4;
+
+// Why an open failed, as NativeDatabase.java numbers it.
+enum OpenCode : jint {
+  kOpened = 0,
+  kFilesUnavailable = 1,
+  kDamagedSchema = 2,
+  kDamagedIndex = 3,
+  kDamagedRecord = 4,
+  kRepeatedPosition = 5,
+  kTooLargeForMemory = 6,
+  kRepairFailed = 7,
+  kLockedForRewrite = 8,
+  kNoSchema = 20,      // none stored and none given
+  kDefineRefused = 21, // the schema could not be written
+  kOutOfMemory = 22,
+};
+
+jint codeOf(OpenFailure failure) {
+  switch (failure) {
+    case OpenFailure::none: return kOpened;
+    case OpenFailure::filesUnavailable: return kFilesUnavailable;
+    case OpenFailure::damagedSchema: return kDamagedSchema;
+    case OpenFailure::damagedIndex: return kDamagedIndex;
+    case OpenFailure::damagedRecord: return kDamagedRecord;
+    case OpenFailure::repeatedPosition: return kRepeatedPosition;
+    case OpenFailure::tooLargeForMemory: return kTooLargeForMemory;
+    case OpenFailure::repairFailed: return kRepairFailed;
+    case OpenFailure::lockedForRewrite: return kLockedForRewrite;
+  }
+  return kFilesUnavailable;
+}
+
+Database& engine(jlong handle) { return *reinterpret_cast<Database*>(handle); }
+
+template <typename Result, typename Fn>
+Result locked(jlong handle, Fn fn) {
+  Database& db = engine(handle);
+  LockGuard guard(db.lock());
+  return fn(db);
+}
+
+// A schema file that is missing or empty holds no schema yet.
+bool schemaStored(const std::string& path) {
+  mero::File file;
+  return mero::File::exists(path) && (!file.openReadWrite(path) || file.size() != 0);
+}
+
+bool isLive(const Database& db, jint position) {
+  uint32_t slot = 0;
+  return db.records().slotOf(position, slot);
+}
+
+void report(JNIEnv* env, jintArray failure, jint code) {
+  if (failure != nullptr && env->GetArrayLength(failure) > 0) env->SetIntArrayRegion(failure, 0, 1, &code);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass, jstring base, jstring key,
+                                                             jboolean keyIndex, jbooleanArray indexed,
+                                                             jobjectArray names, jintArray failure) {
+  return guarded<jlong>(0, [&]() -> jlong {
+    report(env, failure, kOutOfMemory);  // until something better is known
+    std::string baseName;
+    std::string keyBytes;
+    if (!conv::copyString(env, base, baseName) || !conv::copyString(env, key, keyBytes)) return 0;
+    if (!schemaStored(baseName + ".str")) {
+      if (indexed == nullptr || names == nullptr) {
+        report(env, failure, kNoSchema);
+        return 0;
+      }
+      std::vector<uint8_t> flags;
+      DbArray<DbString> fieldNames;
+      if (!conv::copyBooleanArray(env, indexed, flags) || !conv::copyStringArray(env, names, fieldNames)) return 0;
+      DbArray<uint8_t> flagArray(static_cast<int32_t>(flags.size()), 0);
+      for (size_t i = 0; i < flags.size(); ++i) flagArray.at(static_cast<int32_t>(i)) = flags[i];
+      if (flagArray.size() != fieldNames.size() || !mero::defineSchema(baseName, flagArray, fieldNames)) {
+        report(env, failure, kDefineRefused);
+        return 0;
+      }
+    }
+    OpenFailure why = OpenFailure::none;
+    std::unique_ptr<Database> db = Database::open(baseName, keyBytes, keyIndex == JNI_TRUE, &why);
+    report(env, failure, db ? kOpened : codeOf(why));
+    return reinterpret_cast<jlong>(db.release());
+  });
+}
+
+JNIEXPORT void JNICALL Java_org_mero_db_NativeDatabase_close(JNIEnv*, jclass, jlong handle) {
+  guarded<int>(0, [&]() -> int {
+    std::unique_ptr<Database> db(&engine(handle));
+    LockGuard guard(db->lock());
+    db->shutdown();
+    return 0;
+  });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_fieldNames(JNIEnv* env, jclass, jlong handle) {
+  return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    FieldValues names;
+    for (const DbString& name : engine(handle).schema().fieldNames) names.add(name.view());
+    return conv::newStringArray(env, names);
+  });
+}
+
+JNIEXPORT jbooleanArray JNICALL Java_org_mero_db_NativeDatabase_indexedFields(JNIEnv* env, jclass, jlong handle) {
+  return guarded<jbooleanArray>(nullptr, [&]() -> jbooleanArray {
+    const mero::Schema& schema = engine(handle).schema();
+    return conv::newBooleanArray(env, std::vector<uint8_t>(schema.indexed.begin(), schema.indexed.end()));
+  });
+}
+
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_append(JNIEnv* env, jclass, jlong handle,
+                                                              jobjectArray values) {
+  return guarded<jint>(kNotStored, [&]() -> jint {
+    BorrowedBuffers buffers;
+    FieldValues& copied = buffers.values();
+    if (!conv::copyStringArray(env, values, copied)) return kWrongFieldCount;
+    return locked<jint>(handle, [&](Database& db) -> jint {
+      int32_t position = -1;
+      switch (db.write(copied, &position)) {
+        case WriteStatus::appended: return position;
+        case WriteStatus::wrongFieldCount: return kWrongFieldCount;
+        case WriteStatus::duplicateKey: return kDuplicateKey;
+        case WriteStatus::notStored: return kNotStored;
+      }
+      return kNotStored;
+    });
+  });
+}
+
+// Live records only: a position that an update moved away from or a delete
+// emptied still holds the old image, which must not read as a record.
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_read(JNIEnv* env, jclass, jlong handle,
+                                                                    jint position) {
+  return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    BorrowedBuffers buffers;
+    FieldValues& values = buffers.values();
+    const bool found = locked<bool>(
+        handle, [&](Database& db) { return isLive(db, position) && db.getRecord(position, values); });
+    return found ? conv::newStringArray(env, values) : nullptr;
+  });
+}
+
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_readByKey(JNIEnv* env, jclass, jlong handle,
+                                                                         jstring key) {
+  return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    BorrowedBuffers buffers;
+    if (!conv::copyString(env, key, buffers.key())) return nullptr;
+    FieldValues& values = buffers.values();
+    const bool found =
+        locked<bool>(handle, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
+    return found ? conv::newStringArray(env, values) : nullptr;
+  });
+}
+
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_positionOf(JNIEnv* env, jclass, jlong handle,
+                                                                  jstring key) {
+  return guarded<jint>(-1, [&]() -> jint {
+    BorrowedBuffers buffers;
+    if (!conv::copyString(env, key, buffers.key())) return -1;
+    return locked<jint>(handle, [&](Database& db) -> jint { return db.getPos(buffers.key()); });
+  });
+}
+
+// An update may not give a record the key of another live record: the key
+// index would then lead only to one of them.
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_update(JNIEnv* env, jclass, jlong handle, jint position,
+                                                              jobjectArray values) {
+  return guarded<jint>(kNotStored, [&]() -> jint {
+    BorrowedBuffers buffers;
+    FieldValues& copied = buffers.values();
+    if (!conv::copyStringArray(env, values, copied)) return kWrongFieldCount;
+    return locked<jint>(handle, [&](Database& db) -> jint {
+      if (copied.size() != db.fieldCount()) return kWrongFieldCount;
+      if (!isLive(db, position)) return kNoRecord;
+      if (db.keyIndexEnabled() && db.fieldCount() > 0) {
+        const int32_t holder = db.getPos(copied[0]);
+        if (holder >= 0 && holder != position) return kDuplicateKey;
+      }
+      int32_t newPosition = -1;
+      return db.updateRecord(position, copied, &newPosition) ? newPosition : kNotStored;
+    });
+  });
+}
+
+// 1 deleted, 0 no live record there, kNotStored when the files refused.
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_delete(JNIEnv*, jclass, jlong handle, jint position) {
+  return guarded<jint>(kNotStored, [&]() -> jint {
+    return locked<jint>(handle, [&](Database& db) -> jint {
+      if (!isLive(db, position)) return 0;
+      return db.deleteRecord(position) ? 1 : kNotStored;
+    });
+  });
+}
+
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_count(JNIEnv*, jclass, jlong handle) {
+  return guarded<jint>(0, [&]() -> jint { return locked<jint>(handle, [](Database& db) { return db.numRecs(); }); });
+}
+
+namespace {
+bool copyTerms(JNIEnv* env, jbooleanArray partial, jobjectArray terms, std::vector<uint8_t>& flags,
+               FieldValues& texts) {
+  return partial != nullptr && terms != nullptr && env->GetArrayLength(partial) == env->GetArrayLength(terms) &&
+         conv::copyBooleanArray(env, partial, flags) && conv::copyStringArray(env, terms, texts);
+}
+}  // namespace
+
+JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_find(JNIEnv* env, jclass, jlong handle,
+                                                                 jbooleanArray partial, jobjectArray terms) {
+  return guarded<jintArray>(nullptr, [&]() -> jintArray {
+    BorrowedBuffers buffers;
+    std::vector<uint8_t> flags;
+    FieldValues& texts = buffers.values();
+    if (!copyTerms(env, partial, terms, flags, texts)) return nullptr;
+    const std::vector<int32_t> positions =
+        locked<std::vector<int32_t>>(handle, [&](Database& db) { return db.find(flags, texts); });
+    return conv::newIntArray(env, positions);
+  });
+}
+
+// The find and the reads of what it found run under one hold of the lock,
+// so the records are those of one moment: none is missed or read twice
+// because another thread changed it meanwhile.
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_findRecords(JNIEnv* env, jclass, jlong handle,
+                                                                           jbooleanArray partial,
+                                                                           jobjectArray terms) {
+  return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    BorrowedBuffers buffers;
+    std::vector<uint8_t> flags;
+    FieldValues& texts = buffers.values();
+    if (!copyTerms(env, partial, terms, flags, texts)) return nullptr;
+    return locked<jobjectArray>(handle, [&](Database& db) -> jobjectArray {
+      const std::vector<int32_t> positions = db.find(flags, texts);
+      FieldValues values;
+      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values,
+                                  [&](jsize i, FieldValues& values) {
+                                    return db.getRecord(positions[static_cast<size_t>(i)], values);
+                                  });
+    });
+  });
+}
+
+}  // extern "C"
