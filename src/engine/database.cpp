@@ -53,16 +53,19 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
   const char* const extensions[3] = {".dat", ".idx", ".str"};
-  // Engines share a lock on the schema file, which a rewrite never replaces;
-  // a tool rewriting the database holds it exclusively, and open then fails.
+  // The engine holds the schema file's lock exclusively, as a tool's rewrite
+  // does; the schema file is never replaced, so the lock stands for the set.
   // Under the lock, a rewrite that a killed tool left half done is finished
   // or undone before the data and index files are opened.
   if (!created.openOrCreate(baseName + extensions[2], files[2])) {
     why = OpenFailure::filesUnavailable;
     return nullptr;
   }
-  if (!files[2].lockShared()) {
-    why = OpenFailure::lockedForRewrite;
+  const File::LockResult lock = files[2].lockExclusive();
+  if (lock != File::LockResult::taken) {
+    // A schema file this call made but another open locked first is theirs now.
+    if (lock == File::LockResult::heldElsewhere) created.keep();
+    why = lock == File::LockResult::heldElsewhere ? OpenFailure::locked : OpenFailure::lockUnsupported;
     return nullptr;
   }
   if (!recoverInterruptedRewrite(baseName)) {

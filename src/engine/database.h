@@ -49,13 +49,16 @@ enum class OpenFailure {
   repeatedPosition,   // two entries name one record
   tooLargeForMemory,  // the indexed values would not fit the search structures
   repairFailed,       // a delete or a rewrite cut short could not be completed
-  lockedForRewrite,   // a tool is rewriting the files
+  locked,             // another engine, in this process or another, or a tool holds the files
+  lockUnsupported,    // the file system cannot lock the files, so they cannot be held
 };
 
 class Database {
  public:
   // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
-  // that is missing, and rebuilds the in-memory state. Null when a file
+  // that is missing, and rebuilds the in-memory state. The files are held
+  // exclusively until shutdown(): one engine per set of files, since two
+  // would each append at what they believe is the end. Null when a file
   // cannot be opened or holds damage that open cannot repair; then `failure`
   // (when given) says why, nothing was written, and any file this call
   // created is removed again.

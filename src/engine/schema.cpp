@@ -31,10 +31,19 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
   return file.append(block.data(), block.size());
 }
 
+// Under the files' lock, so that no open engine (which holds a schema of no
+// fields when none was defined) writes records that the new block would not
+// match; the lock also makes the check and the append one step.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
                   const DbArray<DbString>& names) {
+  const std::string path = baseName + ".str";
+  File file;
+  if (!File::createIfMissing(path) || !file.openReadWrite(path)) return false;
+  if (file.lockExclusive() != File::LockResult::taken) return false;
   if (indexListsRecords(baseName + ".idx")) return false;
-  return appendSchemaBlock(baseName + ".str", indexed, names);
+  const int64_t end = file.size();
+  const std::string block = encodeSchemaBlock(indexed, names);
+  return end >= 0 && file.writeAt(end, block.data(), block.size());
 }
 
 bool readSchema(File& file, Schema& schema) {

@@ -30,7 +30,7 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
                        const DbArray<DbString>& names);
 
 // Defines the database at baseName: appends the block to its schema file,
-// unless its index file lists records. Records written before a schema
+// unless its index file lists records or an engine holds the files. Records written before a schema
 // existed (as records of no fields) would no longer match the schema, and
 // the database would never open again.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,

@@ -47,12 +47,18 @@ class File {
   // Waits until the file's bytes have reached the disk.
   bool sync();
 
-  // Advisory locks between processes, never waiting. Engines that open a
-  // database share one; a tool that rewrites the files takes it exclusively.
-  // False when another process holds a conflicting lock. The lock goes with
-  // the open file: closing it releases the lock.
-  bool lockShared();
-  bool lockExclusive();
+  // Advisory locks, never waiting. An open engine and a tool's rewrite hold
+  // the lock exclusively; the tool's readers take it shared. A lock belongs
+  // to this open of the file, so it conflicts with every other open of the
+  // same file, in this process too and by whatever path it was named, and it
+  // goes when the file is closed or its process dies.
+  enum class LockResult {
+    taken,
+    heldElsewhere,  // a conflicting lock is held through another open
+    unsupported,    // the file system keeps no locks (some network shares)
+  };
+  LockResult lockShared();
+  LockResult lockExclusive();
 
   // Whole-file operations for rewriting a database: rename replaces `to` in
   // one step; remove answers true when the file is gone (or never was).

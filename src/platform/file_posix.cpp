@@ -102,20 +102,20 @@ int64_t File::size() const {
 bool File::sync() { return ::fsync(fd_) == 0; }
 
 namespace {
-// flock locks belong to the open file description, so they are neither
-// shared with nor released by other opens of the same file in this process.
-// Where the file system has no locks at all, there is nothing to honour.
-bool takeLock(int fd, int kind) {
+// flock locks belong to the open file description and to the file's inode,
+// so two opens conflict even within one process and through any path.
+File::LockResult takeLock(int fd, int kind) {
   for (;;) {
-    if (::flock(fd, kind | LOCK_NB) == 0) return true;
+    if (::flock(fd, kind | LOCK_NB) == 0) return File::LockResult::taken;
     if (errno == EINTR) continue;
-    return errno != EWOULDBLOCK;
+    if (errno == EWOULDBLOCK) return File::LockResult::heldElsewhere;
+    return File::LockResult::unsupported;  // ENOLCK, EOPNOTSUPP, EINVAL
   }
 }
 }  // namespace
 
-bool File::lockShared() { return takeLock(fd_, LOCK_SH); }
-bool File::lockExclusive() { return takeLock(fd_, LOCK_EX); }
+File::LockResult File::lockShared() { return takeLock(fd_, LOCK_SH); }
+File::LockResult File::lockExclusive() { return takeLock(fd_, LOCK_EX); }
 
 bool File::exists(const std::string& path) {
   struct stat info {};

@@ -124,18 +124,21 @@ namespace {
 // Windows byte-range locks are mandatory: a locked range refuses other
 // handles' reads and writes. The lock is therefore taken on one byte far
 // beyond any real content, which no read or write ever touches, so files
-// stay shared for reading and writing exactly as before.
-bool takeLock(HANDLE handle, DWORD flags) {
+// stay shared for reading and writing exactly as before. A range lock
+// belongs to its handle: a second handle conflicts even in this process.
+File::LockResult takeLock(HANDLE handle, DWORD flags) {
   OVERLAPPED o{};
   o.Offset = 0;
   o.OffsetHigh = 0x7FFFFFF0u;
-  if (LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) return true;
-  return GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING;
+  if (LockFileEx(handle, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o)) return File::LockResult::taken;
+  const DWORD error = GetLastError();
+  if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) return File::LockResult::heldElsewhere;
+  return File::LockResult::unsupported;
 }
 }  // namespace
 
-bool File::lockShared() { return takeLock(handleOf(handle_), 0); }
-bool File::lockExclusive() { return takeLock(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK); }
+File::LockResult File::lockShared() { return takeLock(handleOf(handle_), 0); }
+File::LockResult File::lockExclusive() { return takeLock(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK); }
 
 bool File::exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

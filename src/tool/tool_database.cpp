@@ -17,8 +17,8 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
     error = "cannot open " + schemaPath + " for reading and writing";
     return kUnreadable;
   }
-  const bool locked = access == Access::exclusive ? schemaFile_.lockExclusive() : schemaFile_.lockShared();
-  if (!locked) {
+  const File::LockResult lock = access == Access::exclusive ? schemaFile_.lockExclusive() : schemaFile_.lockShared();
+  if (lock == File::LockResult::heldElsewhere) {
     error = access == Access::exclusive
                 ? base + " is open in another process: close it there first"
                 : base + " is being rewritten by another process: try again when it has finished";

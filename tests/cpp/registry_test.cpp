@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <random>
 #include <thread>
@@ -88,6 +89,44 @@ TEST_F(RegistryTest, DefineOpenCloseLifecycle) {
   EXPECT_TRUE(registry_.unregister(id));
   EXPECT_FALSE(db->isOpen());
   EXPECT_FALSE(registry_.define(id, flags(1, 0), names({"x"})));
+}
+
+// One engine per set of files: while one holds them, every other open of
+// the same files is refused with its reason and writes nothing, whether it
+// comes under another id or names the files by another path; the files open
+// again as soon as the holder closes or dies.
+TEST_F(RegistryTest, ASecondOpenOfTheSameFilesIsRefused) {
+  const std::string base = dir_.path("held");
+  test::createDatabase(base, {true})->write(test::values({"a"}));
+  std::filesystem::create_directory_symlink(dir_.path(""), dir_.path("link"));
+  const std::vector<std::string> spellings = {
+      base, dir_.path("link/held"), dir_.path("./held"),
+      std::filesystem::relative(base, std::filesystem::current_path()).string()};
+  const int32_t holder = registry_.registerName(base);
+  ASSERT_TRUE(registry_.open(holder, "key", true));
+  const std::string dataBefore = test::readFile(base + ".dat");
+  for (const std::string& spelling : spellings) {
+    SCOPED_TRACE(spelling);
+    OpenFailure why = OpenFailure::none;
+    EXPECT_EQ(Database::open(spelling, "key", true, &why), nullptr);
+    EXPECT_EQ(why, OpenFailure::locked);
+    const int32_t other = registry_.registerName(spelling);
+    EXPECT_FALSE(registry_.open(other, "key", true));
+    EXPECT_EQ(registry_.lookup(other), nullptr);
+    EXPECT_FALSE(registry_.define(other, flags(1, 0), names({"x"})));
+    EXPECT_TRUE(registry_.unregister(other));
+  }
+  EXPECT_EQ(test::readFile(base + ".dat"), dataBefore);
+  EXPECT_TRUE(registry_.close(holder));
+  for (const std::string& spelling : spellings) EXPECT_NE(Database::open(spelling, "key", true), nullptr);
+  // A holder that dies without closing releases the files with its process.
+  ASSERT_EQ(test::runInChild([&] {
+              std::unique_ptr<Database> db = Database::open(base, "key", true);
+              if (db) raise(SIGKILL);
+            }),
+            128 + SIGKILL);
+  EXPECT_NE(Database::open(base, "key", true), nullptr);
+  EXPECT_TRUE(registry_.unregister(holder));
 }
 
 // Sixteen threads share database A, four share B, and four work on C while

@@ -15,11 +15,13 @@ import java.util.List;
 import java.util.Map;
 import java.util.Random;
 import java.util.concurrent.TimeUnit;
+import java.util.function.BooleanSupplier;
 import org.junit.jupiter.api.Test;
 
 /**
  * Kills a child JVM with SIGKILL at random moments while it appends, updates (in place and by
- * moving) and deletes records, then reopens the database. Open must succeed, every acknowledged
+ * moving) and deletes records, then reopens the database. While the child works, this JVM's open
+ * of the same files is refused; the killed child's lock goes with it. Open must succeed, every acknowledged
  * call must be there, the call in flight must be whole or absent, and no record may appear twice.
  * MERO_CRASH_KILLS sets how many kills (100 by default); MERO_CRASH_NOTE_BYTES makes every note
  * that long (megabytes make each update a multi-page write, the kind a kill can tear).
@@ -49,7 +51,8 @@ class CrashKillTest {
     int inFlightWhole = 0;
     int inFlightAbsent = 0;
     for (int kill = 0; kill < kills; kill++) {
-      Run run = runUntilKilled(dir, libraryDir, base, "r" + kill, random);
+      int heldId = id;
+      Run run = runUntilKilled(dir, libraryDir, base, "r" + kill, random, () -> db.open(heldId, TestDatabases.KEY, true));
       // Apply the acknowledged calls; keep the one in flight aside.
       String[] inFlight = null;
       for (String line : run.lines) {
@@ -135,8 +138,8 @@ class CrashKillTest {
   }
 
   /** Starts the child, waits until it has opened, lets it work a random while, then kills it. */
-  private static Run runUntilKilled(Path dir, String libraryDir, String base, String tag, Random random)
-      throws IOException, InterruptedException {
+  private static Run runUntilKilled(Path dir, String libraryDir, String base, String tag, Random random,
+      BooleanSupplier openHere) throws IOException, InterruptedException {
     Path errors = dir.resolve("child-stderr.txt");
     Process child = TestDatabases.childJvm(List.of("-Djava.library.path=" + libraryDir,
             "-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:ErrorFile=" + dir.resolve("hs_err_%p.log")),
@@ -171,6 +174,8 @@ class CrashKillTest {
       }
     }
     if (run.ready) {
+      // The child holds the files: this JVM must not get them too. Once it is killed, it does.
+      assertFalse(openHere.getAsBoolean(), "a second process opened the files while the child held them");
       Thread.sleep(random.nextInt(120));
     }
     // SIGKILL. Process.destroyForcibly would also close our end of the child's stdout and lose
