@@ -51,7 +51,8 @@ enum OpenCode : jint {
   kRepeatedPosition = 5,
   kTooLargeForMemory = 6,
   kRepairFailed = 7,
-  kLockedForRewrite = 8,
+  kLocked = 8,
+  kLockUnsupported = 9,
   kNoSchema = 20,      // none stored and none given
   kDefineRefused = 21, // the schema could not be written
   kOutOfMemory = 22,
@@ -67,7 +68,8 @@ jint codeOf(OpenFailure failure) {
     case OpenFailure::repeatedPosition: return kRepeatedPosition;
     case OpenFailure::tooLargeForMemory: return kTooLargeForMemory;
     case OpenFailure::repairFailed: return kRepairFailed;
-    case OpenFailure::lockedForRewrite: return kLockedForRewrite;
+    case OpenFailure::locked: return kLocked;
+    case OpenFailure::lockUnsupported: return kLockUnsupported;
   }
   return kFilesUnavailable;
 }

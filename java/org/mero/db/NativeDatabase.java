@@ -29,7 +29,8 @@ final class NativeDatabase {
   static final int REPEATED_POSITION = 5;
   static final int TOO_LARGE_FOR_MEMORY = 6;
   static final int REPAIR_FAILED = 7;
-  static final int LOCKED_FOR_REWRITE = 8;
+  static final int LOCKED = 8;
+  static final int LOCK_UNSUPPORTED = 9;
   static final int NO_SCHEMA = 20;
   static final int DEFINE_REFUSED = 21;
 

@@ -30,9 +30,12 @@ final class OpenFailures {
         return new DatabaseOpenException(refused, "the indexed values of " + dat + " do not fit in memory");
       case NativeDatabase.REPAIR_FAILED:
         return new DatabaseOpenException(refused, "could not complete a change that was cut short in " + idx);
-      case NativeDatabase.LOCKED_FOR_REWRITE:
+      case NativeDatabase.LOCKED:
         return new DatabaseOpenException(DatabaseOpenException.Reason.LOCKED,
-            "a tool is rewriting " + base + "; open it when the tool has finished");
+            base + " is open in another process or handle, or a tool is rewriting it");
+      case NativeDatabase.LOCK_UNSUPPORTED:
+        return new DatabaseOpenException(refused, "the file system of " + str
+            + " cannot lock files, so the database cannot be held against a second writer");
       case NativeDatabase.NO_SCHEMA:
         return new DatabaseOpenException(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
             "no schema stored in " + str + " and none given");
