@@ -17,6 +17,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/search_text.cpp
   ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp
+  ${_src}/ops/append_batch.cpp
   ${_src}/ops/delete.cpp
   ${_src}/ops/find.cpp
   ${_src}/ops/read_records.cpp

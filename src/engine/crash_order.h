@@ -29,3 +29,7 @@
 // Rule 8, rewrite: a tool that replaces the data and index files as a whole
 //   writes and syncs new files, then a commit marker, then renames; open
 //   finishes or rolls back what a kill left (rewrite_recovery.h).
+// Rule 30, batch append: every record of the batch is checked first; then
+//   all images go to the end of the data file in one write, all entries past
+//   the count in one write, and the new count last. The count, one aligned
+//   4-byte write, is the commit point: a kill leaves all of the batch or none.

@@ -80,6 +80,11 @@ class Database {
   int32_t getPos(std::string_view key) const;
   // `position` (when given) receives the new record's position on success.
   WriteStatus write(const FieldValues& values, int32_t* position = nullptr);
+  // Appends the records as one change: all of them or, when any is refused
+  // or a write fails, none. `positions` receives theirs; `failedAt` (when
+  // given) the record that a refusal concerns.
+  WriteStatus appendBatch(const std::vector<FieldValues>& batch, std::vector<int32_t>& positions,
+                          size_t* failedAt = nullptr);
   std::vector<int32_t> find(const std::vector<uint8_t>& partial, const FieldValues& terms) const;
   // `newPosition` (when given) receives where the record stands afterwards.
   bool updateRecord(int32_t position, const FieldValues& values, int32_t* newPosition = nullptr);

@@ -5,8 +5,8 @@
 //   anything after that is left over from deletes and never read
 // The file is never shortened. A file of fewer than 4 bytes holds no records.
 //
-// Write order keeps a killed process recoverable (crash_order.h, rules 1, 2
-// and 5): an append writes the new entry before the count, and a delete
+// Write order keeps a killed process recoverable (crash_order.h, rules 1, 2,
+// 5 and 30): an append writes the new entries before the count, and a delete
 // shifts the entries down before it writes the smaller count. The one
 // leftover a torn delete can leave is an entry repeated in the slot after it,
 // which load() removes.
@@ -44,6 +44,9 @@ class IndexFile {
   // Appends the entry of record n-1 and then the count n; on a failed
   // count write the old count is put back.
   bool appendEntry(int32_t newCount, int32_t position);
+  // Appends the entries of records oldCount.. and then the new count; on a
+  // failed count write the old count is put back.
+  bool appendEntries(int32_t oldCount, const std::vector<int32_t>& positions);
   // Entry r := position; on a failed write, previous is put back.
   bool rewriteEntry(int32_t r, int32_t position, int32_t previous);
   // Removes entry r from the file, given the positions before the delete.

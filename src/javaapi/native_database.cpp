@@ -12,6 +12,7 @@
 
 #include <jni.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +95,36 @@ bool isLive(const Database& db, jint position) {
   return db.records().slotOf(position, slot);
 }
 
+// The record's position after the update, or a failure code. An update may
+// not give a record the key of another live record: the key index would
+// then lead only to one of them.
+jint updateLive(Database& db, jint position, const FieldValues& values) {
+  if (values.size() != db.fieldCount()) return kWrongFieldCount;
+  if (!isLive(db, position)) return kNoRecord;
+  if (db.keyIndexEnabled() && db.fieldCount() > 0) {
+    const int32_t holder = db.getPos(values[0]);
+    if (holder >= 0 && holder != position) return kDuplicateKey;
+  }
+  int32_t newPosition = -1;
+  return db.updateRecord(position, values, &newPosition) ? newPosition : kNotStored;
+}
+
+// 1 deleted, 0 no live record there, kNotStored when the files refused.
+jint deleteLive(Database& db, jint position) {
+  if (!isLive(db, position)) return 0;
+  return db.deleteRecord(position) ? 1 : kNotStored;
+}
+
+jint codeOf(WriteStatus status) {
+  switch (status) {
+    case WriteStatus::appended: return 0;
+    case WriteStatus::wrongFieldCount: return kWrongFieldCount;
+    case WriteStatus::duplicateKey: return kDuplicateKey;
+    case WriteStatus::notStored: return kNotStored;
+  }
+  return kNotStored;
+}
+
 void report(JNIEnv* env, jintArray failure, jint code) {
   if (failure != nullptr && env->GetArrayLength(failure) > 0) env->SetIntArrayRegion(failure, 0, 1, &code);
 }
@@ -164,13 +195,8 @@ JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_append(JNIEnv* env, jclas
     if (!conv::copyStringArray(env, values, copied)) return kWrongFieldCount;
     return locked<jint>(handle, [&](Database& db) -> jint {
       int32_t position = -1;
-      switch (db.write(copied, &position)) {
-        case WriteStatus::appended: return position;
-        case WriteStatus::wrongFieldCount: return kWrongFieldCount;
-        case WriteStatus::duplicateKey: return kDuplicateKey;
-        case WriteStatus::notStored: return kNotStored;
-      }
-      return kNotStored;
+      const WriteStatus status = db.write(copied, &position);
+      return status == WriteStatus::appended ? position : codeOf(status);
     });
   });
 }
@@ -209,34 +235,19 @@ JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_positionOf(JNIEnv* env, j
   });
 }
 
-// An update may not give a record the key of another live record: the key
-// index would then lead only to one of them.
 JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_update(JNIEnv* env, jclass, jlong handle, jint position,
                                                               jobjectArray values) {
   return guarded<jint>(kNotStored, [&]() -> jint {
     BorrowedBuffers buffers;
     FieldValues& copied = buffers.values();
     if (!conv::copyStringArray(env, values, copied)) return kWrongFieldCount;
-    return locked<jint>(handle, [&](Database& db) -> jint {
-      if (copied.size() != db.fieldCount()) return kWrongFieldCount;
-      if (!isLive(db, position)) return kNoRecord;
-      if (db.keyIndexEnabled() && db.fieldCount() > 0) {
-        const int32_t holder = db.getPos(copied[0]);
-        if (holder >= 0 && holder != position) return kDuplicateKey;
-      }
-      int32_t newPosition = -1;
-      return db.updateRecord(position, copied, &newPosition) ? newPosition : kNotStored;
-    });
+    return locked<jint>(handle, [&](Database& db) { return updateLive(db, position, copied); });
   });
 }
 
-// 1 deleted, 0 no live record there, kNotStored when the files refused.
 JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_delete(JNIEnv*, jclass, jlong handle, jint position) {
   return guarded<jint>(kNotStored, [&]() -> jint {
-    return locked<jint>(handle, [&](Database& db) -> jint {
-      if (!isLive(db, position)) return 0;
-      return db.deleteRecord(position) ? 1 : kNotStored;
-    });
+    return locked<jint>(handle, [&](Database& db) { return deleteLive(db, position); });
   });
 }
 
@@ -284,6 +295,94 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_findRecords(JNIEn
                                     return db.getRecord(positions[static_cast<size_t>(i)], values);
                                   });
     });
+  });
+}
+
+namespace {
+enum BatchKind : int32_t { kAppend = 0, kUpdate = 1, kDelete = 2 };
+
+// Runs a batch's operations in order, each run of consecutive appends as one
+// batch append. Stops at the first failure: failedAt names the operation,
+// code says why, and the `applied` operations before its step stand.
+struct BatchRun {
+  const std::vector<int32_t>& kinds;
+  const std::vector<int32_t>& positions;
+  const FieldValues& values;  // fieldCount per append and update, in order
+  std::vector<int32_t>& results;
+  jint failedAt = -1;
+  jint code = 0;
+  jint applied = 0;  // operations before the step that failed
+
+  void run(Database& db) {
+    const auto width = static_cast<size_t>(db.fieldCount());
+    size_t nextValue = 0;
+    const auto take = [&](FieldValues& record) {
+      record.clear();
+      if (nextValue + width > static_cast<size_t>(values.size())) return false;
+      for (size_t f = 0; f < width; ++f) record.add(values[static_cast<int32_t>(nextValue + f)]);
+      nextValue += width;
+      return true;
+    };
+    FieldValues record;
+    for (size_t i = 0; i < kinds.size();) {
+      if (kinds[i] == kAppend) {
+        size_t end = i;
+        std::vector<FieldValues> batch;
+        for (; end < kinds.size() && kinds[end] == kAppend; ++end) {
+          batch.emplace_back();
+          if (!take(batch.back())) return fail(i, end, kWrongFieldCount);
+        }
+        std::vector<int32_t> appended;
+        size_t refused = 0;
+        const WriteStatus status = db.appendBatch(batch, appended, &refused);
+        if (status != WriteStatus::appended) return fail(i, i + refused, codeOf(status));
+        std::copy(appended.begin(), appended.end(), results.begin() + static_cast<std::ptrdiff_t>(i));
+        i = end;
+        continue;
+      }
+      jint result = 0;
+      if (kinds[i] == kUpdate) {
+        if (!take(record)) return fail(i, i, kWrongFieldCount);
+        result = updateLive(db, positions[i], record);
+      } else {
+        result = deleteLive(db, positions[i]);
+        if (result >= 0) result = result == 1 ? positions[i] : kNoRecord;
+      }
+      if (result == kNoRecord) result = -1;
+      else if (result < 0) return fail(i, i, result);
+      results[i] = result;
+      ++i;
+    }
+  }
+  void fail(size_t made, size_t at, jint failure) {
+    applied = static_cast<jint>(made);
+    failedAt = static_cast<jint>(at);
+    code = failure;
+  }
+};
+}  // namespace
+
+// The whole batch runs under one hold of the lock, so other threads see it
+// all or not at all; what survives a crash is said in Database.java.
+JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, jclass, jlong handle,
+                                                                  jintArray kinds, jintArray positions,
+                                                                  jobjectArray values, jintArray failure) {
+  return guarded<jintArray>(nullptr, [&]() -> jintArray {
+    std::vector<int32_t> kindList;
+    std::vector<int32_t> positionList;
+    FieldValues valueList;
+    if (!conv::copyIntArray(env, kinds, kindList) || !conv::copyIntArray(env, positions, positionList) ||
+        positionList.size() != kindList.size() || !conv::copyStringArray(env, values, valueList))
+      return nullptr;
+    std::vector<int32_t> results(kindList.size(), 0);
+    BatchRun batch{kindList, positionList, valueList, results};
+    locked<int>(handle, [&](Database& db) {
+      batch.run(db);
+      return 0;
+    });
+    const jint outcome[3] = {batch.failedAt, batch.code, batch.applied};
+    if (failure != nullptr && env->GetArrayLength(failure) >= 3) env->SetIntArrayRegion(failure, 0, 3, outcome);
+    return conv::newIntArray(env, results);
   });
 }
 

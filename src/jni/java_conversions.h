@@ -20,6 +20,8 @@ bool copyString(JNIEnv* env, jstring string, std::string& out);
 // String[] -> one value per element.
 bool copyStringArray(JNIEnv* env, jobjectArray array, FieldValues& out);
 bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out);
+// int[] -> its elements.
+bool copyIntArray(JNIEnv* env, jintArray array, std::vector<int32_t>& out);
 // boolean[] -> 1 for true, 0 for false.
 bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& out);
 

@@ -43,6 +43,13 @@ bool deleteKey(Database& db, const std::string& key) {
   return position >= 0 && db.deleteRecord(position);
 }
 
+bool appendBatch(Database& db, const std::vector<Record>& records) {
+  std::vector<FieldValues> batch;
+  for (const Record& record : records) batch.push_back(values(record));
+  std::vector<int32_t> positions;
+  return db.appendBatch(batch, positions) == WriteStatus::appended;
+}
+
 // 262,999 entries after the first: a delete shifts over a MiB of index file.
 constexpr int kManyRecords = 263000;
 const std::string kPages(9000, 'p');  // values that make an image span pages
@@ -54,6 +61,10 @@ const std::vector<Operation>& operations() {
        [](Database& db) { return db.write(values({"first", "Rome", "one"})) == WriteStatus::appended; }},
       {"Rule1_AppendAcrossPages", 2, 0,
        [](Database& db) { return db.write(values({"big", kPages, kPages})) == WriteStatus::appended; }},
+      {"Rule30_BatchAppend", 4, 0, [](Database& db) { return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}, {"b3", "Oslo", "y"}}); }},
+      {"Rule30_BatchAppendToAnEmptyDatabase", 0, 0, [](Database& db) { return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}}); }},
+      {"Rule30_BatchAppendAcrossPages", 2, 0,
+       [](Database& db) { return appendBatch(db, {{"b1", kPages, ""}, {"b2", "", kPages}}); }},
       {"Rule2_DeleteTheFirst", 4, 0, [](Database& db) { return deleteKey(db, "k0"); }},
       {"Rule2_DeleteAMiddleOne", 5, 0, [](Database& db) { return deleteKey(db, "k2"); }},
       {"Rule2_DeleteTheLast", 4, 0, [](Database& db) { return deleteKey(db, "k3"); }},

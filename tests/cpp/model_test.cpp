@@ -6,6 +6,7 @@
 #include <map>
 #include <cstdlib>
 #include <random>
+#include <set>
 
 #include "engine/field_cipher.h"
 #include "test_support.h"
@@ -37,6 +38,22 @@ class Model {
     images_[position] = r;
     end_ += imageSize(r);
     if (keyed) keys_.emplace(r[0], position);
+    return 0;
+  }
+
+  // All or none: any refused record refuses the batch, a key repeated
+  // within it included.
+  int appendBatch(const std::vector<Record>& batch, std::vector<int32_t>& positions) {
+    std::set<std::string> batchKeys;
+    for (const Record& r : batch) {
+      if (r.size() != indexed_.size()) return 1;
+      if (keyIndex_ && !r.empty() && (keys_.count(r[0]) || !batchKeys.insert(r[0]).second)) return 2;
+    }
+    positions.clear();
+    for (const Record& r : batch) {
+      positions.push_back(static_cast<int32_t>(end_));
+      write(r);
+    }
     return 0;
   }
 
@@ -158,8 +175,19 @@ void runModel(unsigned seed, int steps) {
       }
       return static_cast<int32_t>(rng() % (model.end() + 10)) - 5;
     };
-    if (op < 35) {
+    if (op < 30) {
       ASSERT_EQ(static_cast<int>(db->write(toValues(r))), model.write(r));
+    } else if (op < 35) {
+      std::vector<Record> batch{r};
+      std::vector<FieldValues> batchValues{toValues(r)};
+      for (unsigned more = rng() % 4; more > 0; --more) {
+        batch.push_back(r);
+        if (fields > 0) batch.back()[0] = pick(words) + std::to_string(rng() % 30);
+        batchValues.push_back(toValues(batch.back()));
+      }
+      std::vector<int32_t> positions, expected;
+      ASSERT_EQ(static_cast<int>(db->appendBatch(batchValues, positions)), model.appendBatch(batch, expected));
+      ASSERT_EQ(positions, expected);
     } else if (op < 55) {
       const int32_t p = anyPosition();
       ASSERT_EQ(db->updateRecord(p, toValues(r)), model.update(p, r));

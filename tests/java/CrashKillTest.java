@@ -30,7 +30,7 @@ class CrashKillTest {
   private static final int KILLED = 128 + 9;
 
   /** One run of the child, read back from its output. */
-  private static final class Run {
+  static final class Run {
     final List<String> lines = new ArrayList<>();
     boolean ready;
   }
@@ -52,7 +52,8 @@ class CrashKillTest {
     int inFlightAbsent = 0;
     for (int kill = 0; kill < kills; kill++) {
       int heldId = id;
-      Run run = runUntilKilled(dir, libraryDir, base, "r" + kill, random, () -> db.open(heldId, TestDatabases.KEY, true));
+      Run run = runUntilKilled(dir, libraryDir, CrashWorker.class, base, "r" + kill, random,
+          () -> db.open(heldId, TestDatabases.KEY, true));
       // Apply the acknowledged calls; keep the one in flight aside.
       String[] inFlight = null;
       for (String line : run.lines) {
@@ -120,7 +121,7 @@ class CrashKillTest {
     return true;
   }
 
-  private static String nativeDir() {
+  static String nativeDir() {
     String dir = System.getenv("MERO_NATIVE_DIR");
     if (dir == null || !Files.isDirectory(Path.of(dir))) {
       throw new IllegalStateException("MERO_NATIVE_DIR must name the library's folder (ctest sets it)");
@@ -137,13 +138,16 @@ class CrashKillTest {
     }
   }
 
-  /** Starts the child, waits until it has opened, lets it work a random while, then kills it. */
-  private static Run runUntilKilled(Path dir, String libraryDir, String base, String tag, Random random,
+  /**
+   * Starts the child (main(BASE, TAG, SEED) of worker), waits until it has opened, checks that
+   * openHere cannot open the files it holds, lets it work a random while, then kills it.
+   */
+  static Run runUntilKilled(Path dir, String libraryDir, Class<?> worker, String base, String tag, Random random,
       BooleanSupplier openHere) throws IOException, InterruptedException {
     Path errors = dir.resolve("child-stderr.txt");
     Process child = TestDatabases.childJvm(List.of("-Djava.library.path=" + libraryDir,
             "-XX:TieredStopAtLevel=1", "-XX:+UseSerialGC", "-XX:ErrorFile=" + dir.resolve("hs_err_%p.log")),
-            CrashWorker.class, base, tag, Long.toString(random.nextLong()))
+            worker, base, tag, Long.toString(random.nextLong()))
         .redirectErrorStream(false)
         .redirectError(errors.toFile())
         .start();

@@ -44,5 +44,7 @@ mero_add_reliability_junit(java_crash_kills_long "^CrashKillTest$" "java;reliabi
   "MERO_CRASH_KILLS=2000")
 mero_add_reliability_junit(java_crash_kills_large_long "^CrashKillTest$" "java;reliability;long" 3600
   "MERO_CRASH_KILLS=100" "MERO_CRASH_NOTE_BYTES=4000000")
+mero_add_reliability_junit(java_batch_kills "^BatchKillTest$" "java;reliability" 300 "MERO_CRASH_KILLS=100")
+mero_add_reliability_junit(java_batch_kills_long "^BatchKillTest$" "java;reliability;long" 3600 "MERO_CRASH_KILLS=1000")
 mero_add_reliability_junit(java_threads "^ThreadsTest$" "java;reliability" 300)
 mero_add_reliability_junit(java_threads_long "^ThreadsTest$" "java;reliability;long" 3600 "MERO_THREAD_OPS=50000")

@@ -390,6 +390,69 @@ public final class Database implements AutoCloseable {
   }
 
   /**
+   * Makes several changes together: the body adds them to a {@link Batch}, and when it returns
+   * they run in order under one hold of the library's lock, so other threads see none of them or
+   * all. Consecutive appends are written as one change:
+   *
+   * <pre>{@code
+   * int[] positions = db.batch(b -> {
+   *   for (String[] person : people) {
+   *     b.append(person);
+   *   }
+   * });
+   * }</pre>
+   *
+   * <p>What is atomic, also if the process is killed or the system fails while it runs:
+   * <ul>
+   *   <li>a run of consecutive appends: all of its records are stored, or none (the count of
+   *       records, written last in one piece, commits them). A refused record (a duplicate key,
+   *       also one repeated within the run) refuses the whole run; nothing of it is written;
+   *   <li>each update and each delete, by itself, as when called alone.
+   * </ul>
+   * A batch that mixes appends with updates or deletes is therefore atomic only towards other
+   * threads: after a crash, a prefix of its steps may be there (a step being a run of appends, an
+   * update or a delete). A batch stops at the first refused step; the steps before it stay made.
+   *
+   * @param body adds the changes; it runs before anything is written, and an exception it throws
+   *     leaves the database unchanged
+   * @return per change, in order: the record's position afterwards (for a delete, the position it
+   *     had), or -1 where an update or delete found no live record at its position
+   * @throws BatchException if a step was refused; the changes before it were made
+   * @throws IllegalArgumentException if {@code body} is null, or a change it adds has the wrong
+   *     number of values or a null value
+   * @throws IllegalStateException if the database is closed
+   */
+  public int[] batch(java.util.function.Consumer<Batch> body) {
+    Batch batch = new Batch(schema);
+    Arguments.present(body, "body").accept(batch);
+    if (batch.size() == 0) {
+      checkOpen();
+      return new int[0];
+    }
+    int[] failure = new int[3];
+    int[] results;
+    Lock held = enter();
+    try {
+      results = NativeDatabase.batch(handle, batch.kinds(), batch.positions(), batch.values(), failure);
+    } finally {
+      held.unlock();
+    }
+    if (results == null) {
+      throw new OutOfMemoryError("running a batch of " + batch.size() + " changes on " + base);
+    }
+    if (failure[0] >= 0) {
+      String[] values = batch.kind(failure[0]) == Batch.DELETE ? new String[] {""} : batch.valuesOf(failure[0]);
+      RuntimeException refusal = changeFailure(failure[1], values,
+          "could not make change " + failure[0] + " of the batch in " + base);
+      if (refusal instanceof DatabaseException refused) {
+        throw new BatchException(failure[2], batch.size(), refused);
+      }
+      throw refusal;
+    }
+    return results;
+  }
+
+  /**
    * Closes the files and releases the library's memory for them. Calling it again does nothing;
    * any other method then throws {@link IllegalStateException}. Calls running on other threads
    * complete first; calls that start later throw that exception.
@@ -431,6 +494,10 @@ public final class Database implements AutoCloseable {
     return held;
   }
 
+  private void checkOpen() {
+    enter().unlock();
+  }
+
   private Lock enterKeyed(String call) {
     if (!keyIndex) {
       throw new IllegalStateException(call + " needs the key index, and " + base + " was opened without it");
@@ -451,9 +518,13 @@ public final class Database implements AutoCloseable {
   }
 
   private String[] checkedCopy(String[] values) {
+    return checkedCopy(schema, values);
+  }
+
+  static String[] checkedCopy(Schema schema, String[] values) {
     String[] copy = Arguments.present(values, "values").clone();
     if (copy.length != schema.size()) {
-      throw wrongCount(copy);
+      throw wrongCount(schema, copy);
     }
     for (int i = 0; i < copy.length; i++) {
       if (copy[i] == null) {
@@ -475,6 +546,10 @@ public final class Database implements AutoCloseable {
   }
 
   private IllegalArgumentException wrongCount(String[] values) {
+    return wrongCount(schema, values);
+  }
+
+  private static IllegalArgumentException wrongCount(Schema schema, String[] values) {
     return new IllegalArgumentException(values.length + " values for the " + schema.size() + " fields " + schema);
   }
 }

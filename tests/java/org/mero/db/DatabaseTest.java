@@ -12,6 +12,7 @@ import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.Arrays;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
@@ -193,6 +194,45 @@ class DatabaseTest {
       assertThrows(RecordNotStoredException.class, () -> db.update(ada, "Ada", "London", "a note too long to fit"));
       assertEquals(OptionalInt.of(ada), db.update(ada, "Ada", "Paris", ""));
       assertEquals(Integer.MAX_VALUE - 40, db.append("G", "", ""));
+      assertEquals(2, db.size());
+    }
+  }
+
+  @Test
+  void batchesRunInOrderAndARefusedRunOfAppendsWritesNothing() throws Exception {
+    try (Database db = Database.open(scratch().resolve("batch"), "k", true, PEOPLE)) {
+      int[] at = db.batch(b -> {
+        for (String[] row : ROWS) {
+          b.append(row);
+        }
+      });
+      for (int i = 0; i < ROWS.length; i++) {
+        assertEquals(List.of(ROWS[i]), db.get(at[i]).orElseThrow().values());
+      }
+      int[] mixed = db.batch(b -> b.append("Grace", "", "").update(at[0], "Ada", "Paris", "moved by a longer note")
+          .delete(at[2]).delete(at[2]).update(at[2], "x", "", ""));
+      assertEquals(db.positionOf("Grace").orElseThrow(), mixed[0]);
+      assertEquals(db.positionOf("Ada").orElseThrow(), mixed[1]);
+      assertArrayEquals(new int[] {at[2], -1, -1}, Arrays.copyOfRange(mixed, 2, 5));
+      long dataBytes = Files.size(Path.of(db.path() + ".dat"));
+
+      // A key repeated within a run of appends, or already live, refuses the whole run.
+      List<Consumer<Batch>> refused = List.of(b -> b.append("Hedy", "", "").append("Hedy", "", ""),
+          b -> b.append("Hedy", "", "").append("Grace", "", ""),
+          b -> b.delete(mixed[0]).append("Hedy", "", "").append("Ada", "", "").delete(at[1]));
+      int[] applied = {0, 0, 1};
+      for (int i = 0; i < refused.size(); i++) {
+        Consumer<Batch> body = refused.get(i);
+        BatchException e = assertThrows(BatchException.class, () -> db.batch(body));
+        assertEquals(applied[i], e.applied());
+        assertTrue(e.getCause() instanceof DuplicateKeyException, e.toString());
+      }
+      assertEquals(OptionalInt.empty(), db.positionOf("Hedy"));
+      assertEquals(OptionalInt.empty(), db.positionOf("Grace"));  // the delete before the refusal stands
+      assertEquals(2, db.size());
+      assertEquals(dataBytes, Files.size(Path.of(db.path() + ".dat")));
+      assertThrows(IllegalArgumentException.class, () -> db.batch(b -> b.append("Hedy").append("x", "", "")));
+      assertArrayEquals(new int[0], db.batch(b -> { }));
       assertEquals(2, db.size());
     }
   }

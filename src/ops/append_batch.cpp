@@ -1,0 +1,69 @@
+// Batch append: several records as one change. Every record is checked
+// before anything is written; then all images go to the end of the data file
+// in one write, all index entries past the count in one write, and the new
+// count last (crash_order.h, rule 30). The count is the commit point: a
+// process killed before it leaves none of the batch live, after it all.
+
+#include <string_view>
+#include <unordered_set>
+
+#include "engine/database.h"
+#include "engine/index_file.h"
+#include "engine/record_format.h"
+
+namespace mero {
+
+WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::vector<int32_t>& positions,
+                                  size_t* failedAt) {
+  const ScratchRelease release{*this};
+  positions.clear();
+  const auto refuse = [&](size_t record, WriteStatus status) {
+    if (failedAt != nullptr) *failedAt = record;
+    return status;
+  };
+  if (!open_) return refuse(0, WriteStatus::notStored);
+  if (batch.empty()) return WriteStatus::appended;
+
+  const bool keyed = keyIndexEnabled_ && schema_.fieldCount > 0;
+  std::unordered_set<std::string_view> batchKeys;
+  std::vector<uint64_t> indexedBytes(static_cast<size_t>(schema_.fieldCount), 0);
+  uint64_t total = 0;
+  for (size_t i = 0; i < batch.size(); ++i) {
+    const FieldValues& values = batch[i];
+    if (values.size() != schema_.fieldCount) return refuse(i, WriteStatus::wrongFieldCount);
+    if (keyed && (keyIndex_.probe(values[0]).found || !batchKeys.insert(values[0]).second))
+      return refuse(i, WriteStatus::duplicateKey);
+    total += recordImageSize(values);
+    for (int32_t f = 0; f < schema_.fieldCount; ++f)
+      if (isIndexed(f)) indexedBytes[static_cast<size_t>(f)] += values[f].size() + 1;
+  }
+  if (static_cast<uint64_t>(dataEnd_) + total > static_cast<uint64_t>(kMaxDataFileSize))
+    return refuse(batch.size() - 1, WriteStatus::notStored);
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (isIndexed(f) && !searchTexts_[static_cast<size_t>(f)].canHold(indexedBytes[static_cast<size_t>(f)]))
+      return refuse(batch.size() - 1, WriteStatus::notStored);
+
+  std::string images;
+  images.reserve(static_cast<size_t>(total));
+  positions.reserve(batch.size());
+  for (const FieldValues& values : batch) {
+    positions.push_back(static_cast<int32_t>(dataEnd_ + static_cast<int64_t>(images.size())));
+    encodeRecord(cipher_, values, image_);
+    images.append(image_);
+  }
+  if (!dataFile_.writeAt(dataEnd_, images.data(), images.size())) {
+    resyncDataEnd();
+    positions.clear();
+    return refuse(0, WriteStatus::notStored);
+  }
+  dataEnd_ += static_cast<int64_t>(total);
+  if (!IndexFile(indexFile_).appendEntries(records_.count(), positions)) {
+    positions.clear();
+    return refuse(0, WriteStatus::notStored);
+  }
+
+  for (size_t i = 0; i < batch.size(); ++i) addToMemory(positions[i], batch[i]);
+  return WriteStatus::appended;
+}
+
+}  // namespace mero
