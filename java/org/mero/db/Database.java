@@ -6,8 +6,6 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.Optional;
 import java.util.OptionalInt;
-import java.util.Set;
-import java.util.concurrent.ConcurrentHashMap;
 import java.util.concurrent.locks.Lock;
 import java.util.concurrent.locks.ReentrantReadWriteLock;
 import java.util.stream.IntStream;
@@ -34,17 +32,14 @@ import java.util.stream.IntStream;
  * <p>A handle is safe to share between threads; each call runs whole under the library's lock of
  * the database, so it sees one consistent state. Changes reach the operating system before each
  * method returns, but nothing forces them to the disk. The key enciphers values by a simple
- * obfuscation, not encryption, and a wrong key is not detected. One set of files must be open in
- * one handle at a time, in one process.
+ * obfuscation, not encryption, and a wrong key is not detected. While a handle is open, its files
+ * are held: another open of them, by any path, from this process or another, fails with
+ * {@link DatabaseOpenException.Reason#LOCKED}.
  *
  * <p>A null argument, or a null among the values, throws {@link IllegalArgumentException} naming
  * the argument.
  */
 public final class Database implements AutoCloseable {
-  // Base paths open in this process: a second handle on the same files would
-  // make both lose track of where appends land.
-  private static final Set<Path> OPEN = ConcurrentHashMap.newKeySet();
-
   private final long handle;
   private final Path base;
   private final Schema schema;
@@ -98,19 +93,9 @@ public final class Database implements AutoCloseable {
 
   private static Database openWith(Path base, String key, boolean keyIndex, Schema given) {
     Arguments.present(key, "key");
+    // The library holds the files exclusively while they are open: a second
+    // open, by any path to them, in this process or another, is refused.
     Path absolute = Arguments.present(base, "base").toAbsolutePath().normalize();
-    if (!OPEN.add(absolute)) {
-      throw new DatabaseOpenException(DatabaseOpenException.Reason.LOCKED, absolute + " is already open in this process");
-    }
-    try {
-      return openOnce(absolute, key, keyIndex, given);
-    } catch (RuntimeException | Error e) {
-      OPEN.remove(absolute);
-      throw e;
-    }
-  }
-
-  private static Database openOnce(Path absolute, String key, boolean keyIndex, Schema given) {
     Path folder = absolute.getParent();
     if (folder == null || !Files.isDirectory(folder)) {
       throw new DatabaseOpenException(DatabaseOpenException.Reason.FOLDER_MISSING, "no folder " + folder);
@@ -465,7 +450,6 @@ public final class Database implements AutoCloseable {
       if (!closed) {
         closed = true;
         NativeDatabase.close(handle);
-        OPEN.remove(base);
       }
     } finally {
       held.unlock();

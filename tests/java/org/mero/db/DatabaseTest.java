@@ -157,7 +157,13 @@ class DatabaseTest {
       nulls.forEach((message, call) ->
           assertEquals(message, assertThrows(IllegalArgumentException.class, call::run).getMessage()));
       assertEquals(1, db.size());
-      assertThrows(DatabaseOpenException.class, () -> Database.open(dir.resolve("x/../f"), "k", true, PEOPLE));
+      // Held by this handle under every spelling: another path, a symlinked folder.
+      Files.createDirectory(dir.resolve("x"));
+      Path linked = Files.createSymbolicLink(dir.resolve("link"), dir);
+      for (Path other : List.of(dir.resolve("x/../f"), linked.resolve("f"))) {
+        assertEquals(DatabaseOpenException.Reason.LOCKED,
+            assertThrows(DatabaseOpenException.class, () -> Database.open(other, "k", true, PEOPLE)).reason());
+      }
     }
     Database.open(dir.resolve("f"), "k", true, PEOPLE).close();  // closing let the files go
     Files.createDirectory(dir.resolve("dir.str"));
