@@ -13,6 +13,19 @@
 
 namespace mero {
 
+// What makes a file this file: where it lives (device and inode, or the
+// volume and file ID on Windows), with its size and last-write time, so that
+// a file rewritten where it stands (a backup copied over it) no longer
+// matches what was noted before.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  int64_t size = 0;
+  int64_t modified = 0;  // in the system's own ticks
+  bool sameFile(const FileIdentity& other) const { return volume == other.volume && id == other.id; }
+  bool operator==(const FileIdentity&) const = default;
+};
+
 class File {
  public:
   File() = default;
@@ -65,6 +78,16 @@ class File {
   static bool exists(const std::string& path);
   static bool rename(const std::string& from, const std::string& to);
   static bool remove(const std::string& path);
+  // Renames from to `to` only while no file is at `to`: never replaces one
+  // that appeared meanwhile. False (reason "File exists") when one is there.
+  static bool renameNoReplace(const std::string& from, const std::string& to);
+  // The identity of the file at path, or of this open file; false when it
+  // is missing or cannot be examined.
+  static bool identify(const std::string& path, FileIdentity& out);
+  bool identify(FileIdentity& out) const;
+  // The operating system's reason for the last call that failed, as text
+  // ("No space left on device").
+  static std::string lastErrorText();
   // Makes renames and creations in path's directory durable (POSIX only).
   static bool syncDirectoryOf(const std::string& path);
 

@@ -3,8 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "platform/file.h"
@@ -127,6 +132,45 @@ bool File::rename(const std::string& from, const std::string& to) {
 }
 
 bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool File::renameNoReplace(const std::string& from, const std::string& to) {
+#if defined(__linux__) && defined(SYS_renameat2)
+  constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0) return true;
+  if (errno != ENOSYS && errno != EINVAL) return false;
+#endif
+  // Where the kernel or the file system has no such rename: a second link
+  // fails when the name is taken; then the old name goes.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  return ::unlink(from.c_str()) == 0;
+}
+
+namespace {
+FileIdentity identityOf(const struct stat& info) {
+  FileIdentity id;
+  id.volume = static_cast<uint64_t>(info.st_dev);
+  id.id = static_cast<uint64_t>(info.st_ino);
+  id.size = static_cast<int64_t>(info.st_size);
+  id.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  return id;
+}
+}  // namespace
+
+bool File::identify(const std::string& path, FileIdentity& out) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  out = identityOf(info);
+  return true;
+}
+
+bool File::identify(FileIdentity& out) const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return false;
+  out = identityOf(info);
+  return true;
+}
+
+std::string File::lastErrorText() { return std::strerror(errno); }
 
 bool File::syncDirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <string>
 #include <utility>
 
 #include "platform/file.h"
@@ -148,6 +149,44 @@ bool File::rename(const std::string& from, const std::string& to) {
 
 bool File::remove(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool File::renameNoReplace(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+namespace {
+bool identityOf(HANDLE h, FileIdentity& out) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  out.volume = info.dwVolumeSerialNumber;
+  out.id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  out.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  out.modified = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime);
+  return true;
+}
+}  // namespace
+
+bool File::identify(const std::string& path, FileIdentity& out) {
+  // No access rights are needed to read a file's attributes; the flag lets
+  // the call name a directory as well.
+  HANDLE h = CreateFileA(path.c_str(), 0, kDenyNone, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = identityOf(h, out);
+  CloseHandle(h);
+  return ok;
+}
+
+bool File::identify(FileIdentity& out) const { return identityOf(handleOf(handle_), out); }
+
+std::string File::lastErrorText() {
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r' || text[n - 1] == '.')) text[--n] = '\0';
+  return n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
 }
 
 // MOVEFILE_WRITE_THROUGH already makes each rename durable.
