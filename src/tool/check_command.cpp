@@ -1,181 +1,42 @@
 // mero check: the structure of the three files, without the key; with
 // --full, also every live value deciphered.
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "engine/field_cipher.h"
 #include "engine/record_format.h"
-#include "foundation/int32_codec.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
 #include "tool/modified_utf8.h"
-#include "tool/progress_bar.h"
-#include "tool/record_cursor.h"
+#include "tool/structure_check.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
 
 namespace {
 
-class ProblemList {
- public:
-  void add(int64_t position, const std::string& what) {
-    ++count_;
-    if (position >= 0)
-      std::printf("position %" PRId64 ": %s\n", position, what.c_str());
-    else
-      std::printf("%s\n", what.c_str());
-  }
-  uint64_t count() const { return count_; }
-
- private:
-  uint64_t count_ = 0;
-};
-
-std::string recordName(size_t r) { return "record " + std::to_string(r); }
-
-// The index entries as stored, up to the count or to what the file holds.
-std::vector<int32_t> readEntries(ToolDatabase& db, ProblemList& problems) {
-  std::vector<int32_t> entries;
-  const int64_t size = db.indexSize();
-  if (size < 4) return entries;
-  char countBytes[4];
-  if (db.indexFile().readAt(0, countBytes, 4) != 4) {
-    problems.add(-1, "index file: the count cannot be read");
-    return entries;
-  }
-  const int32_t count = decodeInt32(countBytes);
-  const int64_t held = (size - 4) / 4;
-  if (count < 0) {
-    problems.add(-1, "index file: negative record count " + std::to_string(count));
-    return entries;
-  }
-  if (count > held)
-    problems.add(-1, "index file: the count " + std::to_string(count) + " announces more entries than the file's " +
-                         std::to_string(size) + " bytes hold (" + std::to_string(held) + ")");
-  const auto n = static_cast<size_t>(std::min<int64_t>(count, held));
-  std::string bytes(4 * n, '\0');
-  if (db.indexFile().readAt(4, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) {
-    problems.add(-1, "index file: the entries cannot be read");
-    return entries;
-  }
-  entries.resize(n);
-  for (size_t r = 0; r < n; ++r) entries[r] = decodeInt32(bytes.data() + 4 * r);
-  return entries;
-}
-
-// For the sort: a well-formed live image's position in the high 32 bits,
-// its record number in the low 32.
-uint64_t imageKey(int64_t position, size_t record) { return static_cast<uint64_t>(position) << 32 | record; }
-
-// LSD radix sort of the keys by their 31 position bits, in three passes of
-// 11 bits.
-void sortByPosition(std::vector<uint64_t>& keys) {
-  std::vector<uint64_t> scratch(keys.size());
-  for (int shift = 32; shift < 65; shift += 11) {
-    size_t counts[2049] = {};
-    for (const uint64_t k : keys) ++counts[((k >> shift) & 2047) + 1];
-    for (size_t b = 1; b < 2049; ++b) counts[b] += counts[b - 1];
-    for (const uint64_t k : keys) scratch[counts[(k >> shift) & 2047]++] = k;
-    keys.swap(scratch);
-  }
-}
-
-// Live images never share bytes. Record order is usually the file's order
-// plus one ascending run of moved records (see RecordCursor). Following those
-// two runs, each image must begin at or after the end of the one before it
-// in its run, and the two runs must cover separate ranges of the file; then
-// no two images overlap, and nothing had to be stored or sorted. Any other
-// order is settled by sorting every image by position.
-class OverlapScan {
- public:
-  void add(int64_t position, int64_t length) {
-    if (unsettled_) return;
-    Run* run = nullptr;
-    for (Run& candidate : runs_)
-      if (candidate.last <= position && (run == nullptr || candidate.last > run->last)) run = &candidate;
-    if (run == nullptr || position < run->end) {
-      unsettled_ = true;
-      return;
+// One pass of the check. Live, problems are kept rather than printed until
+// the pass is known to have seen the files whole.
+StructureResult checkOnce(ToolDatabase& db, ProblemList& problems, bool full, const FieldCipher& cipher,
+                          bool quiet) {
+  FieldValues values;
+  auto deepCheck = [&](size_t r, int64_t position, std::string_view image) {
+    const int32_t fieldCount = db.schema().fieldCount;  // read by checkStructure
+    decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, values);
+    for (int32_t f = 0; f < fieldCount; ++f) {
+      const std::string_view v = values[f];
+      const std::string where = "record " + std::to_string(r) + ": field " + std::to_string(f);
+      if (std::memchr(v.data(), 0, v.size()) != nullptr)
+        problems.add(position, where + " holds a zero byte");
+      else if (!isValidModifiedUtf8(v))
+        problems.add(position, where + " is not valid modified UTF-8");
     }
-    if (run->first < 0) run->first = position;
-    run->last = position;
-    run->end = position + length;
-  }
-  bool settled() const {
-    const Run& a = runs_[0];
-    const Run& b = runs_[1];
-    return !unsettled_ && (a.first < 0 || b.first < 0 || a.end <= b.first || b.end <= a.first);
-  }
-
- private:
-  struct Run {
-    int64_t first = -1;
-    int64_t last = -1;
-    int64_t end = 0;
   };
-  Run runs_[2];
-  bool unsettled_ = false;
-};
-
-// Why the image at position is not well formed, or "" when it is. The
-// image's fields must fill it exactly: R = 4 + sum(4 + n_i).
-std::string imageFault(ToolDatabase& db, RecordCursor& reader, int64_t position, int32_t fieldCount,
-                       std::string_view& image) {
-  image = reader.rawImage(position, 0);
-  if (image.empty()) {
-    char prefix[4];
-    if (db.dataFile().readAt(position, prefix, 4) != 4) return "the image length cannot be read";
-    const int32_t length = decodeInt32(prefix);
-    if (length < 4) return "image length " + std::to_string(length) + " is below 4";
-    return "image length " + std::to_string(length) + " runs past the end of the data file";
-  }
-  const int64_t length = static_cast<int64_t>(image.size());
-  if (length < 4 + 4 * static_cast<int64_t>(fieldCount))
-    return "image length " + std::to_string(length) + " cannot hold " + std::to_string(fieldCount) + " fields";
-  int64_t at = 4;
-  for (int32_t f = 0; f < fieldCount; ++f) {
-    if (length - at < 4) return "field " + std::to_string(f) + " starts past the end of the image";
-    const int32_t n = decodeInt32(image.data() + at);
-    at += 4;
-    if (n < 0 || n > length - at)
-      return "field " + std::to_string(f) + " length " + std::to_string(n) + " runs past the end of the image";
-    at += n;
-  }
-  if (at != length)
-    return "image length " + std::to_string(length) + " differs from its fields' 4 + sum(4 + n) = " +
-           std::to_string(at);
-  return {};
-}
-
-// Sorted by position, each well-formed image must end before the next begins.
-void reportOverlaps(ToolDatabase& db, const std::vector<int32_t>& entries, ProblemList& problems) {
-  RecordCursor reader(db.dataFile(), db.dataSize());
-  std::vector<uint64_t> live;
-  std::vector<int32_t> lengths(entries.size(), 0);
-  live.reserve(entries.size());
-  for (size_t r = 0; r < entries.size(); ++r) {
-    const int64_t position = entries[r];
-    std::string_view image;
-    if (position < 0 || position > db.dataSize() - 4 ||
-        !imageFault(db, reader, position, db.schema().fieldCount, image).empty())
-      continue;  // reported already
-    live.push_back(imageKey(position, r));
-    lengths[r] = static_cast<int32_t>(image.size());
-  }
-  sortByPosition(live);
-  for (size_t i = 1; i < live.size(); ++i) {
-    const auto a = static_cast<int64_t>(live[i - 1] >> 32), b = static_cast<int64_t>(live[i] >> 32);
-    const size_t ra = live[i - 1] & 0xFFFFFFFFu, rb = live[i] & 0xFFFFFFFFu;
-    if (a == b)
-      problems.add(b, "listed twice, as " + recordName(ra) + " and " + recordName(rb));
-    else if (a + lengths[ra] > b)
-      problems.add(b, recordName(rb) + " overlaps " + recordName(ra) + " at position " + std::to_string(a));
-  }
+  if (!full) return checkStructure(db, problems, quiet);
+  return checkStructure(db, problems, quiet, deepCheck);
 }
 
 }  // namespace
@@ -184,55 +45,44 @@ int runCheck(const CommandLine& line) {
   const bool full = line.flag("--full");
   std::string key;
   std::string error;
-  if (full && !loadKey(line, "--key-file", true, key, error)) return fail(kUsage, error);
+  if (full)
+    if (const int status = loadKey(line, "--key-file", true, key, error); status != kSuccess)
+      return fail(status, error);
   ToolDatabase db;
-  if (const int status = db.open(line.base(), ToolDatabase::Access::shared, error); status != kSuccess)
-    return fail(status, error);
-
-  ProblemList problems;
-  const bool schemaReadable = db.readSchema(error);
-  if (!schemaReadable) problems.add(-1, "schema file: " + error);
-  const int32_t fieldCount = db.schema().fieldCount;
-  const std::vector<int32_t> entries = readEntries(db, problems);
-
+  const auto access = line.flag("--live") ? ToolDatabase::Access::live : ToolDatabase::Access::shared;
+  if (const int status = db.open(line.base(), access, error); status != kSuccess) return fail(status, error);
   const FieldCipher cipher(key);
-  RecordCursor reader(db.dataFile(), db.dataSize());
-  OverlapScan overlaps;
-  FieldValues values;
-  {
-    ProgressBar progress("check", entries.size(), line.flag("--quiet"));
-    for (size_t r = 0; r < entries.size(); ++r) {
-      progress.update(r);
-      const int64_t position = entries[r];
-      if (position < 0 || position > db.dataSize() - 4) {
-        problems.add(position, recordName(r) + ": outside the data file (" + std::to_string(db.dataSize()) +
-                                   " bytes)");
-        continue;
+
+  if (db.readingLive()) {
+    // An application is changing the files: a pass counts only when they
+    // did not change under it. Problems seen by a pass that did not see the
+    // files whole are not reported: a healthy database is never called damaged.
+    std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n",
+                 line.base().c_str());
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      ProblemList kept(false);
+      db.refreshSizes();
+      const StructureResult result = checkOnce(db, kept, full, cipher, true);
+      if (!db.unchangedSinceLoad()) continue;
+      if (kept.count() == 0) {
+        std::printf("no problems found: %" PRIu64 " records\n", result.records);
+        return kSuccess;
       }
-      if (!schemaReadable) continue;  // the layout of an image depends on the field count
-      std::string_view image;
-      const std::string fault = imageFault(db, reader, position, fieldCount, image);
-      if (!fault.empty()) {
-        problems.add(position, recordName(r) + ": " + fault);
-        continue;
-      }
-      overlaps.add(position, static_cast<int64_t>(image.size()));
-      if (!full) continue;
-      decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, values);
-      for (int32_t f = 0; f < fieldCount; ++f) {
-        const std::string_view v = values[f];
-        if (std::memchr(v.data(), 0, v.size()) != nullptr)
-          problems.add(position, recordName(r) + ": field " + std::to_string(f) + " holds a zero byte");
-        else if (!isValidModifiedUtf8(v))
-          problems.add(position, recordName(r) + ": field " + std::to_string(f) + " is not valid modified UTF-8");
-      }
+      ProblemList printed(true);
+      checkOnce(db, printed, full, cipher, true);
+      if (!db.unchangedSinceLoad()) continue;
+      std::printf("%" PRIu64 " problems found\n", printed.count());
+      return kProblems;
     }
+    return fail(kInUse, line.base() + " kept changing while it was read: try again, or close the application first");
   }
 
-  if (schemaReadable && !overlaps.settled()) reportOverlaps(db, entries, problems);
-
+  ProblemList problems(true);
+  const StructureResult result = checkOnce(db, problems, full, cipher, line.flag("--quiet"));
   if (problems.count() == 0) {
-    std::printf("no problems found: %zu records\n", entries.size());
+    if (result.interruptedDelete)
+      std::printf("note: an interrupted delete that the next open completes\n");
+    std::printf("no problems found: %" PRIu64 " records\n", result.records);
     return kSuccess;
   }
   std::printf("%" PRIu64 " problems found\n", problems.count());

@@ -25,6 +25,7 @@ CsvReader::Result CsvReader::next(std::vector<std::string>& fields, std::string&
   std::string field;
   for (;;) {
     int c = in_.get();
+    lastQuoted_ = c == '"';
     if (c == '"' && field.empty()) {
       // A quoted field: up to the lone closing quote, then a separator.
       for (;;) {

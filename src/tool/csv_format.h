@@ -23,11 +23,14 @@ class CsvReader {
   // Reads the next record's fields. On error, a message naming the line.
   Result next(std::vector<std::string>& fields, std::string& error);
   long line() const { return recordLine_; }
+  // Whether the last field read was quoted ("" is a value; nothing is not).
+  bool lastFieldQuoted() const { return lastQuoted_; }
 
  private:
   InputSource& in_;
   long lineNumber_ = 1;
   long recordLine_ = 0;
+  bool lastQuoted_ = false;
 };
 
 }  // namespace mero::tool

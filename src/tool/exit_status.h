@@ -7,8 +7,9 @@ enum ExitStatus : int {
   kSuccess = 0,
   kProblems = 1,     // check found problems; a command failed or refused rows
   kUsage = 2,        // bad arguments, no key, an output that exists without --force
-  kUnreadable = 3,   // the database's files are missing, unreadable or too damaged to use
-  kInUse = 4,        // another process has the database open or is rewriting it
+  kUnreadable = 3,   // a file the command needs is missing or unreadable, or the database is damaged
+  kInUse = 4,        // an application has the database open, or another mero is rewriting it
+  kWriteFailed = 5,  // a write failed (a full disk, the 2 GiB limit): the command stopped, nothing changed
 };
 
 }  // namespace mero::tool

@@ -42,6 +42,66 @@ void appendJsonRow(std::string& out, const std::vector<std::string>& names, cons
 
 }  // namespace
 
+namespace {
+
+struct ExportPlan {
+  Format format;
+  std::vector<std::string> names;
+  const FieldCipher& cipher;
+  bool quiet;
+};
+
+// One pass over the live records into sink. Live, a record that cannot be
+// read, or files that changed under the pass, make it start over (kRetry).
+constexpr int kRetry = -1;
+
+int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_t& exported, size_t& replaced,
+               std::string& error) {
+  const Schema& schema = db.schema();
+  const bool live = db.readingLive();
+  SqliteWriter sqlite;
+  if (plan.format == Format::sqlite && !sqlite.open(sink.pendingPath(), plan.names, error)) return kProblems;
+  if (plan.format == Format::csv) appendCsvRow(sink.buffer(), plan.names);
+  RecordCursor reader(db.dataFile(), db.dataSize());
+  FieldValues values;
+  std::vector<std::string> fields(static_cast<size_t>(schema.fieldCount));
+  ProgressBar progress("export", db.positions().size(), plan.quiet);
+  size_t r = 0;
+  replaced = 0;
+  for (const int32_t position : db.positions()) {
+    auto where = [&] { return "record " + std::to_string(r) + " at position " + std::to_string(position); };
+    if (!reader.readRecord(position, schema.fieldCount, plan.cipher, values)) {
+      if (live) return kRetry;
+      error = where() + " is damaged (run mero check); nothing was written";
+      return kUnreadable;
+    }
+    for (int32_t f = 0; f < schema.fieldCount; ++f) {
+      fields[f].clear();
+      if (!modifiedToUtf8(values[f], fields[f], replaced)) {
+        if (live && !db.unchangedSinceLoad()) return kRetry;
+        error = where() + ", field " + std::to_string(f) +
+                ": not valid modified UTF-8 (is the key right?); nothing was written";
+        return kProblems;
+      }
+    }
+    if (plan.format == Format::csv) appendCsvRow(sink.buffer(), fields);
+    else if (plan.format == Format::jsonl) appendJsonRow(sink.buffer(), plan.names, fields);
+    else if (!sqlite.add(position, fields, error)) return kProblems;
+    if (!sink.flushIfFull()) {
+      sink.commit(error);  // names the reason
+      return kWriteFailed;
+    }
+    progress.update(++r);
+  }
+  progress.finish();
+  if (live && !db.unchangedSinceLoad()) return kRetry;
+  if (plan.format == Format::sqlite && !sqlite.finish(error)) return kProblems;
+  exported = r;
+  return kSuccess;
+}
+
+}  // namespace
+
 int runExport(const CommandLine& line) {
   const std::string formatName = line.value("--format");
   Format format;
@@ -55,12 +115,12 @@ int runExport(const CommandLine& line) {
     return fail(kUsage, "--format sqlite writes a file: give --output FILE");
   std::string key;
   std::string error;
-  if (!loadKey(line, "--key-file", true, key, error)) return fail(kUsage, error);
+  if (const int status = loadKey(line, "--key-file", true, key, error); status != kSuccess) return fail(status, error);
 
   ToolDatabase db;
-  if (const int status = db.open(line.base(), ToolDatabase::Access::shared, error); status != kSuccess)
-    return fail(status, error);
-  if (!db.readSchema(error) || !db.loadPositions(error)) return fail(kUnreadable, error);
+  const auto access = line.flag("--live") ? ToolDatabase::Access::live : ToolDatabase::Access::shared;
+  if (const int status = db.open(line.base(), access, error); status != kSuccess) return fail(status, error);
+  if (!db.readSchema(error)) return fail(kUnreadable, error);
   const Schema& schema = db.schema();
 
   std::vector<std::string> names(static_cast<size_t>(schema.fieldCount));
@@ -69,42 +129,42 @@ int runExport(const CommandLine& line) {
     if (!modifiedToUtf8(schema.fieldNames.at(f).view(), names[f], replaced))
       return fail(kUnreadable, "field name " + std::to_string(f) + " is not valid text");
 
+  const std::string& base = line.base();
   OutputSink sink;
-  if (const int status = sink.open(line.value("--output"), line.flag("--force"), error); status != kSuccess)
+  if (const int status = sink.open(line.value("--output"), line.flag("--force"),
+                                   {base + ".str", base + ".dat", base + ".idx"}, error);
+      status != kSuccess)
     return fail(status, error);
   if (format == Format::sqlite && !sink.toFile()) return fail(kUsage, "--format sqlite writes a regular file");
-  SqliteWriter sqlite;
-  if (format == Format::sqlite && !sqlite.open(sink.pendingPath(), names, error)) return fail(kProblems, error);
-  if (format == Format::csv) appendCsvRow(sink.buffer(), names);
-
   const FieldCipher cipher(key);
-  RecordCursor reader(db.dataFile(), db.dataSize());
-  FieldValues values;
-  std::vector<std::string> fields(static_cast<size_t>(schema.fieldCount));
-  ProgressBar progress("export", db.positions().size(), line.flag("--quiet"));
-  size_t r = 0;
-  for (const int32_t position : db.positions()) {
-    auto where = [&] { return "record " + std::to_string(r) + " at position " + std::to_string(position); };
-    if (!reader.readRecord(position, schema.fieldCount, cipher, values))
-      return fail(kUnreadable, where() + " is damaged (run mero check); nothing was written");
-    for (int32_t f = 0; f < schema.fieldCount; ++f) {
-      fields[f].clear();
-      if (!modifiedToUtf8(values[f], fields[f], replaced))
-        return fail(kProblems, where() + ", field " + std::to_string(f) +
-                                   ": not valid modified UTF-8 (is the key right?); nothing was written");
-    }
-    if (format == Format::csv) appendCsvRow(sink.buffer(), fields);
-    else if (format == Format::jsonl) appendJsonRow(sink.buffer(), names, fields);
-    else if (!sqlite.add(position, fields, error)) return fail(kProblems, error);
-    if (!sink.flushIfFull()) return fail(kProblems, "writing the output failed");
-    progress.update(++r);
+  const ExportPlan plan{format, names, cipher, line.flag("--quiet")};
+  if (db.readingLive()) {
+    sink.holdUntilCommit();
+    std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n", base.c_str());
   }
-  progress.finish();
-  if (format == Format::sqlite && !sqlite.finish(error)) return fail(kProblems, error);
-  if (!sink.commit(error)) return fail(kProblems, error);
+  size_t exported = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (!db.loadPositions(error)) {
+      if (!db.readingLive()) return fail(kUnreadable, error);
+      if (attempt < 20 && sink.restart()) continue;
+      return fail(kInUse, base + " kept changing while it was read: try again, or close the application first");
+    }
+    // A schema of no fields cannot hold records: an emptied schema file would
+    // otherwise export every record as an empty row.
+    if (schema.fieldCount == 0 && !db.positions().empty())
+      return fail(kUnreadable, base + ".str defines no fields, but the index lists " +
+                                   std::to_string(db.positions().size()) +
+                                   " records: the schema file is damaged");
+    const int status = exportOnce(db, plan, sink, exported, replaced, error);
+    if (status == kSuccess) break;
+    if (status != kRetry) return fail(status, error);
+    if (attempt >= 20 || !sink.restart())
+      return fail(kInUse, base + " kept changing while it was read: try again, or close the application first");
+  }
+  if (!sink.commit(error)) return fail(kWriteFailed, error);
   if (replaced > 0)
     std::fprintf(stderr, "mero: %zu unpaired surrogates had no UTF-8 form and were written as U+FFFD\n", replaced);
-  std::fprintf(stderr, "mero: exported %zu records\n", r);
+  std::fprintf(stderr, "mero: exported %zu records\n", exported);
   return kSuccess;
 }
 

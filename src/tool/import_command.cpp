@@ -1,49 +1,27 @@
 // mero import: a new database from CSV (with a header row) or JSON Lines,
 // every row appended through the engine's own write path.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "engine/database.h"
 #include "tool/commands.h"
+#include "tool/crash_points.h"
 #include "tool/csv_format.h"
 #include "tool/exit_status.h"
 #include "tool/input_source.h"
 #include "tool/json_lines.h"
 #include "tool/key_source.h"
+#include "engine/record_format.h"
 #include "tool/modified_utf8.h"
+#include "tool/new_database.h"
 #include "tool/progress_bar.h"
 
 namespace mero::tool {
 
 namespace {
-
-const char* const kExtensions[] = {".dat", ".idx", ".str"};
-
-// The database is built under a temporary base name and renamed into place
-// only when every row has been read, so bad input leaves nothing behind.
-class PendingDatabase {
- public:
-  explicit PendingDatabase(std::string base) : base_(std::move(base)) { removeFiles(); }
-  ~PendingDatabase() {
-    if (!done_) removeFiles();
-  }
-  const std::string& base() const { return base_; }
-  bool moveTo(const std::string& finalBase) {
-    // The schema file goes last: until it is there, no database is announced.
-    for (const char* extension : kExtensions)
-      if (!File::rename(base_ + extension, finalBase + extension)) return false;
-    done_ = true;
-    return true;
-  }
-
- private:
-  void removeFiles() {
-    for (const char* extension : kExtensions) File::remove(base_ + extension);
-  }
-  std::string base_;
-  bool done_ = false;
-};
 
 // One input row, whatever the format: its line number and UTF-8 values in
 // field order.
@@ -74,8 +52,12 @@ class RowSource {
 
   Result next(size_t fieldCount, std::vector<std::string>& values, std::string& error) {
     if (!json_) {
-      const Result got = convert(csv_.next(values, error));
+      Result got = convert(csv_.next(values, error));
       line_ = csv_.line();
+      // An empty last line ends the input (an editor's habit); a one-field
+      // empty value is written quoted, so no record is lost by this.
+      if (got == Result::row && values.size() == 1 && values[0].empty() && !csv_.lastFieldQuoted() && in_.peek() < 0)
+        got = Result::end;
       if (got == Result::row && values.size() != fieldCount) {
         error = "line " + std::to_string(line_) + ": " + std::to_string(values.size()) +
                 " fields, but the header has " + std::to_string(fieldCount);
@@ -162,22 +144,25 @@ int runImport(const CommandLine& line) {
   if (format != "csv" && format != "jsonl") return fail(kUsage, "--format must be csv or jsonl");
   std::string key;
   std::string error;
-  if (!loadKey(line, "--key-file", true, key, error)) return fail(kUsage, error);
+  if (const int status = loadKey(line, "--key-file", true, key, error); status != kSuccess) return fail(status, error);
   const std::string& base = line.base();
-  for (const char* extension : kExtensions)
-    if (File::exists(base + extension))
-      return fail(kUsage, base + extension + " exists: import makes a new database and never adds to one");
 
   std::FILE* input = stdin;
   const std::string inputPath = line.value("--input", "-");
   if (inputPath != "-" && (input = std::fopen(inputPath.c_str(), "rb")) == nullptr)
-    return fail(kUnreadable, "cannot read " + inputPath);
+    return fail(kUnreadable, "cannot read " + inputPath + ": " + std::strerror(errno));
   struct Closer {
     std::FILE* f;
     ~Closer() {
       if (f != stdin) std::fclose(f);
     }
   } closer{input};
+  NewDatabase target(base);
+  if (const int status = target.claim(error); status != kSuccess) {
+    if (status == kUsage && error.find("exists") != std::string::npos)
+      error += " (import makes a new database and never adds to one)";
+    return fail(status, error);
+  }
   InputSource in(input);
   RowSource rows(in, format == "jsonl");
 
@@ -207,11 +192,13 @@ int runImport(const CommandLine& line) {
     if (!found) return fail(kUsage, "--indexed names \"" + name + "\", which is not a field of the input");
   }
 
-  PendingDatabase pending(base + ".mero-import");
-  if (!appendSchemaBlock(pending.base() + ".str", indexed, storedNames))
-    return fail(kProblems, "cannot create " + pending.base() + ".str");
-  std::unique_ptr<Database> db = Database::open(pending.base(), key, line.flag("--key-index"));
-  if (db == nullptr) return fail(kProblems, "cannot create the database at " + pending.base());
+  // The engine builds the database under a scratch name; its files become
+  // NEW's drafts once every row is in.
+  const std::string scratch = target.scratchBase();
+  if (!appendSchemaBlock(scratch + ".str", indexed, storedNames))
+    return fail(kWriteFailed, "cannot create the files of " + base + ": " + File::lastErrorText());
+  std::unique_ptr<Database> db = Database::open(scratch, key, line.flag("--key-index"));
+  if (db == nullptr) return fail(kWriteFailed, "cannot create the files of " + base + ": " + File::lastErrorText());
 
   uint64_t read = 0, written = 0, refused = 0;
   std::vector<std::string> values;
@@ -236,19 +223,44 @@ int runImport(const CommandLine& line) {
       const WriteStatus status = db->write(stored);
       if (status == WriteStatus::appended) {
         ++written;
-      } else {
+      } else if (status == WriteStatus::duplicateKey) {
         ++refused;
-        std::fprintf(stderr, "mero: line %ld refused: %s\n", rows.line(),
-                     status == WriteStatus::duplicateKey
-                         ? "its first field is already the key of an earlier row (--key-index)"
-                         : "it could not be stored (the data file would pass 2 GiB, or a write failed)");
+        ProgressBar::clearActive();
+        std::fprintf(stderr, "mero: line %ld refused: its first field is already the key of an earlier row (--key-index)\n",
+                     rows.line());
+      } else {
+        // A write that fails (a full disk) or a data file that would pass its
+        // limit stops the import: a database missing some rows is no copy.
+        const bool tooLarge = static_cast<int64_t>(recordImageSize(stored)) > kMaxDataFileSize - db->dataFileSize();
+        const std::string reason = tooLarge ? "the data file would pass 2 GiB" : File::lastErrorText();
+        return fail(kWriteFailed, "line " + std::to_string(rows.line()) + ": writing the database failed: " + reason +
+                                      "; nothing was written");
       }
       progress.update(read);
+      crashPoint();
     }
     db->shutdown();
   }
   db.reset();
-  if (!pending.moveTo(base)) return fail(kProblems, "cannot rename the new files to " + base);
+  // The engine's files become the drafts, synced before the commit vouches for them.
+  for (const char* extension : {".dat", ".idx"}) {
+    const std::string draft = target.draftPath(extension);
+    File file;
+    if (!File::rename(scratch + extension, draft) || !file.openReadWrite(draft) || !file.sync())
+      return fail(kWriteFailed, "writing the files of " + base + " failed: " + File::lastErrorText());
+  }
+  std::string schemaBytes;
+  {
+    File schemaFile;
+    if (!schemaFile.openReadWrite(scratch + ".str") || schemaFile.size() < 0)
+      return fail(kWriteFailed, "cannot read back the new schema file: " + File::lastErrorText());
+    schemaBytes.resize(static_cast<size_t>(schemaFile.size()));
+    if (schemaFile.readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
+      return fail(kWriteFailed, "cannot read back the new schema file: " + File::lastErrorText());
+  }
+  File::remove(scratch + ".str");
+  crashPoint();
+  if (const int status = target.commit(schemaBytes, error); status != kSuccess) return fail(status, error);
   std::fprintf(stderr, "mero: rows read %llu, written %llu, refused %llu\n", static_cast<unsigned long long>(read),
                static_cast<unsigned long long>(written), static_cast<unsigned long long>(refused));
   return refused == 0 ? kSuccess : kProblems;

@@ -15,16 +15,23 @@ namespace mero::tool {
 int runInfo(const CommandLine& line) {
   ToolDatabase db;
   std::string error;
-  if (const int status = db.open(line.base(), ToolDatabase::Access::shared, error); status != kSuccess)
-    return fail(status, error);
-  if (!db.readSchema(error) || !db.loadPositions(error)) return fail(kUnreadable, error);
+  const auto access = line.flag("--live") ? ToolDatabase::Access::live : ToolDatabase::Access::shared;
+  if (const int status = db.open(line.base(), access, error); status != kSuccess) return fail(status, error);
+  if (!db.readSchema(error)) return fail(kUnreadable, error);
+  if (db.readingLive())
+    std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n",
+                 line.base().c_str());
 
   const Schema& schema = db.schema();
-  // Live bytes: the lengths of the live images, read in one forward pass.
-  RecordCursor reader(db.dataFile(), db.dataSize());
   uint64_t liveBytes = 0;
   uint64_t damaged = 0;
-  {
+  // Live, a pass counts only when the files did not change under it.
+  for (int attempt = 0;; ++attempt) {
+    const bool loaded = db.loadPositions(error);
+    if (!loaded && !db.readingLive()) return fail(kUnreadable, error);
+    // Live bytes: the lengths of the live images, read in one forward pass.
+    RecordCursor reader(db.dataFile(), db.dataSize());
+    liveBytes = damaged = 0;
     ProgressBar progress("info", db.positions().size(), line.flag("--quiet"));
     uint64_t done = 0;
     for (const int32_t position : db.positions()) {
@@ -33,6 +40,9 @@ int runInfo(const CommandLine& line) {
       liveBytes += image.size();
       progress.update(++done);
     }
+    if (!db.readingLive() || (loaded && db.unchangedSinceLoad())) break;
+    if (attempt >= 20)
+      return fail(kInUse, line.base() + " kept changing while it was read: try again, or close the application first");
   }
 
   std::printf("fields: %d\n", schema.fieldCount);

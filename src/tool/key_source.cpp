@@ -1,8 +1,11 @@
 #include "tool/key_source.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "tool/exit_status.h"
 #include "tool/modified_utf8.h"
 
 namespace mero::tool {
@@ -20,14 +23,14 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
 }
 }  // namespace
 
-bool loadKey(const CommandLine& line, const std::string& fileOption, bool useEnvironment, std::string& key,
-             std::string& error) {
+int loadKey(const CommandLine& line, const std::string& fileOption, bool useEnvironment, std::string& key,
+            std::string& error) {
   std::string text;
   if (line.has(fileOption)) {
     const std::string path = line.value(fileOption);
     if (!readWholeFile(path, text)) {
-      error = "cannot read the key file " + path;
-      return false;
+      error = "cannot read the key file " + path + ": " + std::strerror(errno);
+      return kUnreadable;
     }
     // An editor's newline at the end is not part of the key.
     if (!text.empty() && text.back() == '\n') {
@@ -40,14 +43,21 @@ bool loadKey(const CommandLine& line, const std::string& fileOption, bool useEnv
     error = useEnvironment ? "this command needs the key: give it in a file with " + fileOption +
                                  " FILE, or in the environment variable MERO_KEY"
                            : "this command needs " + fileOption + " FILE";
-    return false;
+    return kUsage;
   }
   key.clear();
   if (!utf8ToModified(text, key)) {
     error = "the key is not valid UTF-8";
-    return false;
+    return kUsage;
   }
-  return true;
+  // An empty key leaves values unenciphered: that must be meant, not an
+  // empty variable or file by mistake.
+  if (key.empty() && !line.flag("--empty-key")) {
+    error = "the key (" + (line.has(fileOption) ? "in " + line.value(fileOption) : std::string("MERO_KEY")) +
+            ") is empty: values would be stored without a cipher; give --empty-key if that is meant";
+    return kUsage;
+  }
+  return kSuccess;
 }
 
 }  // namespace mero::tool

@@ -11,8 +11,9 @@
 namespace mero::tool {
 
 // Reads the key named by fileOption (or, with useEnvironment, MERO_KEY).
-// False with a message when there is none or it cannot be read.
-bool loadKey(const CommandLine& line, const std::string& fileOption, bool useEnvironment, std::string& key,
-             std::string& error);
+// Returns an exit status: kUsage with a message when there is none, or it is
+// empty without --empty-key; kUnreadable when the key file cannot be read.
+int loadKey(const CommandLine& line, const std::string& fileOption, bool useEnvironment, std::string& key,
+            std::string& error);
 
 }  // namespace mero::tool

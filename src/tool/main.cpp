@@ -13,10 +13,12 @@
 
 #include "tool/commands.h"
 #include "tool/exit_status.h"
+#include "tool/progress_bar.h"
 
 namespace mero::tool {
 
 int fail(int status, const std::string& message) {
+  ProgressBar::clearActive();
   std::fprintf(stderr, "mero: %s\n", message.c_str());
   return status;
 }
@@ -26,14 +28,26 @@ namespace {
 const char kExitStatuses[] =
     "Exit status:\n"
     "  0  success (check: no problems found)\n"
-    "  1  check found problems; import refused rows; the command failed\n"
-    "  2  usage error: bad arguments, no key, an output file that exists without --force\n"
-    "  3  the database's files are missing, unreadable or too damaged to use\n"
-    "  4  the database is open in another process (or being rewritten)\n";
+    "  1  check found problems; import refused rows; a wrong key; the command failed\n"
+    "  2  usage error: bad arguments, no key or an empty one without --empty-key, an\n"
+    "     output file that exists without --force, a new database's name taken\n"
+    "  3  a file the command needs (the database's, the input, the key file) is\n"
+    "     missing or unreadable, or the database is damaged (rewrites refuse it)\n"
+    "  4  an application has the database open (readers: unless --live), another mero\n"
+    "     is rewriting or making it, or it kept changing under a live read\n"
+    "  5  a write failed (a full disk, the 2 GiB data file limit): the command\n"
+    "     stopped and left nothing it had written\n";
 
 const char kKeyHelp[] =
     "The key is read from --key-file FILE (its bytes, less one trailing newline)\n"
-    "or from the environment variable MERO_KEY; never from the command line itself.\n";
+    "or from the environment variable MERO_KEY; never from the command line itself.\n"
+    "An empty key (values stored without a cipher) needs --empty-key as well.\n";
+
+const char kLiveHelp[] =
+    "While an application has the database open, readers refuse (status 4): it may\n"
+    "be changing the files. --live reads anyway: a pass counts only when the files\n"
+    "did not change under it (else it starts over), and the answer is said to be a\n"
+    "moment's view.\n";
 
 struct Command {
   const char* name;
@@ -42,52 +56,60 @@ struct Command {
   OptionSet options;
   int (*run)(const CommandLine&);
   bool needsKeyHelp;
+  bool reads = false;  // a reader: takes --live
 };
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> list = {
-      {"info", "mero info BASE [--quiet]",
+      {"info", "mero info BASE [--live] [--quiet]",
        "Prints the fields and whether each is indexed, the live record count, and the\n"
        "data file's size with its live and dead bytes. No key is needed.\n",
-       {{}, {"--quiet"}}, runInfo, false},
-      {"check", "mero check BASE [--full] [--key-file FILE] [--quiet]",
-       "Checks the files' structure without the key: the index count against the index\n"
-       "file, every position inside the data file, every live image well formed, no\n"
-       "position listed twice and no two live images overlapping, the schema block\n"
-       "readable. --full also deciphers every live value (with the key) and reports\n"
-       "values that are not valid modified UTF-8 or hold a zero byte. Each problem is\n"
-       "printed on stdout with its position.\n",
-       {{"--key-file"}, {"--full", "--quiet"}}, runCheck, true},
-      {"export", "mero export BASE --format csv|jsonl|sqlite [--output FILE] [--force] [--key-file FILE] [--quiet]",
+       {{}, {"--quiet", "--live"}}, runInfo, false, true},
+      {"check", "mero check BASE [--full] [--key-file FILE] [--empty-key] [--live] [--quiet]",
+       "Checks the files' structure without the key: the schema block readable, the\n"
+       "index file present beside a data file that holds bytes, its count against the\n"
+       "index file, every position inside the data file, every live image well formed,\n"
+       "no position listed twice and no two live images overlapping. --full also\n"
+       "deciphers every live value (with the key) and reports values that are not\n"
+       "valid modified UTF-8 or hold a zero byte. Each problem is printed on stdout\n"
+       "with its position. States that the next open repairs (a delete cut short) are\n"
+       "noted, not counted as problems.\n",
+       {{"--key-file"}, {"--full", "--quiet", "--empty-key", "--live"}}, runCheck, true, true},
+      {"export", "mero export BASE --format csv|jsonl|sqlite [--output FILE] [--force] [--key-file FILE] [--empty-key] [--live] [--quiet]",
        "Writes the live records in record order, values in standard UTF-8: CSV (RFC 4180,\n"
        "with a header row of field names), JSON Lines (one object per record keyed by\n"
        "field name) or a SQLite file (table \"records\": the position, then a TEXT column\n"
        "per field; needs --output). Output goes to stdout unless --output is given; an\n"
        "existing output file is replaced only with --force, and only once the export\n"
-       "is complete.\n",
-       {{"--format", "--output", "--key-file"}, {"--force", "--quiet"}}, runExport, true},
-      {"import", "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--key-file FILE] [--quiet]",
+       "is complete. The output can never be one of the database's own files.\n",
+       {{"--format", "--output", "--key-file"}, {"--force", "--quiet", "--empty-key", "--live"}}, runExport, true, true},
+      {"import", "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--key-file FILE] [--empty-key] [--quiet]",
        "Creates a new database (refused when any of BASE's files exists) from CSV with a\n"
        "header row, or from JSON Lines (the first object names the fields). --indexed\n"
        "names the fields to index for searching. Every row is appended as the library\n"
        "appends; with --key-index, a row whose first field repeats an earlier row's is\n"
        "refused (off by default: every row is kept). Reports rows read, written and\n"
        "refused. Bad input (a wrong field count, an unterminated quote, invalid UTF-8)\n"
-       "stops the import and leaves no files.\n",
-       {{"--format", "--input", "--indexed", "--key-file"}, {"--key-index", "--quiet"}}, runImport, true},
+       "stops the import and leaves no files; so does a failed write (status 5). An\n"
+       "empty last line of CSV is ignored. The new files are put in place only when\n"
+       "complete, and never over a database that appeared meanwhile.\n",
+       {{"--format", "--input", "--indexed", "--key-file"}, {"--key-index", "--quiet", "--empty-key"}}, runImport, true},
       {"compact", "mero compact BASE [--into NEWBASE] [--quiet]",
        "Rewrites the data file with only the live record images, byte for byte, in\n"
        "record order, and the index file to match. No key is needed. Record positions\n"
-       "change. --into writes a new database and leaves BASE untouched. In place, a\n"
-       "kill or power cut at any moment leaves the old or the new database, whole.\n"
-       "Refused while any process has the database open.\n",
+       "change when dead images lay before live ones. --into writes a new database and\n"
+       "leaves BASE untouched. In place, a kill or power cut at any moment leaves the\n"
+       "old or the new database, whole. Refused while any process has the database\n"
+       "open, and refused (status 3) when check finds damage: mero recover salvages.\n",
        {{"--into"}, {"--quiet"}}, runCompact, false},
-      {"rekey", "mero rekey BASE --new-key-file FILE [--key-file FILE] [--quiet]",
+      {"rekey", "mero rekey BASE --new-key-file FILE [--key-file FILE] [--empty-key] [--quiet]",
        "Re-enciphers every live value under the new key (read from --new-key-file, less\n"
-       "one trailing newline); the old key as for every command. Lengths and positions\n"
-       "stay the same. Safe against a kill or power cut like compact; refused while\n"
-       "any process has the database open.\n",
-       {{"--key-file", "--new-key-file"}, {"--quiet"}}, runRekey, true},
+       "one trailing newline); the old key as for every command. Every live value must\n"
+       "decipher to valid text under the old key, or nothing is changed (status 1).\n"
+       "Lengths and positions stay the same. Safe against a kill or power cut like\n"
+       "compact; refused while any process has the database open, and refused when\n"
+       "check finds damage.\n",
+       {{"--key-file", "--new-key-file"}, {"--quiet", "--empty-key"}}, runRekey, true},
   };
   return list;
 }
@@ -95,6 +117,7 @@ const std::vector<Command>& commands() {
 void printCommandHelp(const Command& c) {
   std::printf("usage: %s\n\n%s\n", c.usage, c.about);
   if (c.needsKeyHelp) std::printf("%s\n", kKeyHelp);
+  if (c.reads) std::printf("%s\n", kLiveHelp);
   std::printf("--quiet turns off the progress bar (shown only when stderr is a terminal).\n\n%s", kExitStatuses);
 }
 
@@ -103,9 +126,10 @@ void printHelp() {
               "BASE is a database's base name: its files are BASE.str, BASE.dat and BASE.idx.\n\n"
               "Commands:\n");
   for (const Command& c : commands()) std::printf("  %s\n", c.usage);
-  std::printf("\n%s\nData goes to stdout (or --output), messages to stderr.\n"
-              "mero COMMAND --help describes one command.\n\n%s",
-              kKeyHelp, kExitStatuses);
+  std::printf("\n%s\n%s\nBASE may also be given as one of its files (BASE.str, BASE.dat, BASE.idx).\n"
+              "Data goes to stdout (or --output), messages to stderr.\n"
+              "mero COMMAND --help describes one command; mero --version names this build.\n\n%s",
+              kKeyHelp, kLiveHelp, kExitStatuses);
 }
 
 }  // namespace
@@ -123,6 +147,10 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     printHelp();
+    return kSuccess;
+  }
+  if (args[0] == "--version") {
+    std::printf("mero %s\n", MERO_VERSION);
     return kSuccess;
   }
   for (const Command& c : commands()) {

@@ -12,14 +12,28 @@
 
 namespace mero::tool {
 
+namespace {
+ProgressBar* active = nullptr;  // the bar on the terminal, if one is drawn
+}  // namespace
+
 ProgressBar::ProgressBar(std::string label, uint64_t total, bool quiet)
     : label_(std::move(label)), total_(total), enabled_(!quiet && MERO_ISATTY(2) != 0) {}
+
+ProgressBar::~ProgressBar() {
+  finish();
+  if (active == this) active = nullptr;
+}
+
+void ProgressBar::clearActive() {
+  if (active != nullptr) active->finish();
+}
 
 void ProgressBar::redraw(uint64_t done) {
   const auto now = std::chrono::steady_clock::now();
   if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(200)) return;
   lastDraw_ = now;
   drawn_ = true;
+  active = this;
   if (total_ == 0) {  // an input of unknown length: a count only
     std::fprintf(stderr, "\r%s %llu", label_.c_str(), static_cast<unsigned long long>(done));
     std::fflush(stderr);

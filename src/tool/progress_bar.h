@@ -1,6 +1,8 @@
 #pragma once
 // A progress bar on stderr for long commands, drawn only when stderr is a
 // terminal (never into a log or a pipe) and not turned off with --quiet.
+// Anything else printed while a bar is drawn clears it first (clearActive),
+// so a message never shares the bar's line.
 
 #include <chrono>
 #include <cstdint>
@@ -11,7 +13,7 @@ namespace mero::tool {
 class ProgressBar {
  public:
   ProgressBar(std::string label, uint64_t total, bool quiet);
-  ~ProgressBar() { finish(); }
+  ~ProgressBar();
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
@@ -20,6 +22,8 @@ class ProgressBar {
     if (enabled_ && (done & 0xFFF) == 0) redraw(done);
   }
   void finish();
+  // Clears the bar that is drawn, if any; it comes back at its next redraw.
+  static void clearActive();
 
  private:
   void redraw(uint64_t done);

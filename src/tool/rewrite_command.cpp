@@ -1,10 +1,14 @@
 // mero compact and mero rekey: rewrite the data file (and for compact the
 // index file) as a whole, safely against a kill or power cut at any moment.
 // The steps and the recovery that completes them are described with
-// recoverInterruptedRewrite.
+// recoverInterruptedRewrite. A rewrite first makes check's structural check
+// and refuses a damaged database: copied, damage would be cut short or
+// doubled, and a missing index would turn a data file into an empty one.
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
@@ -13,8 +17,11 @@
 #include "tool/crash_points.h"
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
+#include "tool/modified_utf8.h"
+#include "tool/new_database.h"
 #include "tool/progress_bar.h"
 #include "tool/record_cursor.h"
+#include "tool/structure_check.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
@@ -30,7 +37,10 @@ class DraftFile {
     file_.close();
     if (!kept_) File::remove(path_);
   }
-  bool create() { return File::remove(path_) && file_.openAppend(path_); }
+  bool create() {
+    bool created = false;
+    return File::remove(path_) && File::createIfMissing(path_, &created) && created && file_.openAppend(path_);
+  }
   bool append(const std::string& bytes) { return bytes.empty() || file_.append(bytes.data(), bytes.size()); }
   // Large appends collect in a buffer and go out a megabyte at a time.
   bool appendBuffered(std::string_view bytes) {
@@ -74,7 +84,7 @@ bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& 
     newPositions.push_back(static_cast<int32_t>(offset));
     offset += static_cast<int64_t>(image.size());
     if (!out.appendBuffered(image)) {
-      error = "writing " + out.path() + " failed";
+      error = "writing the new data file failed: " + File::lastErrorText();
       return false;
     }
     if (newPositions.size() == 1) crashPoint();  // a draft with its first bytes only
@@ -93,21 +103,21 @@ std::string indexBytes(const std::vector<int32_t>& positions) {
 
 // The data file copied whole, then every live image re-enciphered in place:
 // lengths and positions stay, and so does every byte that is not live.
-bool writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCipher, const FieldCipher& newCipher,
+int writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCipher, const FieldCipher& newCipher,
                       bool quiet, std::string& error) {
   std::string chunk;
   for (int64_t at = 0; at < db.dataSize(); at += static_cast<int64_t>(chunk.size())) {
     chunk.resize(static_cast<size_t>(std::min<int64_t>(db.dataSize() - at, 1 << 20)));
     if (db.dataFile().readAt(at, chunk.data(), chunk.size()) != static_cast<int64_t>(chunk.size()) ||
         !out.append(chunk)) {
-      error = "copying the data file failed";
-      return false;
+      error = "copying the data file failed: " + File::lastErrorText();
+      return kWriteFailed;
     }
     if (at == 0) crashPoint();
   }
   if (!out.finish() || !out.openForPatching()) {
-    error = "writing " + out.path() + " failed";
-    return false;
+    error = "writing the new data file failed: " + File::lastErrorText();
+    return kWriteFailed;
   }
   RecordCursor reader(db.dataFile(), db.dataSize());
   ProgressBar progress("rekey", db.positions().size(), quiet);
@@ -117,25 +127,42 @@ bool writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCi
   for (const int32_t position : db.positions()) {
     if (!reader.readRecord(position, db.schema().fieldCount, oldCipher, values)) {
       error = "the record at position " + std::to_string(position) + " is damaged (run mero check)";
-      return false;
+      return kUnreadable;
     }
+    // The old key is proven on every value before anything is committed: a
+    // wrong one would turn every value into garbage under both keys.
+    for (int32_t f = 0; f < values.size(); ++f)
+      if (!isValidModifiedUtf8(values[f])) {
+        error = "record " + std::to_string(done) + " at position " + std::to_string(position) + ", field " +
+                std::to_string(f) + ": not valid text under the old key (is the key right?); nothing was changed";
+        return kProblems;
+      }
     encodeRecord(newCipher, values, image);
     if (!out.writeAt(position, image)) {
-      error = "writing " + out.path() + " failed";
-      return false;
+      error = "writing the new data file failed: " + File::lastErrorText();
+      return kWriteFailed;
     }
     progress.update(++done);
   }
-  return true;
+  return kSuccess;
 }
 
 // Steps 2 to 4 of a rewrite in place: marker, renames, marker gone.
 bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std::string& error) {
   const std::string marker = rewriteMarkerPath(base);
+  std::vector<std::string> extensions;
+  for (DraftFile* draft : drafts) {
+    const std::string& path = draft->path();
+    extensions.push_back(path.substr(base.size(), path.size() - base.size() - 4));
+  }
+  std::string text;
   File markerFile;
-  if (!File::syncDirectoryOf(marker) || !markerFile.openAppend(marker) || !markerFile.sync() ||
-      !File::syncDirectoryOf(marker)) {
-    error = "cannot write the commit marker " + marker;
+  bool created = false;
+  if (!describeRewrite(base, extensions, false, text) || !File::syncDirectoryOf(marker) ||
+      !File::createIfMissing(marker, &created) || !markerFile.openReadWrite(marker) ||
+      !markerFile.writeAt(0, text.data(), text.size()) || !markerFile.sync() || !File::syncDirectoryOf(marker)) {
+    error = "cannot write the commit marker beside " + base + ": " + File::lastErrorText() + "; nothing was changed";
+    markerFile.close();
     File::remove(marker);
     return false;
   }
@@ -146,13 +173,15 @@ bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std:
     draft->keep();
     const std::string& path = draft->path();
     if (!File::rename(path, path.substr(0, path.size() - 4))) {
-      error = "cannot rename " + path + "; the next open finishes the rewrite";
+      error = "cannot put the new " + path.substr(0, path.size() - 4) + " in place (" + File::lastErrorText() +
+              "); the next open finishes the rewrite";
       return false;
     }
     crashPoint();
   }
   if (!File::syncDirectoryOf(marker) || !File::remove(marker) || !File::syncDirectoryOf(marker)) {
-    error = "cannot remove " + marker + "; the next open finishes the rewrite";
+    error = "cannot remove the commit marker " + marker + " (" + File::lastErrorText() +
+            "); the next open finishes the rewrite";
     return false;
   }
   crashPoint();
@@ -163,37 +192,44 @@ int openForRewrite(const CommandLine& line, ToolDatabase& db) {
   std::string error;
   if (const int status = db.open(line.base(), ToolDatabase::Access::exclusive, error); status != kSuccess)
     return fail(status, error);
-  if (!db.readSchema(error) || !db.loadPositions(error)) return fail(kUnreadable, error);
+  ProblemList problems(false);
+  checkStructure(db, problems, line.flag("--quiet"));
+  if (problems.count() > 0) {
+    std::string list;
+    for (const std::string& problem : problems.kept()) list += "\n  " + problem;
+    if (problems.count() > problems.kept().size())
+      list += "\n  ... " + std::to_string(problems.count() - problems.kept().size()) + " more";
+    return fail(kUnreadable, line.base() + " is damaged, so it is not rewritten (nothing was changed):" + list +
+                                 "\nmero check " + line.base() + " lists every problem; mero recover " + line.base() +
+                                 " --into NEWBASE salvages the intact records into a new database");
+  }
+  if (!db.loadPositions(error)) return fail(kUnreadable, error);
   return kSuccess;
 }
 
 // compact --into NEWBASE: a new database beside the old one, which stays as it is.
 int compactInto(const CommandLine& line, ToolDatabase& db, const std::string& into) {
-  const char* const extensions[] = {".dat", ".idx", ".str"};
-  for (const char* extension : extensions)
-    if (File::exists(into + extension)) return fail(kUsage, into + extension + " exists: choose a new name");
-  DraftFile data(into + ".dat.new"), index(into + ".idx.new"), schema(into + ".str.new");
+  NewDatabase target(into);
+  std::string error;
+  if (const int status = target.claim(error); status != kSuccess) return fail(status, error);
+  DraftFile data(target.draftPath(".dat")), index(target.draftPath(".idx"));
   std::vector<int32_t> positions;
   int64_t bytes = 0;
-  std::string error;
   std::string schemaBytes(static_cast<size_t>(std::max<int64_t>(db.schemaFile().size(), 0)), '\0');
   if (db.schemaFile().readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
-    return fail(kUnreadable, "cannot read " + line.base() + ".str");
-  if (!data.create() || !index.create() || !schema.create())
-    return fail(kProblems, "cannot create the files of " + into);
-  if (!writeCompactedData(db, data, positions, bytes, line.flag("--quiet"), error)) return fail(kProblems, error);
-  if (!data.finish() || !index.append(indexBytes(positions)) || !index.finish() || !schema.append(schemaBytes) ||
-      !schema.finish())
-    return fail(kProblems, "writing the files of " + into + " failed");
-  // The schema file last: a database is there once its schema file is.
-  for (DraftFile* draft : {&data, &index, &schema}) {
-    const std::string& path = draft->path();
-    if (!File::rename(path, path.substr(0, path.size() - 4))) return fail(kProblems, "cannot rename " + path);
-    draft->keep();
-  }
-  File::syncDirectoryOf(into);
-  std::fprintf(stderr, "mero: wrote %zu records to %s; %s is unchanged. Positions in the new database differ.\n",
-               positions.size(), into.c_str(), line.base().c_str());
+    return fail(kUnreadable, "cannot read " + line.base() + ".str: " + File::lastErrorText());
+  if (!data.create() || !index.create())
+    return fail(kProblems, "cannot create the files of " + into + ": " + File::lastErrorText());
+  if (!writeCompactedData(db, data, positions, bytes, line.flag("--quiet"), error)) return fail(kWriteFailed, error);
+  crashPoint();
+  if (!data.finish() || !index.append(indexBytes(positions)) || !index.finish())
+    return fail(kWriteFailed, "writing the files of " + into + " failed: " + File::lastErrorText());
+  data.keep();  // from here on the commit decides what becomes of them
+  index.keep();
+  if (const int status = target.commit(schemaBytes, error); status != kSuccess) return fail(status, error);
+  std::fprintf(stderr, "mero: wrote %zu records to %s; %s is unchanged.%s\n", positions.size(), into.c_str(),
+               line.base().c_str(),
+               positions == db.positions() ? " Positions are the same." : " Positions in the new database differ.");
   return kSuccess;
 }
 
@@ -209,39 +245,44 @@ int runCompact(const CommandLine& line) {
   std::vector<int32_t> positions;
   int64_t after = 0;
   std::string error;
-  if (!data.create() || !index.create()) return fail(kProblems, "cannot create the rewritten files beside " + base);
-  if (!writeCompactedData(db, data, positions, after, line.flag("--quiet"), error)) return fail(kProblems, error);
+  if (!data.create() || !index.create())
+    return fail(kProblems, "cannot create the rewritten files beside " + base + ": " + File::lastErrorText());
+  if (!writeCompactedData(db, data, positions, after, line.flag("--quiet"), error)) return fail(kWriteFailed, error);
   const int64_t before = db.dataSize();
   crashPoint();
   if (!data.finish() || !index.append(indexBytes(positions)) || !index.finish())
-    return fail(kProblems, "writing the rewritten files failed");
+    return fail(kWriteFailed, "writing the rewritten files failed: " + File::lastErrorText());
   crashPoint();
   db.closeDataAndIndex();  // Windows renames only over files nobody has open
-  if (!commitInPlace(base, {&data, &index}, error)) return fail(kProblems, error);
-  std::fprintf(stderr,
-               "mero: compacted %zu records: data file %" PRId64 " -> %" PRId64
-               " bytes. Record positions have changed: positions saved before are no longer valid.\n",
-               positions.size(), before, after);
+  if (!commitInPlace(base, {&data, &index}, error)) return fail(kWriteFailed, error);
+  std::fprintf(stderr, "mero: compacted %zu records: data file %" PRId64 " -> %" PRId64 " bytes. %s\n",
+               positions.size(), before, after,
+               positions == db.positions()
+                   ? "Record positions are unchanged (nothing lay before a live record)."
+                   : "Record positions have changed: positions saved before are no longer valid.");
   return kSuccess;
 }
 
 int runRekey(const CommandLine& line) {
   std::string oldKey, newKey, error;
-  if (!loadKey(line, "--key-file", true, oldKey, error)) return fail(kUsage, error);
-  if (!loadKey(line, "--new-key-file", false, newKey, error)) return fail(kUsage, error);
+  if (const int status = loadKey(line, "--key-file", true, oldKey, error); status != kSuccess)
+    return fail(status, error);
+  if (const int status = loadKey(line, "--new-key-file", false, newKey, error); status != kSuccess)
+    return fail(status, error);
   ToolDatabase db;
   if (const int status = openForRewrite(line, db); status != kSuccess) return status;
 
   const std::string& base = line.base();
   DraftFile data(rewriteDraftPath(base + ".dat"));
-  if (!data.create()) return fail(kProblems, "cannot create " + data.path());
-  if (!writeRekeyedData(db, data, FieldCipher(oldKey), FieldCipher(newKey), line.flag("--quiet"), error))
-    return fail(kProblems, error);
+  if (!data.create()) return fail(kProblems, "cannot create the new data file beside " + base + ": " + File::lastErrorText());
+  if (const int status = writeRekeyedData(db, data, FieldCipher(oldKey), FieldCipher(newKey), line.flag("--quiet"), error);
+      status != kSuccess)
+    return fail(status, error);
   crashPoint();
-  if (!data.finish()) return fail(kProblems, "writing " + data.path() + " failed");
+  if (!data.finish()) return fail(kWriteFailed, "writing the new data file failed: " + File::lastErrorText());
   crashPoint();
   db.closeDataAndIndex();
-  if (!commitInPlace(base, {&data}, error)) return fail(kProblems, error);
+  if (!commitInPlace(base, {&data}, error)) return fail(kWriteFailed, error);
   std::fprintf(stderr, "mero: re-enciphered %zu records under the new key; lengths and positions are unchanged\n",
                db.positions().size());
   return kSuccess;

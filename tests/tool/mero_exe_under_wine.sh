@@ -1,7 +1,10 @@
 #!/bin/sh
 # Runs mero.exe under Wine through every command once: import, info, check,
-# export (CSV back to the same bytes, JSON Lines), compact, rekey, and the
-# refusal of --format sqlite, which the Windows build does not carry.
+# export (CSV back to the same bytes, JSON Lines), compact (in place and into
+# a new database), rekey, and the refusals that rest on Windows calls: an
+# output that is one of the database's files (by file ID), a new database
+# whose name is taken (a rename that never replaces), and --format sqlite,
+# which the Windows build does not carry.
 # Usage: mero_exe_under_wine.sh MERO_EXE
 set -u
 exe=$1
@@ -44,6 +47,12 @@ expect 0 export db --format jsonl --output out.jsonl
 expect 2 export db --format csv --output out.csv
 expect 2 export db --format sqlite --output out.sqlite
 grep -q "not available" err.txt || { echo "FAIL: sqlite refusal"; failures=$((failures + 1)); }
+expect 2 export db --format csv --output db.dat --force
+grep -q "own files" err.txt || { echo "FAIL: output onto the data file"; failures=$((failures + 1)); }
+expect 0 compact db --into small
+expect 2 compact db --into small
+expect 2 import small --format csv --input in.csv
+expect 0 check small
 expect 0 compact db
 expect 0 rekey db --new-key-file new.key
 MERO_KEY=new "$wine" ./mero.exe export db --format csv --output rekeyed.csv 2>err.txt || failures=$((failures + 1))

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -101,27 +102,38 @@ TEST_F(MeroTool, ExportThenImportGivesBackTheSameRecords) {
   EXPECT_NE(jsonl.find("\xF0\x9F\x98\x80 smile"), std::string::npos);
 }
 
-TEST_F(MeroTool, CheckReportsEachPlantedFault) {
+// Each planted fault: what check reports, and that every rewrite refuses
+// structural damage (status 3, pointing to recover) and leaves every byte of
+// the files as it was; states that open repairs are notes, not problems.
+TEST_F(MeroTool, CheckReportsEachPlantedFaultAndRewritesRefuseIt) {
+  enum Kind { clean, repairable, structural, deciphered };
   struct Case {
     const char* name;
     std::function<void()> plant;
     const char* report;
+    Kind kind;
   };
   // Record positions of a fresh three-record database: 0, 20, 40 (images of 20 bytes).
   const std::vector<Case> cases = {
-      {"clean", [] {}, "no problems found"},
-      {"count past the file", [&] { corrupt("db.idx", 0, le32(9)); }, "announces more entries"},
-      {"position past the end", [&] { corrupt("db.idx", 8, le32(5000)); }, "record 1: outside the data file"},
-      {"image length wrong", [&] { corrupt("db.dat", 20, le32(24)); }, "differs from its fields"},
-      {"field past the image", [&] { corrupt("db.dat", 24, le32(99)); }, "runs past the end of the image"},
-      {"position twice", [&] { corrupt("db.idx", 8, le32(0)); }, "listed twice"},
+      {"clean", [] {}, "no problems found", clean},
+      {"interrupted delete", [&] { corrupt("db.idx", 8, le32(40)); }, "an interrupted delete that the next open completes",
+       repairable},
+      {"count past the file", [&] { corrupt("db.idx", 0, le32(9)); }, "announces more entries", structural},
+      {"position past the end", [&] { corrupt("db.idx", 8, le32(5000)); }, "record 1: outside the data file", structural},
+      {"image length wrong", [&] { corrupt("db.dat", 20, le32(30)); }, "differs from its fields", structural},
+      {"field past the image", [&] { corrupt("db.dat", 24, le32(99)); }, "runs past the end of the image", structural},
+      {"position twice", [&] { corrupt("db.idx", 12, le32(0)); }, "listed twice", structural},
       // Record 0 grown over record 1, its field 0 swallowing record 1's head.
-      {"overlap", [&] { corrupt("db.dat", 0, le32(40) + le32(24)); }, "record 1 overlaps record 0"},
-      {"schema truncated", [&] { writeFile(at("db.str"), le32(3)); }, "schema file"},
+      {"overlap", [&] { corrupt("db.dat", 0, le32(40) + le32(24)); }, "record 1 overlaps record 0", structural},
+      {"schema truncated", [&] { writeFile(at("db.str"), le32(3)); }, "schema file", structural},
+      {"schema emptied", [&] { writeFile(at("db.str"), ""); }, "defines no fields, but the index lists 3", structural},
+      {"index missing", [&] { std::filesystem::remove(at("db.idx")); }, "db.idx is missing beside a data file of 60 bytes",
+       structural},
       // Stored byte 'y' (the key's last byte) deciphers to zero.
-      {"zero byte (--full)", [&] { corrupt("db.dat", 8, "y"); }, "field 0 holds a zero byte"},
-      {"bad UTF-8 (--full)", [&] { corrupt("db.dat", 8, "\x78"); }, "field 0 is not valid modified UTF-8"},
+      {"zero byte (--full)", [&] { corrupt("db.dat", 8, "y"); }, "field 0 holds a zero byte", deciphered},
+      {"bad UTF-8 (--full)", [&] { corrupt("db.dat", 8, "\x78"); }, "field 0 is not valid modified UTF-8", deciphered},
   };
+  writeFile(at("new.key"), "fresh\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* ext : {".str", ".dat", ".idx"}) std::filesystem::remove(at(std::string("db") + ext));
@@ -133,7 +145,22 @@ TEST_F(MeroTool, CheckReportsEachPlantedFault) {
     c.plant();
     const ToolRun run = mero("check db --full");
     EXPECT_NE(run.out.find(c.report), std::string::npos) << run.out << run.err;
-    EXPECT_EQ(run.status, std::string(c.name) == "clean" ? 0 : 1);
+    EXPECT_EQ(run.status, c.kind == clean || c.kind == repairable ? 0 : 1);
+    if (c.kind != structural && c.kind != deciphered) continue;
+    const std::string files = readFile(at("db.str")) + "|" + readFile(at("db.dat")) + "|" + readFile(at("db.idx"));
+    for (const std::string rewrite : {"compact db", "compact db --into copy", "rekey db --new-key-file new.key"}) {
+      SCOPED_TRACE(rewrite);
+      const ToolRun refused = mero(rewrite);
+      if (c.kind == deciphered && rewrite.rfind("compact", 0) == 0) {
+        std::filesystem::remove(at("copy.str")), std::filesystem::remove(at("copy.dat")), std::filesystem::remove(at("copy.idx"));
+        continue;  // the images are whole: compact copies them as they are
+      }
+      EXPECT_EQ(refused.status, c.kind == structural ? 3 : 1) << refused.err;
+      EXPECT_NE(refused.err.find(c.kind == structural ? "mero recover db --into" : "is the key right?"), std::string::npos)
+          << refused.err;
+      EXPECT_EQ(readFile(at("db.str")) + "|" + readFile(at("db.dat")) + "|" + readFile(at("db.idx")), files);
+      EXPECT_FALSE(File::exists(at("copy.str")));
+    }
   }
 }
 
@@ -144,6 +171,12 @@ TEST_F(MeroTool, RefusesBadInputAndLeavesNothingBehind) {
   writeFile(at("open-quote.csv"), "a,b\r\n1,\"2\r\n");
   writeFile(at("bad-utf8.csv"), "a,b\r\n1,\xC3\x28\r\n");
   writeFile(at("bad.jsonl"), "{\"a\":\"1\"}\n{\"b\":\"2\"}\n");
+  writeFile(at("trailing.csv"), "a,b\r\n1,2\r\n\r\n");
+  writeFile(at("one-field.csv"), "a\r\n1\r\n\"\"\r\n\r\n");
+  writeFile(at("fresh.key"), "fresh\n");
+  writeFile(at("empty.key"), "\n");
+  std::filesystem::create_symlink(at("db.dat"), at("link.out"));
+  const std::string before = readFile(at("db.dat"));
   struct Case {
     std::string args;
     std::string env;
@@ -164,6 +197,19 @@ TEST_F(MeroTool, RefusesBadInputAndLeavesNothingBehind) {
       {"import new --format csv --input missing.csv", "MERO_KEY=key", 3, "cannot read"},
       {"import db --format csv --input exists.csv", "MERO_KEY=key", 2, "exists"},
       {"rekey db", "MERO_KEY=key", 2, "--new-key-file"},
+      {"rekey db --new-key-file fresh.key", "MERO_KEY=wrong", 1, "not valid text under the old key (is the key right?)"},
+      {"export db --format csv", "MERO_KEY=", 2, "give --empty-key"},
+      {"rekey db --new-key-file empty.key", "MERO_KEY=key", 2, "give --empty-key"},
+      {"import new --format csv --input trailing.csv", "MERO_KEY=", 2, "give --empty-key"},
+      {"export db --format csv --key-file missing.key", "MERO_KEY=key", 3, "cannot read the key file missing.key: No such file"},
+      {"export db --format csv --output db.dat --force", "MERO_KEY=key", 2, "one of the database's own files"},
+      {"export db --format jsonl --output link.out --force", "MERO_KEY=key", 2, "one of the database's own files"},
+      {"import kept2 --format csv --input trailing.csv", "MERO_KEY=key", 0, "rows read 1, written 1"},
+      {"import kept1 --format csv --input one-field.csv", "MERO_KEY=key", 0, "rows read 2, written 2"},
+      {"info db.str --quiet", "MERO_KEY=key", 0, ""},
+      {"compact db.dat --into kept3", "MERO_KEY=key", 0, "Positions in the new database differ"},
+      {"compact kept3", "MERO_KEY=key", 0, "Record positions are unchanged"},
+      {"--version", "MERO_KEY=key", 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
@@ -173,9 +219,13 @@ TEST_F(MeroTool, RefusesBadInputAndLeavesNothingBehind) {
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path("")))
     EXPECT_EQ(entry.path().filename().string().rfind("new", 0), std::string::npos) << entry.path();
+  EXPECT_EQ(readFile(at("db.dat")), before);
+  EXPECT_EQ(records("db"), sampleRows());
+  EXPECT_EQ(records("kept1"), (std::vector<std::vector<std::string>>{{"1"}, {""}}));
+  EXPECT_NE(mero("--version").out.find("mero 1."), std::string::npos);
 }
 
-TEST_F(MeroTool, RewritesWaitForEveryEngineToClose) {
+TEST_F(MeroTool, ReadersAndRewritersRespectTheLock) {
   writeSample("db");
   writeFile(at("new.key"), "fresh\n");
   {
@@ -184,13 +234,30 @@ TEST_F(MeroTool, RewritesWaitForEveryEngineToClose) {
     for (const std::string args : {"compact db", "rekey db --new-key-file new.key"}) {
       const ToolRun run = mero(args);
       EXPECT_EQ(run.status, 4) << run.err;
-      EXPECT_NE(run.err.find("open in another process"), std::string::npos);
+      EXPECT_NE(run.err.find("db is open in an application"), std::string::npos) << run.err;
     }
     EXPECT_EQ(mero("info db").status, 4);  // an engine holds the files exclusively
   }
-  // And an engine cannot open while a rewrite holds the lock.
-  File rewriter;
-  ASSERT_TRUE(rewriter.openReadWrite(at("db.str")) && rewriter.lockExclusive() == File::LockResult::taken);
+  const std::string exported = mero("export db --format csv").out;
+  // An engine holding the files exclusively: readers refuse, or with --live
+  // read a moment's view, which here is the whole database.
+  File engine;
+  ASSERT_TRUE(engine.openReadWrite(at("db.str")) && engine.lockExclusive() == File::LockResult::taken);
+  for (const std::string reader : {"info db", "check db", "export db --format csv"}) {
+    SCOPED_TRACE(reader);
+    const ToolRun refused = mero(reader);
+    EXPECT_EQ(refused.status, 4);
+    EXPECT_NE(refused.err.find("give --live to read a moment's view"), std::string::npos) << refused.err;
+    const ToolRun live = mero(reader + " --live");
+    EXPECT_EQ(live.status, 0) << live.err;
+    EXPECT_NE(live.err.find("this is a moment's view"), std::string::npos) << live.err;
+    if (reader.rfind("export", 0) == 0) EXPECT_EQ(live.out, exported);
+  }
+  // A rewrite under way (its draft is there): another one says what holds the lock.
+  writeFile(at("db.dat.new"), "");
+  const ToolRun second = mero("compact db");
+  EXPECT_EQ(second.status, 4);
+  EXPECT_NE(second.err.find("another mero command is rewriting db"), std::string::npos) << second.err;
   EXPECT_EQ(Database::open(at("db"), "key", false), nullptr);
 }
 
@@ -245,6 +312,120 @@ TEST_F(MeroTool, CompactAndRekeySurviveAKillAtEveryStep) {
   EXPECT_EQ(readFile(at("pristine.dat")), before);
   EXPECT_EQ(records("small"), expected);
   EXPECT_NE(mero("info small").out.find("dead 0 bytes"), std::string::npos);
+
+  // The commands that make a new database, killed at every step: the same
+  // command run again finishes or redoes it, and nothing is left over.
+  ASSERT_EQ(mero("export pristine --format csv --output in.csv").status, 0);
+  for (const char* ext : {".str", ".dat", ".idx"}) std::filesystem::remove(at(std::string("db") + ext));
+  for (const std::string command : {"compact pristine --into db", "import db --format csv --input in.csv"}) {
+    bool finished = false;
+    int step = 1;
+    for (; step < 30 && !finished; ++step) {
+      SCOPED_TRACE(command + " killed at step " + std::to_string(step));
+      const ToolRun killed = mero(command + " --quiet", "MERO_KEY=key MERO_TOOL_CRASH_AT=" + std::to_string(step));
+      ASSERT_TRUE(killed.status == 86 || killed.status == 0) << killed.err;
+      finished = killed.status == 0;
+      const ToolRun again = mero(command + " --quiet");
+      // Run again, it makes the database, or finds it complete (finishing it if need be).
+      EXPECT_TRUE(again.status == 0 || (again.status == 2 && again.err.find("db.str exists") != std::string::npos) ||
+                  (again.status == 2 && again.err.find("is now complete") != std::string::npos))
+          << again.err;
+      std::vector<int32_t> positions;
+      EXPECT_EQ(records("db", "key", &positions), expected);
+      EXPECT_EQ(positions, packed);
+      for (const auto& entry : std::filesystem::directory_iterator(dir_.path(""))) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("db.", 0) == 0) EXPECT_TRUE(name == "db.str" || name == "db.dat" || name == "db.idx") << name;
+      }
+      for (const char* ext : {".str", ".dat", ".idx"}) std::filesystem::remove(at(std::string("db") + ext));
+    }
+    EXPECT_TRUE(finished);
+    EXPECT_GE(step, 6) << "every step of the commit was reached";
+  }
+}
+
+// A backup restored over the leftovers of a killed rewrite: the commit
+// marker no longer names these files, so it and its drafts go, and the
+// restored database opens as it was.
+TEST_F(MeroTool, AStaleCommitMarkerLeavesARestoredBackupAlone) {
+  writeSample("db");
+  {
+    auto other = createDatabase(at("backup"), {true, false, false});
+    LockGuard guard(other->lock());
+    ASSERT_EQ(other->write(values({"restored", "x", "y"})), WriteStatus::appended);
+  }
+  for (const int step : {4, 5}) {  // the marker written; the data file renamed too
+    SCOPED_TRACE(step);
+    ASSERT_EQ(mero("compact db --quiet", "MERO_TOOL_CRASH_AT=" + std::to_string(step)).status, 86);
+    ASSERT_TRUE(File::exists(at("db.rewrite")));
+    for (const char* ext : {".str", ".dat", ".idx"})
+      std::filesystem::copy_file(at(std::string("backup") + ext), at(std::string("db") + ext),
+                                 std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(records("db"), (std::vector<std::vector<std::string>>{{"restored", "x", "y"}}));
+    for (const char* left : {"db.dat.new", "db.idx.new", "db.rewrite"}) EXPECT_FALSE(File::exists(at(left))) << left;
+    writeSample("db2");
+    for (const char* ext : {".str", ".dat", ".idx"})
+      std::filesystem::rename(at(std::string("db2") + ext), at(std::string("db") + ext));
+  }
+}
+
+// A new database's files are put in place only where nothing appeared
+// meanwhile: a database an application made during an import, or a second
+// import into the same name, is never replaced.
+TEST_F(MeroTool, ImportNeverReplacesADatabaseThatAppearedMeanwhile) {
+  const std::string command = "cd '" + dir_.path("") + "' && MERO_KEY=key '" MERO_TOOL_PATH
+                              "' import db --format csv --quiet 2>err.txt";
+  std::FILE* first = popen(command.c_str(), "w");
+  ASSERT_NE(first, nullptr);
+  std::fputs("a,b,c\r\n1,2,3\r\n", first);
+  std::fflush(first);
+  // The import has claimed db while it reads its input: a second one is refused.
+  for (int i = 0; i < 500 && !File::exists(at("db.str.new")); ++i) usleep(10000);
+  const ToolRun second = mero("import db --format csv --input /dev/null");
+  EXPECT_EQ(second.status, 4) << second.err;
+  EXPECT_NE(second.err.find("another mero command is making a database at db"), std::string::npos) << second.err;
+  {
+    auto app = createDatabase(at("db"), {false, false, false});
+    ASSERT_NE(app, nullptr);
+    LockGuard guard(app->lock());
+    for (const char* v : {"x", "y", "z"}) ASSERT_EQ(app->write(values({v, v, v})), WriteStatus::appended);
+  }
+  std::fputs("4,5,6\r\n", first);
+  const int raw = pclose(first);
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 4) << readFile(at("err.txt"));
+  EXPECT_NE(readFile(at("err.txt")).find("a database appeared at db meanwhile"), std::string::npos);
+  EXPECT_EQ(records("db").size(), 3u);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path(""))) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("db.", 0) == 0) EXPECT_TRUE(name == "db.str" || name == "db.dat" || name == "db.idx") << name;
+  }
+}
+
+// A write that fails stops the command with status 5 and the system's
+// reason, and leaves nothing behind. The file size limit stands in for a
+// full disk.
+TEST_F(MeroTool, AFailedWriteStopsAndSaysWhy) {
+  writeSample("db");
+  std::string csv = "a,b\r\n";
+  for (int i = 0; i < 2000; ++i) csv += std::to_string(i) + ",some value to fill the data file\r\n";
+  writeFile(at("big.csv"), csv);
+  ASSERT_EQ(mero("import bigdb --format csv --input big.csv").status, 0);
+  const std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 40; exec env MERO_KEY=key '" MERO_TOOL_PATH "' ";
+  struct Case {
+    std::string args;
+    const char* message;
+  };
+  for (const Case& c : {Case{"import big --format csv --input big.csv", "writing the database failed: File too large"},
+                        Case{"export bigdb --format csv --output big.out", "writing the output failed: File too large"}}) {
+    SCOPED_TRACE(c.args);
+    const int raw = std::system(("cd '" + dir_.path("") + "' && " + limited + c.args + "\" 2>err.txt").c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 5);
+    EXPECT_NE(readFile(at("err.txt")).find(c.message), std::string::npos) << readFile(at("err.txt"));
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path(""))) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.rfind("big.", 0) == 0, name == "big.csv") << name;
+  }
 }
 
 }  // namespace

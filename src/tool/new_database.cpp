@@ -1,0 +1,131 @@
+#include "tool/new_database.h"
+
+#include "engine/rewrite_recovery.h"
+#include "tool/crash_points.h"
+#include "tool/exit_status.h"
+#include "tool/tool_database.h"
+
+namespace mero::tool {
+
+namespace {
+const char* const kExtensions[] = {".str", ".dat", ".idx"};
+}
+
+NewDatabase::NewDatabase(std::string base) : base_(std::move(base)) {}
+
+NewDatabase::~NewDatabase() {
+  if (claimed_ && !committed_) removeDrafts();
+}
+
+std::string NewDatabase::draftPath(const std::string& extension) const { return rewriteDraftPath(base_ + extension); }
+
+void NewDatabase::removeDrafts() {
+  for (const char* extension : kExtensions) File::remove(scratchBase() + extension);
+  File::remove(draftPath(".dat"));
+  File::remove(draftPath(".idx"));
+  if (!File::exists(base_ + ".str")) File::remove(rewriteMarkerPath(base_));
+  // The locked draft goes last: until then no other command takes NEW's leftovers for its own.
+  schemaDraft_.close();
+  File::remove(draftPath(".str"));
+}
+
+int NewDatabase::claim(std::string& error) {
+  const std::string finished = "a database at " + base_ +
+                               ", which an earlier command was cut short putting in place, is now complete: "
+                               "choose a new name, or use it";
+  if (File::exists(base_ + ".str") && File::exists(rewriteMarkerPath(base_))) {
+    // Cut short after its schema file was in place: finished as any open would.
+    File schema;
+    if (!schema.openReadWrite(base_ + ".str") || schema.lockExclusive() == File::LockResult::heldElsewhere) {
+      error = holderOf(base_) + ": try again once it is closed";
+      return kInUse;
+    }
+    if (!recoverInterruptedRewrite(base_)) {
+      error = "cannot finish what an interrupted command left at " + base_ + ": " + File::lastErrorText();
+      return kProblems;
+    }
+    error = finished;
+    return kUsage;
+  }
+  for (const char* extension : kExtensions)
+    if (File::exists(base_ + extension)) {
+      error = base_ + extension + " exists: choose a new name";
+      return kUsage;
+    }
+  const std::string schemaDraft = draftPath(".str");
+  if (File::exists(schemaDraft) || File::exists(draftPath(".dat")) || File::exists(draftPath(".idx")) ||
+      File::exists(rewriteMarkerPath(base_))) {
+    File leftover;
+    if (leftover.openReadWrite(schemaDraft) && leftover.lockExclusive() == File::LockResult::heldElsewhere) {
+      error = "another mero command is making a database at " + base_ + ": try again when it has finished";
+      return kInUse;
+    }
+    if (!recoverInterruptedCreation(base_)) {
+      error = "cannot clear what an interrupted command left at " + base_ + ": " + File::lastErrorText();
+      return kProblems;
+    }
+    for (const char* extension : kExtensions) File::remove(scratchBase() + extension);
+    if (File::exists(base_ + ".str")) {
+      error = finished;
+      return kUsage;
+    }
+  }
+  bool created = false;
+  if (!File::createIfMissing(schemaDraft, &created) || !created || !schemaDraft_.openReadWrite(schemaDraft) ||
+      schemaDraft_.lockExclusive() == File::LockResult::heldElsewhere) {
+    error = created ? "cannot create the files of " + base_ + ": " + File::lastErrorText()
+                    : "another mero command is making a database at " + base_ + ": try again when it has finished";
+    if (created) File::remove(schemaDraft);
+    return created ? kProblems : kInUse;
+  }
+  claimed_ = true;
+  return kSuccess;
+}
+
+int NewDatabase::commit(const std::string& schemaBytes, std::string& error) {
+  auto failed = [&](const std::string& what) {
+    error = what + ": " + File::lastErrorText();
+    return kWriteFailed;
+  };
+  if (!schemaDraft_.writeAt(0, schemaBytes.data(), schemaBytes.size()) || !schemaDraft_.sync())
+    return failed("writing the schema file of " + base_ + " failed");
+  std::string text;
+  const std::string marker = rewriteMarkerPath(base_);
+  bool created = false;
+  File markerFile;
+  if (!describeRewrite(base_, {".dat", ".idx"}, true, text))
+    return failed("cannot examine the new files of " + base_);
+  if (!File::createIfMissing(marker, &created) || !created) {
+    error = "another command is committing a database at " + base_;
+    return kInUse;
+  }
+  if (!markerFile.openReadWrite(marker) || !markerFile.writeAt(0, text.data(), text.size()) || !markerFile.sync() ||
+      !File::syncDirectoryOf(marker)) {
+    File::remove(marker);
+    return failed("cannot write the commit marker of " + base_);
+  }
+  markerFile.close();
+  crashPoint();
+  if (!File::renameNoReplace(draftPath(".str"), base_ + ".str")) {
+    const std::string reason = File::lastErrorText();
+    File::remove(marker);
+    error = "a database appeared at " + base_ + " meanwhile (" + reason + "): it was left as it is";
+    return kInUse;
+  }
+  // From here on the files are NEW: what a kill leaves is finished by the
+  // next command or engine that opens it.
+  committed_ = true;
+  crashPoint();
+  for (const char* extension : {".dat", ".idx"}) {
+    if (!File::renameNoReplace(draftPath(extension), base_ + extension))
+      return failed("cannot put " + base_ + extension + " in place (the next open of " + base_ + " finishes it)");
+    crashPoint();
+  }
+  if (!File::syncDirectoryOf(marker) || !File::remove(marker) || !File::syncDirectoryOf(marker))
+    return failed("cannot remove the commit marker of " + base_ + " (the next open of " + base_ + " does)");
+  crashPoint();
+  schemaDraft_.close();
+  return kSuccess;
+}
+
+}  // namespace mero::tool

@@ -1,0 +1,49 @@
+#pragma once
+// The structural check of a database's three files, without the key: what
+// `mero check` reports, and what every rewrite makes first so that it never
+// copies damage or turns it into loss.
+//   - the schema block readable; records listed only when it has fields;
+//   - the index file there beside a data file that holds bytes, its count
+//     within the entries it holds;
+//   - every entry inside the data file, leading to a well-formed image;
+//   - no position listed twice, no two live images overlapping.
+// States that open repairs are notes, not problems: an entry repeated in the
+// slot after it is a delete that was cut short, which open completes.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tool/tool_database.h"
+
+namespace mero::tool {
+
+class ProblemList {
+ public:
+  // Printed on stdout as they are found (check), or kept, the first few only
+  // (a rewrite, which refuses with them).
+  explicit ProblemList(bool print) : print_(print) {}
+  void add(int64_t position, const std::string& what);
+  uint64_t count() const { return count_; }
+  const std::vector<std::string>& kept() const { return kept_; }
+
+ private:
+  bool print_;
+  uint64_t count_ = 0;
+  std::vector<std::string> kept_;
+};
+
+struct StructureResult {
+  uint64_t records = 0;           // live records listed
+  bool interruptedDelete = false; // an entry repeated by a delete cut short
+};
+
+// Checks db (opened, schema not yet read) and reports into problems.
+// onImage, when given, sees each well-formed live image (length prefix
+// included) with its record number, for the deeper checks of --full.
+StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool quiet,
+                               const std::function<void(size_t, int64_t, std::string_view)>& onImage = {});
+
+}  // namespace mero::tool
