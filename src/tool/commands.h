@@ -12,6 +12,7 @@ int runExport(const CommandLine& line);
 int runImport(const CommandLine& line);
 int runCompact(const CommandLine& line);
 int runRekey(const CommandLine& line);
+int runRecover(const CommandLine& line);
 
 // Prints "mero: message" on stderr and returns status.
 int fail(int status, const std::string& message);

@@ -110,6 +110,19 @@ const std::vector<Command>& commands() {
        "compact; refused while any process has the database open, and refused when\n"
        "check finds damage.\n",
        {{"--key-file", "--new-key-file"}, {"--quiet", "--empty-key"}}, runRekey, true},
+      {"recover", "mero recover BASE --into NEWBASE [--key-file FILE] [--empty-key] [--quiet]",
+       "Salvages every well-formed record of a damaged database into a new one, and\n"
+       "never writes to BASE. An image counts when its length prefix equals its\n"
+       "fields' (4 + sum(4 + n)) and every value deciphers to valid text under the key.\n"
+       "Where the index is sound it names the records and their order; where it is\n"
+       "not (missing, cut short, entries leading to garbage or listed twice) the data\n"
+       "file is scanned for such images too, which follow in data-file order. A scan\n"
+       "also finds dead images: one whose first field is that of a record the index\n"
+       "names is an older version and dropped; of two found with one first field, the\n"
+       "later is kept (updates move records to the end), and the choice is reported.\n"
+       "Records deleted before the damage may come back. Every record dropped or\n"
+       "found, and why, is listed on stderr. The schema file must be readable.\n",
+       {{"--into", "--key-file"}, {"--quiet", "--empty-key"}}, runRecover, true},
   };
   return list;
 }

@@ -35,7 +35,7 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
   }
   live_ = !locked;
   // Only a holder of the lock may finish or undo what a killed rewrite left.
-  if (locked && !recoverInterruptedRewrite(base)) {
+  if (locked && access != Access::untouched && !recoverInterruptedRewrite(base)) {
     error = "cannot finish an interrupted rewrite of " + base + ": " + File::lastErrorText();
     return kUnreadable;
   }

@@ -19,7 +19,9 @@ namespace mero::tool {
 
 class ToolDatabase {
  public:
-  enum class Access { shared, live, exclusive };
+  // untouched: shared, and nothing is ever written, not even the repair of
+  // an interrupted rewrite (recover, which salvages without changing BASE).
+  enum class Access { shared, live, exclusive, untouched };
 
   // Returns an exit status; kSuccess when the files are open (and locked,
   // unless live and the lock was taken). The data and index files may be
