@@ -362,6 +362,110 @@ struct BatchRun {
 };
 }  // namespace
 
+namespace {
+// Record number of the live record at position, or -1.
+int32_t recordNumberAt(const Database& db, int32_t position) {
+  uint32_t slot = 0;
+  return db.records().slotOf(position, slot) ? db.records().recordNumberOf(slot) : -1;
+}
+
+// Where a scan resumes: after the latest record of the previous chunk that
+// is still live where it was read (record numbers shift down when records
+// before it are deleted; a record an update moved is not found at its old
+// position, so the scan resumes before it and reads it again). When none
+// is, at the record number the previous chunk ended at.
+int32_t resumeAt(const Database& db, const std::vector<int32_t>& anchors, int32_t fallback) {
+  for (size_t i = anchors.size(); i-- > 0;) {
+    const int32_t r = recordNumberAt(db, anchors[i]);
+    if (r >= 0) return r + 1;
+  }
+  return fallback;
+}
+
+// The record numbers from `from` on that match any branch (each a partial
+// flag and a term per field), ascending, at most max.
+std::vector<int32_t> matchingFrom(Database& db, const std::vector<std::vector<uint8_t>>& partial,
+                                  const std::vector<FieldValues>& terms, int32_t from, size_t max) {
+  std::vector<int32_t> numbers;
+  const std::vector<int32_t>& positions = db.records().positions();
+  bool everything = false;
+  for (const FieldValues& branch : terms) {
+    bool none = true;
+    for (int32_t t = 0; t < branch.size(); ++t) none = none && branch[t].empty();
+    everything = everything || none;
+  }
+  if (everything) {
+    for (auto r = static_cast<size_t>(std::max(from, 0)); r < positions.size() && numbers.size() < max; ++r)
+      numbers.push_back(static_cast<int32_t>(r));
+    return numbers;
+  }
+  for (size_t b = 0; b < terms.size(); ++b)
+    for (const int32_t position : db.find(partial[b], terms[b])) {
+      const int32_t r = recordNumberAt(db, position);
+      if (r >= from) numbers.push_back(r);
+    }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  if (numbers.size() > max) numbers.resize(max);
+  return numbers;
+}
+
+bool copyBranches(JNIEnv* env, jobjectArray partial, jobjectArray terms, std::vector<std::vector<uint8_t>>& flags,
+                  std::vector<FieldValues>& texts) {
+  if (partial == nullptr || terms == nullptr || env->GetArrayLength(partial) != env->GetArrayLength(terms))
+    return false;
+  const jsize n = env->GetArrayLength(partial);
+  flags.resize(static_cast<size_t>(n));
+  texts.resize(static_cast<size_t>(n));
+  for (jsize b = 0; b < n; ++b) {
+    auto branchFlags = static_cast<jbooleanArray>(env->GetObjectArrayElement(partial, b));
+    auto branchTerms = static_cast<jobjectArray>(env->GetObjectArrayElement(terms, b));
+    const bool copied = copyTerms(env, branchFlags, branchTerms, flags[static_cast<size_t>(b)],
+                                  texts[static_cast<size_t>(b)]);
+    env->DeleteLocalRef(branchFlags);
+    env->DeleteLocalRef(branchTerms);
+    if (!copied) return false;
+  }
+  return true;
+}
+}  // namespace
+
+// One chunk of a stream: the records, in record order, that match any
+// branch, from where the previous chunk left off (see resumeAt), at most
+// `max`. Their positions go to positionsOut, and next[0] receives the record
+// number after the last one. Null when an argument is malformed or memory
+// ran out.
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_scan(JNIEnv* env, jclass, jlong handle,
+                                                                    jobjectArray partial, jobjectArray terms,
+                                                                    jintArray anchors, jint fallback, jint max,
+                                                                    jintArray positionsOut, jintArray next) {
+  return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
+    std::vector<std::vector<uint8_t>> flags;
+    std::vector<FieldValues> texts;
+    std::vector<int32_t> anchorList;
+    if (!copyBranches(env, partial, terms, flags, texts) || !conv::copyIntArray(env, anchors, anchorList) ||
+        positionsOut == nullptr || next == nullptr || max < 0 || env->GetArrayLength(positionsOut) < max ||
+        env->GetArrayLength(next) < 1)
+      return nullptr;
+    return locked<jobjectArray>(handle, [&](Database& db) -> jobjectArray {
+      const int32_t from = resumeAt(db, anchorList, fallback);
+      const std::vector<int32_t> numbers = matchingFrom(db, flags, texts, from, static_cast<size_t>(max));
+      std::vector<int32_t> positions;
+      for (const int32_t r : numbers) positions.push_back(db.records().positions()[static_cast<size_t>(r)]);
+      const jint after = numbers.empty() ? from : numbers.back() + 1;
+      env->SetIntArrayRegion(next, 0, 1, &after);
+      if (!positions.empty())
+        env->SetIntArrayRegion(positionsOut, 0, static_cast<jsize>(positions.size()),
+                               reinterpret_cast<const jint*>(positions.data()));
+      FieldValues values;
+      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values,
+                                  [&](jsize i, FieldValues& out) {
+                                    return db.getRecord(positions[static_cast<size_t>(i)], out);
+                                  });
+    });
+  });
+}
+
 // The whole batch runs under one hold of the lock, so other threads see it
 // all or not at all; what survives a crash is said in Database.java.
 JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, jclass, jlong handle,

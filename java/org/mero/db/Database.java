@@ -2,9 +2,16 @@ package org.mero.db;
 
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayDeque;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Optional;
+import java.util.Spliterator;
+import java.util.Spliterators;
+import java.util.function.Consumer;
+import java.util.stream.Stream;
+import java.util.stream.StreamSupport;
 import java.util.OptionalInt;
 import java.util.concurrent.locks.Lock;
 import java.util.concurrent.locks.ReentrantReadWriteLock;
@@ -20,6 +27,8 @@ import java.util.stream.IntStream;
  *   int ada = db.append("Ada", "London", "first programmer");
  *   db.get("Ada").ifPresent(r -> System.out.println(r.get("city")));
  *   int[] hits = db.find(Query.where("city").is("london").and("name").contains("ad"));
+ *   db.stream(Query.where("name").startsWith("a")).forEach(System.out::println);
+ *   db.batch(b -> b.append("Grace", "Arlington", "compilers").append("Alan", "Wilmslow", "computability"));
  * }
  * }</pre>
  *
@@ -316,7 +325,7 @@ public final class Database implements AutoCloseable {
   }
 
   /**
-   * The positions of the records that match every term of a query, in record order.
+   * The positions of the records that match a query, in record order.
    *
    * @param query the search
    * @return the positions, possibly none
@@ -326,12 +335,31 @@ public final class Database implements AutoCloseable {
    */
   public int[] find(Query query) {
     Query.NativeTerms terms = Arguments.present(query, "query").resolve(schema);
+    if (!terms.exact()) {
+      IntStream.Builder positions = IntStream.builder();
+      new Scan(this, query).forEach((position, values) -> positions.add(position));
+      return positions.build().toArray();
+    }
+    int[] positions;
     Lock held = enter();
     try {
-      return answered(NativeDatabase.find(handle, terms.partial(), terms.terms()), query);
+      positions = answered(NativeDatabase.find(handle, terms.partial()[0], terms.terms()[0]), query);
     } finally {
       held.unlock();
     }
+    return positions.length > query.limit() ? Arrays.copyOf(positions, (int) query.limit()) : positions;
+  }
+
+  /**
+   * The number of records that match a query (at most its limit).
+   *
+   * @param query the search
+   * @return the count
+   * @throws IllegalArgumentException as {@link #find} does
+   * @throws IllegalStateException if the database is closed
+   */
+  public int count(Query query) {
+    return find(query).length;
   }
 
   /**
@@ -348,9 +376,10 @@ public final class Database implements AutoCloseable {
   }
 
   /**
-   * The matching records themselves, found and read at one moment: changes made by other threads
-   * meanwhile are either wholly before the call or wholly after it, so no matching record is
-   * missed or seen twice.
+   * The matching records themselves. A query of one set of terms (no {@link Query#or}) without a
+   * {@code startsWith} term is found and read at one moment: changes made by other threads
+   * meanwhile are wholly before the call or wholly after it. Other queries are read as
+   * {@link #stream} reads them.
    *
    * @param query the search
    * @return the records, in record order
@@ -360,18 +389,82 @@ public final class Database implements AutoCloseable {
    */
   public List<Record> findRecords(Query query) {
     Query.NativeTerms terms = Arguments.present(query, "query").resolve(schema);
+    if (!terms.exact()) {
+      return stream(query).toList();
+    }
     String[][] found;
     Lock held = enter();
     try {
-      found = answered(NativeDatabase.findRecords(handle, terms.partial(), terms.terms()), query);
+      found = answered(NativeDatabase.findRecords(handle, terms.partial()[0], terms.terms()[0]), query);
     } finally {
       held.unlock();
     }
     List<Record> records = new ArrayList<>(found.length);
-    for (String[] values : found) {
-      records.add(new Record(schema, values));
+    for (int i = 0; i < found.length && i < query.limit(); i++) {
+      records.add(new Record(schema, found[i]));
     }
     return records;
+  }
+
+  /**
+   * Every record, in record order, as a lazy stream; see {@link #stream(Query)}.
+   *
+   * @return the records
+   * @throws IllegalStateException if the database is closed
+   */
+  public Stream<Record> records() {
+    return stream(Query.all());
+  }
+
+  /**
+   * The matching records in record order, as a lazy stream that reads them in chunks of a few
+   * hundred to a few thousand, each chunk at one moment. While other threads change the database
+   * the stream still visits every record that stays live: a record that an update moves is not
+   * skipped (it may be seen twice, before and after the update, when the update falls between
+   * two chunks), records deleted before the stream reaches them are not seen, and records
+   * appended meanwhile are. The one exception: when every record of a chunk is deleted or moved
+   * before the next chunk is read and records before them are deleted too, records may be
+   * skipped. A stream used after {@link #close} throws {@link IllegalStateException}.
+   *
+   * @param query the search
+   * @return the records
+   * @throws IllegalArgumentException if the query names a field the schema lacks, or a field
+   *     twice, or is null
+   * @throws IllegalStateException if the database is closed
+   */
+  public Stream<Record> stream(Query query) {
+    Scan scan = new Scan(this, Arguments.present(query, "query"));
+    checkOpen();
+    Spliterator<Record> records = new Spliterators.AbstractSpliterator<>(Long.MAX_VALUE,
+        Spliterator.ORDERED | Spliterator.NONNULL) {
+      private final ArrayDeque<Record> chunk = new ArrayDeque<>();
+
+      @Override
+      public boolean tryAdvance(Consumer<? super Record> action) {
+        while (chunk.isEmpty()) {
+          if (!scan.next(Scan.records(schema, chunk::add))) {
+            return false;
+          }
+        }
+        action.accept(chunk.poll());
+        return true;
+      }
+    };
+    return StreamSupport.stream(records, false);
+  }
+
+  String[][] scanChunk(boolean[][] partial, String[][] terms, int[] anchors, int fallback, int max,
+      int[] positions, int[] next) {
+    Lock held = enter();
+    try {
+      String[][] records = NativeDatabase.scan(handle, partial, terms, anchors, fallback, max, positions, next);
+      if (records == null) {
+        throw new OutOfMemoryError("reading records of " + base);
+      }
+      return records;
+    } finally {
+      held.unlock();
+    }
   }
 
   /**
@@ -407,7 +500,7 @@ public final class Database implements AutoCloseable {
    *     number of values or a null value
    * @throws IllegalStateException if the database is closed
    */
-  public int[] batch(java.util.function.Consumer<Batch> body) {
+  public int[] batch(Consumer<Batch> body) {
     Batch batch = new Batch(schema);
     Arguments.present(body, "body").accept(batch);
     if (batch.size() == 0) {

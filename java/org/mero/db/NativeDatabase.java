@@ -87,6 +87,15 @@ final class NativeDatabase {
   /** Positions in record order; null only when memory ran out. */
   static native int[] find(long db, boolean[] partial, String[] terms);
 
+  /**
+   * One chunk of a scan: up to max records matching any branch, in record order, resuming after
+   * the latest anchor (a position read in the previous chunk) still live there, else at record
+   * number fallback. Their positions go to positionsOut, the record number after the last to
+   * next[0]. Null when memory ran out.
+   */
+  static native String[][] scan(long db, boolean[][] partial, String[][] terms, int[] anchors, int fallback,
+      int max, int[] positionsOut, int[] next);
+
   /** The matching records in record order, found and read at one moment; null as find. */
   static native String[][] findRecords(long db, boolean[] partial, String[] terms);
 }

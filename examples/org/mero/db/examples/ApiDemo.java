@@ -31,6 +31,8 @@ public final class ApiDemo {
       for (String[] person : people) {
         System.out.println("append " + String.join(", ", person) + " -> position " + db.append(person));
       }
+      int[] batch = db.batch(b -> b.append("Hedy", "Vienna", "frequency hopping").append("Edsger", "Rotterdam", ""));
+      System.out.println("batch of two appends -> positions " + java.util.Arrays.toString(batch));
       try {
         db.append("Ada", "Paris", "x");
       } catch (DuplicateKeyException e) {
@@ -40,6 +42,9 @@ public final class ApiDemo {
 
       Query londonA = Query.where("city").is("LONDON").and("name").contains("a");
       System.out.println("find " + londonA + " -> " + db.findRecords(londonA));
+      Query startsWithE = Query.where("name").startsWith("e").or(Query.where("city").is("vienna"));
+      System.out.println("stream " + startsWithE + " -> " + db.stream(startsWithE).toList());
+      System.out.println("records() -> " + db.records().map(r -> r.get("name")).toList());
 
       int grace = db.positionOf("Grace").orElseThrow();
       int moved = db.update(grace, "Grace", "Arlington", "compilers, COBOL and the first bug report").orElseThrow();

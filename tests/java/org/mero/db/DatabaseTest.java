@@ -15,7 +15,11 @@ import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.HashSet;
 import java.util.Map;
+import java.util.Set;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.stream.Stream;
 import java.util.Optional;
 import java.util.OptionalInt;
 import java.util.concurrent.ConcurrentHashMap;
@@ -125,6 +129,32 @@ class DatabaseTest {
         assertArrayEquals((int[]) c[1], db.positions(query).toArray(), query.toString());
       }
       assertEquals(List.of(db.get(at[2]).orElseThrow()), db.findRecords(Query.where("name").is("ALAN")));
+      Object[][] richer = {
+        {Query.where("name").startsWith("a"), new int[] {at[0], at[2]}},
+        {Query.where("city").startsWith("on"), new int[] {}},  // contains "on", starts otherwise
+        {Query.where("name").is("alan").or(Query.where("city").contains("\u20ac")), new int[] {at[1], at[2]}},
+        {Query.where("name").is("ada").or(Query.where("name").is("ada")), new int[] {at[0]}},
+        {Query.where("city").is("london").or(Query.where("note").is("x")).and("name").startsWith("al"),
+            new int[] {at[2]}},
+        {Query.all().limit(2), new int[] {at[0], at[1]}},
+        {Query.where("city").is("london").limit(1), new int[] {at[0]}},
+        {Query.all().limit(0), new int[] {}},
+      };
+      for (Object[] c : richer) {
+        Query query = (Query) c[0];
+        int[] expected = (int[]) c[1];
+        assertArrayEquals(expected, db.find(query), query.toString());
+        assertEquals(expected.length, db.count(query), query.toString());
+        List<Record> records = new ArrayList<>();
+        for (int position : expected) {
+          records.add(db.get(position).orElseThrow());
+        }
+        assertEquals(records, db.stream(query).toList(), query.toString());
+        assertEquals(records, db.findRecords(query), query.toString());
+      }
+      assertEquals("(city is \"london\" and name starts with \"al\") or (note is \"x\" and name starts with \"al\")",
+          richer[4][0].toString());
+      assertEquals(List.of(ROWS[0][0], ROWS[1][0], ROWS[2][0]), db.records().map(r -> r.get(0)).toList());
       assertThrows(IllegalArgumentException.class, () -> db.find(Query.where("town").is("x")));
       assertThrows(IllegalArgumentException.class, () -> db.find(Query.where("name").is("x").and("name").is("y")));
     }
@@ -279,6 +309,45 @@ class DatabaseTest {
       assertTrue(e.getMessage().startsWith("mero_java is already loaded by another class loader of this JVM"),
           e.getMessage());
     }
+  }
+
+  @Test
+  void aStreamVisitsEveryRecordWhileUpdatesMoveThem() throws Exception {
+    try (Database db = Database.open(scratch().resolve("stream"), "k", true, PEOPLE)) {
+      int records = 3000;
+      db.batch(b -> {
+        for (int i = 0; i < records; i++) {
+          b.append("n" + i, "c" + i % 2, "");
+        }
+      });
+      AtomicBoolean streaming = new AtomicBoolean(true);
+      Thread mover = new Thread(() -> {
+        // Each update grows the note, so every one moves its record to the end of the file.
+        for (int round = 1; streaming.get(); round++) {
+          for (int i = 0; i < records && streaming.get(); i += 7) {
+            db.update(db.positionOf("n" + i).orElseThrow(), "n" + i, "c" + i % 2, "x".repeat(round % 50));
+          }
+        }
+      });
+      mover.start();
+      try {
+        for (int pass = 0; pass < 20; pass++) {
+          Set<String> all = new HashSet<>();
+          db.records().forEach(r -> all.add(r.get(0)));
+          assertEquals(records, all.size(), "records() pass " + pass);
+          Set<String> odd = new HashSet<>();
+          db.stream(Query.where("city").is("c1")).forEach(r -> odd.add(r.get(0)));
+          assertEquals(records / 2, odd.size(), "stream(query) pass " + pass);
+        }
+      } finally {
+        streaming.set(false);
+        mover.join();
+      }
+    }
+    Database db = Database.open(scratch().resolve("closing"), "k", true, PEOPLE);
+    Stream<Record> open = db.records();
+    db.close();
+    assertThrows(IllegalStateException.class, () -> open.count());
   }
 
   @Test
