@@ -6,6 +6,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/foundation/db_string.cpp
   ${_src}/foundation/fatal_error.cpp
   ${_src}/platform/write_faults.cpp
+  ${_src}/engine/byte_hash.cpp
   ${_src}/engine/data_file_reader.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp

@@ -6,9 +6,27 @@
 
 namespace mero {
 
-uint32_t KeyIndex::hashOf(std::string_view key) {
-  const uint64_t h = hashBytes(key);
-  return static_cast<uint32_t>(h ^ (h >> 32));
+uint32_t KeyIndex::hashOf(std::string_view key) { return hashBytes32(key); }
+
+bool KeyIndex::lookupHashed(uint32_t hash, std::string_view key, int32_t& position) const {
+  if (count_ == 0) return false;
+  size_t i = hash & mask_;
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit; ++n, i = (i + 1) & mask_) {
+    const Entry& e = table_[i];
+    if (e.position < 0) break;
+    if (e.hash != hash) continue;
+    if (keyOf(e) == key) {
+      position = e.position;
+      return true;
+    }
+    if (++same == kSameHashLimit) break;
+  }
+  if (overflow_.empty()) return false;
+  const auto it = overflow_.find(key);
+  if (it == overflow_.end()) return false;
+  position = it->second;
+  return true;
 }
 
 void KeyIndex::beginLoading(size_t keys) {
@@ -38,11 +56,25 @@ void KeyIndex::finishLoading() {
   keys_.shrink_to_fit();
 }
 
+// Nothing is removed while loading, so an equal key, having the same home,
+// lies in the run from that home; and a key that meets a free place within
+// the limits has no equal in the overflow, which only takes keys that met a
+// limit on the same run.
 bool KeyIndex::placeUnlessPresent(const Entry& entry) {
   size_t i = entry.hash & mask_;
-  for (; table_[i].position >= 0; i = (i + 1) & mask_)
-    if (table_[i].hash == entry.hash && keyOf(table_[i]) == keyOf(entry)) return false;
-  table_[i] = entry;
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit; ++n, i = (i + 1) & mask_) {
+    if (table_[i].position < 0) {
+      table_[i] = entry;
+      ++count_;
+      return true;
+    }
+    if (table_[i].hash != entry.hash) continue;
+    if (keyOf(table_[i]) == keyOf(entry)) return false;
+    if (++same == kSameHashLimit) break;
+  }
+  if (overflow_.count(keyOf(entry)) != 0) return false;
+  overflow(entry);
   ++count_;
   return true;
 }
@@ -53,6 +85,7 @@ void KeyIndex::clear() {
   count_ = 0;
   keys_.clear();
   deadKeyBytes_ = 0;
+  overflow_.clear();
   pending_.clear();
   loading_ = false;
 }
@@ -60,54 +93,95 @@ void KeyIndex::clear() {
 void KeyIndex::reserve(size_t keys) {
   size_t capacity = 16;
   while (5 * keys > 4 * capacity) capacity *= 2;
-  if (capacity > table_.size()) grow(capacity);
+  if (capacity > table_.size()) resize(capacity);
 }
 
-void KeyIndex::grow(size_t capacity) {
+// Re-places the table's entries; overflowed ones stay where they are, which
+// lookups find all the same.
+void KeyIndex::resize(size_t capacity) {
   std::vector<Entry> old(capacity, Entry{0, -1, 0});
   old.swap(table_);
   mask_ = capacity - 1;
   for (const Entry& e : old)
-    if (e.position >= 0) place(e);
+    if (e.position >= 0 && placeNear(e) != Placed::near) overflow(e);
 }
 
-// Puts an entry into the first empty place from its home; the key is known
-// to be absent.
-void KeyIndex::place(const Entry& entry) {
+KeyIndex::Placed KeyIndex::placeNear(const Entry& entry) {
   size_t i = entry.hash & mask_;
-  while (table_[i].position >= 0) i = (i + 1) & mask_;
-  table_[i] = entry;
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit; ++n, i = (i + 1) & mask_) {
+    if (table_[i].position < 0) {
+      table_[i] = entry;
+      return Placed::near;
+    }
+    if (table_[i].hash == entry.hash && ++same == kSameHashLimit) return Placed::colliding;
+  }
+  return Placed::crowded;
+}
+
+// The map holds its own copy of the key.
+void KeyIndex::overflow(const Entry& entry) {
+  overflow_.emplace(std::string(keyOf(entry)), entry.position);
+  deadKeyBytes_ += 4 + lengthAt(entry.keyOffset);
+}
+
+// A run too long to take the entry means either a crowded table, which
+// growing cures, or colliding hashes, which it does not: then the entry
+// overflows, and the table keeps its size.
+void KeyIndex::placeOrOverflow(const Entry& entry) {
+  const Placed placed = placeNear(entry);
+  if (placed == Placed::near) return;
+  if (placed == Placed::crowded && 2 * count_ > table_.size()) {
+    resize(2 * table_.size());
+    if (placeNear(entry) == Placed::near) return;
+  }
+  overflow(entry);
 }
 
 void KeyIndex::insertAt(const Probe& probe, std::string_view key, int32_t position) {
   if (probe.found) return;
-  if (5 * (count_ + 1) > 4 * table_.size()) grow(table_.empty() ? 16 : 2 * table_.size());
+  if (5 * (count_ + 1) > 4 * table_.size()) resize(table_.empty() ? 16 : 2 * table_.size());
   // Offsets are 32-bit; live keys never come near that (they are first
   // fields of a data file below 2 GiB), so dropping the dead ones makes room.
   if (keys_.size() + 4 + key.size() > UINT32_MAX) compactKeys();
-  const Entry entry{probe.hash, position, appendKey(key)};
-  size_t i = probe.hash & mask_;
-  while (table_[i].position >= 0) i = (i + 1) & mask_;
-  table_[i] = entry;
   ++count_;
+  placeOrOverflow(Entry{probe.hash, position, appendKey(key)});
 }
 
 void KeyIndex::removeKey(std::string_view key, int32_t position) {
-  if (table_.empty()) return;
+  if (count_ == 0) return;
   const uint32_t hash = hashOf(key);
   size_t i = hash & mask_;
-  for (;; i = (i + 1) & mask_) {
+  bool inTable = false;
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit; ++n, i = (i + 1) & mask_) {
     const Entry& e = table_[i];
-    if (e.position < 0) return;
-    if (e.hash == hash && keyOf(e) == key) break;
+    if (e.position < 0) break;
+    if (e.hash != hash) continue;
+    if (keyOf(e) == key) {
+      inTable = true;
+      break;
+    }
+    if (++same == kSameHashLimit) break;
+  }
+  if (!inTable) {
+    const auto it = overflow_.find(key);
+    if (it == overflow_.end() || it->second != position) return;
+    overflow_.erase(it);
+    --count_;
+    return;
   }
   if (table_[i].position != position) return;
   deadKeyBytes_ += 4 + lengthAt(table_[i].keyOffset);
   --count_;
   // Backward shift: later entries of the same run move into the gap when
   // their home does not lie (cyclically) between the gap and themselves.
+  // An entry only ever moves nearer its home, so it stays within the limit.
   size_t gap = i;
-  for (size_t j = (gap + 1) & mask_; table_[j].position >= 0; j = (j + 1) & mask_) {
+  // (The table is never full, so a run always ends; the count only keeps a
+  // damaged table from looping.)
+  size_t j = (gap + 1) & mask_;
+  for (size_t n = 0; table_[j].position >= 0 && n < table_.size(); ++n, j = (j + 1) & mask_) {
     const size_t want = table_[j].hash & mask_;
     const bool stays = gap <= j ? (gap < want && want <= j) : (gap < want || want <= j);
     if (stays) continue;
@@ -115,6 +189,9 @@ void KeyIndex::removeKey(std::string_view key, int32_t position) {
     gap = j;
   }
   table_[gap].position = -1;
+  // A table left mostly empty by deletes shrinks, so memory follows the
+  // live keys; growing waits for 80%, so the two never alternate.
+  if (table_.size() > 1024 && 8 * count_ < table_.size()) resize(table_.size() / 2);
   compactKeysIfMostlyDead();
 }
 

@@ -11,14 +11,26 @@
 //
 // Layout: an open-addressing table (linear probing, at most 80% full) of
 // 12-byte entries holding the key's hash, the position and where the key
-// lies in one shared byte array (a 4-byte length, then the bytes). A lookup touches one or two
-// table lines and the key's bytes; nothing is allocated per key. Removal
-// shifts the following entries back, so no tombstones build up. The bytes of
-// removed keys stay in the array until they outnumber the live ones; then the
-// array is rebuilt from the live entries (amortised, like the search text).
+// lies in one shared byte array (a 4-byte length, then the bytes). A lookup
+// touches one or two table lines and the key's bytes; nothing is allocated
+// per key. Removal shifts the following entries back, so no tombstones build
+// up. The bytes of removed keys stay in the array until they outnumber the
+// live ones; then the array is rebuilt from the live entries (amortised,
+// like the search text). The table shrinks when it is mostly empty.
+//
+// Bounded probes: an entry lies at most kProbeLimit places past its home,
+// with fewer than kSameHashLimit entries of its very hash before it. One that
+// finds no such place (keys whose hashes collide, which the keyed hash leaves
+// to chance) goes to `overflow`, an ordered map, so that even keys that all
+// share one hash cost a few comparisons and a logarithm each, never a scan.
+// A lookup that ends its bounded run without the key asks the overflow map.
+// Entries of one hash share a home and keep their order through removals,
+// so the bound on those before an entry holds while it stays.
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,31 +39,24 @@ namespace mero {
 
 class KeyIndex {
  public:
-  bool lookupKey(std::string_view key, int32_t& position) const {
-    if (table_.empty()) return false;
-    const uint32_t hash = hashOf(key);
-    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
-      const Entry& e = table_[i];
-      if (e.position < 0) return false;
-      if (e.hash == hash && keyOf(e) == key) {
-        position = e.position;
-        return true;
-      }
-    }
-  }
+  static constexpr size_t kProbeLimit = 64;
+  static constexpr size_t kSameHashLimit = 8;
+
+  bool lookupKey(std::string_view key, int32_t& position) const { return lookupHashed(hashOf(key), key, position); }
   void insertKey(std::string_view key, int32_t position) { insertAt(probe(key), key, position); }
   // Removes the entry of key only when it points at position.
   void removeKey(std::string_view key, int32_t position);
 
-  // One probe for an append: whether the key is there, and where it would
-  // go. Valid until the index next changes.
+  // One probe for an append: whether the key is there, and its hash. Valid
+  // until the index next changes.
   struct Probe {
     uint32_t hash = 0;
     bool found = false;
   };
   Probe probe(std::string_view key) const {
+    const uint32_t hash = hashOf(key);
     int32_t ignored = 0;
-    return Probe{hashOf(key), lookupKey(key, ignored)};
+    return Probe{hash, lookupHashed(hash, key, ignored)};
   }
   void insertAt(const Probe& probe, std::string_view key, int32_t position);
 
@@ -72,6 +77,8 @@ class KeyIndex {
   void clear();
   // Bytes of keys held, live and removed (for checks of the reclaiming).
   size_t keyBytes() const { return keys_.size(); }
+  // The hash the table keeps of a key (for tests that need keys sharing one).
+  static uint32_t hashOf(std::string_view key);
 
  private:
   struct Entry {
@@ -79,7 +86,7 @@ class KeyIndex {
     int32_t position;    // -1: the entry is empty
     uint32_t keyOffset;  // in keys_: where its length and bytes start
   };
-  static uint32_t hashOf(std::string_view key);
+  bool lookupHashed(uint32_t hash, std::string_view key, int32_t& position) const;
   uint32_t lengthAt(uint32_t offset) const {
     uint32_t n = 0;
     std::memcpy(&n, keys_.data() + offset, 4);
@@ -93,17 +100,23 @@ class KeyIndex {
     keys_.append(key);
     return offset;
   }
-  void grow(size_t capacity);
-  void place(const Entry& entry);
+  void resize(size_t capacity);
+  enum class Placed { near, crowded, colliding };
+  // Puts an absent key's entry into the first empty place within the limits;
+  // otherwise says which limit it met.
+  Placed placeNear(const Entry& entry);
+  void overflow(const Entry& entry);
+  void placeOrOverflow(const Entry& entry);
   bool placeUnlessPresent(const Entry& entry);
   void compactKeysIfMostlyDead();
   void compactKeys();
 
   std::vector<Entry> table_;  // a power of two in size, or empty
   size_t mask_ = 0;
-  size_t count_ = 0;
+  size_t count_ = 0;  // entries, in the table and overflowed
   std::string keys_;
   size_t deadKeyBytes_ = 0;
+  std::map<std::string, int32_t, std::less<>> overflow_;
   std::vector<Entry> pending_;
   bool loading_ = false;
 };
