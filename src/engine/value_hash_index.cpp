@@ -8,10 +8,7 @@
 
 namespace mero {
 
-uint32_t ValueHashIndex::hashOf(std::string_view stored) {
-  const uint64_t h = hashBytes(stored);
-  return static_cast<uint32_t>(h ^ (h >> 32));
-}
+uint32_t ValueHashIndex::hashOf(std::string_view stored) { return hashBytes32(stored); }
 
 void ValueHashIndex::clear() {
   valueOfSlot_.clear();
@@ -20,6 +17,8 @@ void ValueHashIndex::clear() {
   lists_.clear();
   freeLists_.clear();
   table_.clear();
+  overflow_.clear();
+  overflowed_.clear();
   shift_ = 32;
   loading_ = false;
   loaded_.clear();
@@ -39,9 +38,16 @@ uint32_t ValueHashIndex::find(std::string_view stored) const {
   if (table_.empty()) return kNone;
   const uint32_t hash = hashOf(stored);
   const size_t mask = table_.size() - 1;
-  for (size_t i = homeOf(hash); table_[i].value != kNone; i = (i + 1) & mask)
-    if (table_[i].hash == hash && bytesOf(table_[i].value) == stored) return table_[i].value;
-  return kNone;
+  size_t i = homeOf(hash);
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit && table_[i].value != kNone; ++n, i = (i + 1) & mask) {
+    if (table_[i].hash != hash) continue;
+    if (bytesOf(table_[i].value) == stored) return table_[i].value;
+    if (++same == kSameHashLimit) break;
+  }
+  if (overflow_.empty()) return kNone;
+  const auto it = overflow_.find(stored);
+  return it == overflow_.end() ? kNone : it->second;
 }
 
 void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
@@ -52,7 +58,7 @@ void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
   }
   uint32_t v = find(stored);
   if (v == kNone) {
-    v = newValue(hashOf(stored), slot);
+    v = newValue(hashOf(stored), slot, stored);
   } else {
     join(v, slot);
   }
@@ -69,7 +75,25 @@ void ValueHashIndex::remove(uint32_t slot) {
   renumberIfMostlyFree();
 }
 
-uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot) {
+ValueHashIndex::Placed ValueHashIndex::placeNear(uint32_t hash, uint32_t value) {
+  const size_t mask = table_.size() - 1;
+  size_t i = homeOf(hash);
+  size_t same = 0;
+  for (size_t n = 0; n < kProbeLimit; ++n, i = (i + 1) & mask) {
+    if (table_[i].value == kNone) {
+      table_[i] = Place{hash, value};
+      return Placed::near;
+    }
+    if (table_[i].hash == hash && ++same == kSameHashLimit) return Placed::colliding;
+  }
+  return Placed::crowded;
+}
+
+void ValueHashIndex::overflow(uint32_t value, std::string_view stored) {
+  overflowed_[value] = overflow_.emplace(std::string(stored), value).first;
+}
+
+uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot, std::string_view stored) {
   uint32_t v = 0;
   if (!freeValues_.empty()) {
     v = freeValues_.back();
@@ -79,13 +103,18 @@ uint32_t ValueHashIndex::newValue(uint32_t hash, uint32_t slot) {
     v = static_cast<uint32_t>(values_.size());
     values_.push_back(Value{hash, slot, kNone});
   }
-  // At most 80% full, so probe runs stay short.
-  if (5 * (distinct_ + 1) > 4 * table_.size()) growTable(table_.empty() ? 16 : 2 * table_.size());
-  const size_t mask = table_.size() - 1;
-  size_t i = homeOf(hash);
-  while (table_[i].value != kNone) i = (i + 1) & mask;
-  table_[i] = Place{hash, v};
   ++distinct_;
+  // At most 80% full, so probe runs stay short. A run too long to take the
+  // value means a crowded table, which growing cures, or colliding hashes,
+  // which it does not: then the value overflows.
+  if (5 * distinct_ > 4 * table_.size()) growTable(table_.empty() ? 16 : 2 * table_.size());
+  const Placed placed = placeNear(hash, v);
+  if (placed == Placed::near) return v;
+  if (placed == Placed::crowded && 2 * distinct_ > table_.size()) {
+    growTable(2 * table_.size());
+    if (placeNear(hash, v) == Placed::near) return v;
+  }
+  overflow(v, stored);
   return v;
 }
 
@@ -100,21 +129,32 @@ void ValueHashIndex::join(uint32_t v, uint32_t slot) {
       list = static_cast<uint32_t>(lists_.size());
       lists_.emplace_back();
     }
-    lists_[list] = {std::min(value.rep, slot), std::max(value.rep, slot)};
+    lists_[list].slots = {std::min(value.rep, slot), std::max(value.rep, slot)};
+    lists_[list].sorted = 2;
     value.list = list;
     return;
   }
-  std::vector<uint32_t>& slots = lists_[value.list];
-  if (slots.empty() || slots.back() < slot) {  // an append: the usual case
-    slots.push_back(slot);
-    return;
-  }
-  const auto at = std::lower_bound(slots.begin(), slots.end(), slot);
-  if (at != slots.end() && *at == slot) {
-    --staleEntries_;  // it held the value before: its stale entry is live again
-  } else {
-    slots.insert(at, slot);
-  }
+  // Appended whatever the order; a slot that held the value before may now
+  // stand twice, which counts as stale until the list is tidied.
+  SlotList& list = lists_[value.list];
+  if (list.sorted == list.slots.size() && (list.slots.empty() || list.slots.back() < slot)) ++list.sorted;
+  list.slots.push_back(slot);
+}
+
+void ValueHashIndex::tidy(SlotList& list, uint32_t v) const {
+  std::vector<uint32_t>& slots = list.slots;
+  const auto middle = slots.begin() + static_cast<std::ptrdiff_t>(list.sorted);
+  std::sort(middle, slots.end());
+  std::inplace_merge(slots.begin(), middle, slots.end());
+  const size_t before = slots.size();
+  uint32_t last = kNone;
+  std::erase_if(slots, [&](uint32_t s) {
+    const bool drop = s == last || valueOfSlot_[s] != v;
+    last = s;
+    return drop;
+  });
+  staleEntries_ -= std::min(staleEntries_, before - slots.size());
+  list.sorted = slots.size();
 }
 
 // The value's rep is renewed from the back of its list, where stale entries
@@ -130,36 +170,47 @@ void ValueHashIndex::leave(uint32_t slot) {
     return;
   }
   ++staleEntries_;
-  std::vector<uint32_t>& slots = lists_[value.list];
-  while (!slots.empty() && valueOfSlot_[slots.back()] != v) {
-    slots.pop_back();
-    --staleEntries_;
+  SlotList& list = lists_[value.list];
+  while (!list.slots.empty() && valueOfSlot_[list.slots.back()] != v) {
+    list.slots.pop_back();
+    staleEntries_ -= std::min<size_t>(staleEntries_, 1);
   }
-  if (slots.empty()) {
+  list.sorted = std::min(list.sorted, list.slots.size());
+  if (list.slots.empty()) {
     eraseValue(v);
     return;
   }
-  if (value.rep == slot) value.rep = slots.back();
+  if (value.rep == slot) value.rep = list.slots.back();
 }
 
 void ValueHashIndex::eraseValue(uint32_t v) {
-  const size_t mask = table_.size() - 1;
-  size_t gap = homeOf(values_[v].hash);
-  while (table_[gap].value != v) gap = (gap + 1) & mask;
-  // Backward shift: later places of the run move into the gap unless their
-  // home lies (cyclically) between the gap and themselves.
-  for (size_t j = (gap + 1) & mask; table_[j].value != kNone; j = (j + 1) & mask) {
-    const size_t home = homeOf(table_[j].hash);
-    const bool stays = gap <= j ? (gap < home && home <= j) : (gap < home || home <= j);
-    if (stays) continue;
-    table_[gap] = table_[j];
-    gap = j;
+  const auto overflowed = overflowed_.find(v);
+  if (overflowed != overflowed_.end()) {
+    overflow_.erase(overflowed->second);
+    overflowed_.erase(overflowed);
+  } else {
+    const size_t mask = table_.size() - 1;
+    size_t gap = homeOf(values_[v].hash);
+    // The value lies within the probe limit of its home.
+    for (size_t n = 0; table_[gap].value != v && n <= kProbeLimit; ++n) gap = (gap + 1) & mask;
+    // Backward shift: later places of the run move into the gap unless their
+    // home lies (cyclically) between the gap and themselves.
+    size_t j = (gap + 1) & mask;
+    for (size_t n = 0; table_[j].value != kNone && n < table_.size(); ++n, j = (j + 1) & mask) {
+      const size_t home = homeOf(table_[j].hash);
+      const bool stays = gap <= j ? (gap < home && home <= j) : (gap < home || home <= j);
+      if (stays) continue;
+      table_[gap] = table_[j];
+      gap = j;
+    }
+    table_[gap].value = kNone;
   }
-  table_[gap].value = kNone;
   --distinct_;
   Value& value = values_[v];
   if (value.list != kNone) {
-    std::vector<uint32_t>().swap(lists_[value.list]);
+    staleEntries_ -= std::min(staleEntries_, lists_[value.list].slots.size());
+    SlotList().slots.swap(lists_[value.list].slots);
+    lists_[value.list].sorted = 0;
     freeLists_.push_back(value.list);
     value.list = kNone;
   }
@@ -167,17 +218,15 @@ void ValueHashIndex::eraseValue(uint32_t v) {
   freeValues_.push_back(v);
 }
 
+// Re-places the table's values; overflowed ones stay where they are, which
+// lookups find all the same. Every value's rep holds it here, so the bytes
+// of one that overflows now can be read.
 void ValueHashIndex::growTable(size_t capacity) {
   std::vector<Place> old(capacity, Place{0, kNone});
   old.swap(table_);
   shift_ = 32 - std::countr_zero(capacity);
-  const size_t mask = capacity - 1;
-  for (const Place& p : old) {
-    if (p.value == kNone) continue;
-    size_t i = homeOf(p.hash);
-    while (table_[i].value != kNone) i = (i + 1) & mask;
-    table_[i] = p;
-  }
+  for (const Place& p : old)
+    if (p.value != kNone && placeNear(p.hash, p.value) != Placed::near) overflow(p.value, bytesOf(p.value));
 }
 
 void ValueHashIndex::beginLoading(size_t slots) {
@@ -222,16 +271,13 @@ void ValueHashIndex::finishLoading() {
   while (5 * hashes > 4 * capacity) capacity *= 2;
   if (capacity > table_.size()) growTable(capacity);
   values_.reserve(values_.size() + hashes);
-  std::vector<uint32_t> groupValues;  // the values of one hash, nearly always one
-  for (size_t i = 0; i < loaded.size(); ++i) {
-    const Loaded& e = loaded[i];
-    if (i == 0 || e.hash != loaded[i - 1].hash) groupValues.clear();
-    uint32_t v = e.sameAs != e.slot ? valueOfSlot_[e.sameAs] : kNone;
-    for (size_t g = 0; v == kNone && g < groupValues.size(); ++g)
-      if (bytesOf(groupValues[g]) == text_->valueOf(e.slot)) v = groupValues[g];
+  // Slots come in hash order, so a value not recognised at loading is
+  // looked for among those of its hash placed just before.
+  for (const Loaded& e : loaded) {
+    const std::string_view bytes = text_->valueOf(e.slot);
+    uint32_t v = e.sameAs != e.slot ? valueOfSlot_[e.sameAs] : find(bytes);
     if (v == kNone) {
-      v = newValue(e.hash, e.slot);
-      groupValues.push_back(v);
+      v = newValue(e.hash, e.slot, bytes);
     } else {
       join(v, e.slot);
     }
@@ -240,18 +286,36 @@ void ValueHashIndex::finishLoading() {
   }
 }
 
-// Drops stale entries once they outnumber the live slots; a list left with
-// one slot goes back inline.
+void ValueHashIndex::renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots) {
+  for (uint32_t v = 0; v < values_.size(); ++v) {
+    Value& value = values_[v];
+    if (value.rep == kNone || value.list == kNone) continue;
+    SlotList& list = lists_[value.list];
+    tidy(list, v);  // only slots that hold the value remain, and they are live
+    for (uint32_t& slot : list.slots) slot = renumbering[slot];
+  }
+  for (Value& value : values_)
+    if (value.rep != kNone) value.rep = renumbering[value.rep];
+  std::vector<uint32_t> valueOfSlot(liveSlots, kNone);
+  for (uint32_t slot = 0; slot < valueOfSlot_.size(); ++slot)
+    if (renumbering[slot] != kNone) valueOfSlot[renumbering[slot]] = valueOfSlot_[slot];
+  valueOfSlot_.swap(valueOfSlot);
+  staleEntries_ = 0;
+}
+
+// Drops stale entries and repeats once they outnumber the live slots; a list
+// left with one slot goes back inline.
 void ValueHashIndex::sweepIfMostlyStale() {
   if (staleEntries_ <= liveSlots_ + 4096) return;
   for (uint32_t v = 0; v < values_.size(); ++v) {
     Value& value = values_[v];
     if (value.rep == kNone || value.list == kNone) continue;
-    std::vector<uint32_t>& slots = lists_[value.list];
-    std::erase_if(slots, [&](uint32_t s) { return valueOfSlot_[s] != v; });
-    if (slots.size() == 1) {
-      value.rep = slots.front();
-      std::vector<uint32_t>().swap(slots);
+    SlotList& list = lists_[value.list];
+    tidy(list, v);
+    if (list.slots.size() == 1) {
+      value.rep = list.slots.front();
+      SlotList().slots.swap(list.slots);
+      list.sorted = 0;
       freeLists_.push_back(value.list);
       value.list = kNone;
     }
@@ -266,7 +330,7 @@ void ValueHashIndex::renumberIfMostlyFree() {
   if (freeValues_.size() <= distinct_ + 4096 && freeLists_.size() <= lists_.size() / 2 + 4096) return;
   std::vector<uint32_t> renumbered(values_.size(), kNone);
   std::vector<Value> values;
-  std::vector<std::vector<uint32_t>> lists;
+  std::vector<SlotList> lists;
   values.reserve(distinct_);
   for (uint32_t v = 0; v < values_.size(); ++v) {
     Value value = values_[v];
@@ -282,6 +346,12 @@ void ValueHashIndex::renumberIfMostlyFree() {
     if (v != kNone) v = renumbered[v];
   for (Place& place : table_)
     if (place.value != kNone) place.value = renumbered[place.value];
+  std::map<uint32_t, Overflow::iterator> overflowed;
+  for (auto it = overflow_.begin(); it != overflow_.end(); ++it) {
+    it->second = renumbered[it->second];
+    overflowed.emplace(it->second, it);
+  }
+  overflowed_.swap(overflowed);
   values_.swap(values);
   lists_.swap(lists);
   std::vector<uint32_t>().swap(freeValues_);

@@ -12,15 +12,27 @@
 // (stale) until the lists are swept, and every visit checks valueOfSlot. A
 // value held by one slot only keeps that slot inline and has no list.
 //
-// Invariants: a value is in the table exactly while some live slot holds it;
-// its `rep` is such a slot, and the value's bytes are read through it from
-// the search text. A listed value's list is sorted, without repeats, and
-// holds every slot that holds the value; an unlisted value is held by `rep`
-// alone. Stale list entries are counted and swept once they outnumber the
-// live slots; numbers of dead values are reused, and renumbered away once
-// they outnumber the live values.
+// Invariants: a value is in the table (or its overflow) exactly while some
+// live slot holds it; its `rep` is such a slot, and the value's bytes are
+// read through it from the search text. A listed value's list holds every
+// slot that holds the value; its first `sorted` entries ascend strictly, and
+// the entries after them came in any order (joins are appended whatever the
+// order, so no join ever costs more than a push). A visit first sorts the
+// tail in and drops stale entries and repeats, which costs no more than the
+// visit itself. Stale entries and repeats are counted and swept once they
+// outnumber the live slots; numbers of dead values are reused, and
+// renumbered away once they outnumber the live values.
+//
+// Bounded probes: a value's place lies at most kProbeLimit places past its
+// home, with fewer than kSameHashLimit places of its very hash before it; a
+// value that finds no such place (colliding hashes) goes to an ordered
+// overflow map, so that colliding values cost a few comparisons and a
+// logarithm each. Places of one hash keep their order through removals.
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -31,6 +43,8 @@ class SearchText;
 class ValueHashIndex {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr size_t kProbeLimit = 64;
+  static constexpr size_t kSameHashLimit = 8;
 
   // The search text that holds the values' bytes; set once.
   void attach(const SearchText* text) { text_ = text; }
@@ -41,6 +55,8 @@ class ValueHashIndex {
   void add(uint32_t slot, std::string_view stored);
   // Slot was deleted.
   void remove(uint32_t slot);
+  // Takes the slots' new numbers (kNone: deleted, gone; ascending).
+  void renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots);
 
   // Loading at open: slots are added in order and sorted into values all at
   // once, by hash, so the table is filled front to back rather than at
@@ -51,6 +67,8 @@ class ValueHashIndex {
   bool loading() const { return loading_; }
 
   // Calls visit(slot) for every slot holding the value, in ascending order.
+  // It may put the value's list in order first: the caller holds the
+  // database's lock, which no reader shares.
   template <typename Visit>
   void forEachSlot(std::string_view stored, Visit visit) const {
     const uint32_t v = find(stored);
@@ -60,7 +78,9 @@ class ValueHashIndex {
       visit(value.rep);
       return;
     }
-    for (const uint32_t slot : lists_[value.list])
+    SlotList& list = lists_[value.list];
+    if (list.sorted < list.slots.size()) tidy(list, v);
+    for (const uint32_t slot : list.slots)
       if (valueOfSlot_[slot] == v) visit(slot);
   }
 
@@ -71,6 +91,8 @@ class ValueHashIndex {
   }
 
   size_t distinctValues() const { return distinct_; }
+  // The hash the table keeps of a value (for tests that need values sharing one).
+  static uint32_t hashOf(std::string_view stored);
 
  private:
   struct Value {
@@ -82,6 +104,11 @@ class ValueHashIndex {
     uint32_t hash;
     uint32_t value;  // kNone: empty
   };
+  struct SlotList {
+    std::vector<uint32_t> slots;
+    size_t sorted = 0;  // slots[0, sorted) ascend strictly
+  };
+  using Overflow = std::map<std::string, uint32_t, std::less<>>;
   struct Loaded {
     uint32_t hash;
     uint32_t slot;
@@ -90,10 +117,14 @@ class ValueHashIndex {
   // A value's home place is given by the high bits of its hash, so that
   // values taken in hash order fill the table front to back.
   size_t homeOf(uint32_t hash) const { return hash >> shift_; }
-  static uint32_t hashOf(std::string_view stored);
   uint32_t find(std::string_view stored) const;
   std::string_view bytesOf(uint32_t value) const;
-  uint32_t newValue(uint32_t hash, uint32_t slot);
+  uint32_t newValue(uint32_t hash, uint32_t slot, std::string_view stored);
+  enum class Placed { near, crowded, colliding };
+  Placed placeNear(uint32_t hash, uint32_t value);
+  void overflow(uint32_t value, std::string_view stored);
+  // Sorts the list's tail in and drops its stale entries and repeats.
+  void tidy(SlotList& list, uint32_t v) const;
   void join(uint32_t v, uint32_t slot);
   void leave(uint32_t slot);
   void eraseValue(uint32_t v);
@@ -105,13 +136,15 @@ class ValueHashIndex {
   std::vector<uint32_t> valueOfSlot_;
   std::vector<Value> values_;
   std::vector<uint32_t> freeValues_;
-  std::vector<std::vector<uint32_t>> lists_;
+  mutable std::vector<SlotList> lists_;
   std::vector<uint32_t> freeLists_;
   std::vector<Place> table_;  // open addressing, linear probing; a power of two in size
+  Overflow overflow_;                                  // bytes -> value, for values with no place
+  std::map<uint32_t, Overflow::iterator> overflowed_;  // value -> its overflow entry
   int shift_ = 32;            // 32 - log2(table size)
   size_t distinct_ = 0;
   size_t liveSlots_ = 0;
-  size_t staleEntries_ = 0;
+  mutable size_t staleEntries_ = 0;  // list entries beyond the live slots they stand for
   bool loading_ = false;
   std::vector<Loaded> loaded_;
   std::vector<Place> recent_;  // while loading: the last value seen per hash bucket
