@@ -238,6 +238,19 @@ void Database::removeFromMemory(uint32_t slot) {
   }
   records_.remove(slot);
   checkSlot(slot, nullptr);
+  reclaimSlotsIfMostlyDead();
+}
+
+void Database::reclaimSlotsIfMostlyDead() {
+  if (!records_.mostlyDeadSlots()) return;
+  const std::vector<uint32_t> renumbering = records_.slotRenumbering();
+  const auto live = static_cast<uint32_t>(records_.count());
+  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
+    if (!isIndexed(f)) continue;
+    searchTexts_[f].renumberSlots(renumbering, live);
+    valueHashes_[f].renumberSlots(renumbering, live);
+  }
+  records_.renumberSlots(renumbering);
 }
 
 void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const FieldValues* values) const {

@@ -132,6 +132,9 @@ class Database {
   void addToMemory(int32_t position, const FieldValues& values, const KeyIndex::Probe* key = nullptr);
   void replaceInMemory(uint32_t slot, const FieldValues& oldValues, const FieldValues& values);
   void removeFromMemory(uint32_t slot);
+  // Once deleted records' slots outnumber the live ones, every structure
+  // indexed by slot takes the live slots' new numbers at once.
+  void reclaimSlotsIfMostlyDead();
   void checkSlot(uint32_t slot, const FieldValues* values) const;
   // Gives back scratch that a record of over a MiB left behind, when an
   // operation ends, on every path.

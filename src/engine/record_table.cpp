@@ -80,6 +80,29 @@ void RecordTable::dropStaleEntries() {
   std::erase_if(byPosition_, [this](const Entry& e) { return slotPositions_[e.slot] != e.position; });
 }
 
+std::vector<uint32_t> RecordTable::slotRenumbering() const {
+  std::vector<uint32_t> renumbering(slotPositions_.size(), kNoSlot);
+  uint32_t next = 0;
+  for (uint32_t slot = 0; slot < slotPositions_.size(); ++slot)
+    if (slotPositions_[slot] >= 0) renumbering[slot] = next++;
+  return renumbering;
+}
+
+void RecordTable::renumberSlots(const std::vector<uint32_t>& renumbering) {
+  std::vector<Entry> byPosition;
+  byPosition.reserve(positions_.size() + positions_.size() / 2);
+  for (const Entry& e : byPosition_)
+    if (slotPositions_[e.slot] == e.position) byPosition.push_back(Entry{e.position, renumbering[e.slot]});
+  byPosition_.swap(byPosition);
+  std::vector<int32_t>(positions_).swap(slotPositions_);
+  std::vector<int32_t>(positions_).swap(positions_);  // gives back the room of the deleted
+  // Every slot is live: node i of the Fenwick tree counts the lowbit(i)
+  // slots it covers.
+  std::vector<int32_t> tree(positions_.size() + 1, 0);
+  for (uint32_t i = 1; i < tree.size(); ++i) tree[i] = static_cast<int32_t>(i & (0u - i));
+  liveTree_.swap(tree);
+}
+
 void RecordTable::addLive(uint32_t slot, int delta) {
   for (uint32_t i = slot + 1; i < liveTree_.size(); i += i & (0u - i)) liveTree_[i] += delta;
 }

@@ -3,10 +3,13 @@
 //
 // A record has two numbers. Its record number is its index in `positions`
 // (and in the index file): dense, in append order, shifted down by a delete.
-// Its slot is given when it joins (at open or by an append) and never changes
-// or gets reused while the database is open, so per-record data that is
-// indexed by slot (search text offsets, value lists) never has to move. Slots
-// grow in append order, so ascending slot order is record-number order.
+// Its slot is given when it joins (at open or by an append) and stays while
+// the record lives, so per-record data that is indexed by slot (search text
+// offsets, value lists) does not move when records are deleted. Slots grow in
+// append order, so ascending slot order is record-number order. Slots of
+// deleted records are reclaimed together, once they outnumber the live ones:
+// every structure indexed by slot is renumbered at once (renumberSlots), each
+// live slot becoming its record number, so memory follows the live records.
 //
 // Finding a record by position: every new image goes to the end of the data
 // file, so positions handed out while the database is open only ever grow.
@@ -37,6 +40,15 @@ class RecordTable {
   void move(uint32_t slot, int32_t newPosition);  // newPosition: the end of the data file
   void remove(uint32_t slot);
 
+  // Whether deleted slots outnumber the live ones by enough to reclaim them.
+  bool mostlyDeadSlots() const { return slotCount() - positions_.size() > positions_.size() + kDeadSlotFloor; }
+  // The new number of each slot when the dead ones are reclaimed: its record
+  // number, or kNoSlot for a dead slot. Ascending, like the slots.
+  std::vector<uint32_t> slotRenumbering() const;
+  // Every live slot becomes its record number.
+  void renumberSlots(const std::vector<uint32_t>& renumbering);
+  static constexpr uint32_t kNoSlot = UINT32_MAX;
+
   int32_t count() const { return static_cast<int32_t>(positions_.size()); }
   const std::vector<int32_t>& positions() const { return positions_; }
 
@@ -48,6 +60,7 @@ class RecordTable {
   int32_t recordNumberOf(uint32_t slot) const;  // slot must be live
 
  private:
+  static constexpr size_t kDeadSlotFloor = 4096;  // a few dead slots are not worth a pass
   struct Entry {
     int32_t position;
     uint32_t slot;

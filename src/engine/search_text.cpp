@@ -126,20 +126,34 @@ void SearchText::compactIfMostlyDead() {
   constexpr size_t kDeadFloor = 64 * 1024;
   const size_t dead = text_.size() - 1 - liveBytes_;
   if (dead <= liveBytes_ || dead <= kDeadFloor) return;
+  rebuild(nullptr, static_cast<uint32_t>(offsets_.size()));
+}
+
+void SearchText::renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots) {
+  rebuild(&renumbering, liveSlots);
+}
+
+// Slot s becomes renumbering[s] (or stays s without one); the numbers
+// ascend, so the values stay in slot order.
+void SearchText::rebuild(const std::vector<uint32_t>* renumbering, uint32_t slots) {
   std::string text;
   text.reserve(1 + liveBytes_);
   text.push_back('\0');
+  std::vector<uint32_t> offsets(slots, 0);
+  std::vector<uint32_t> lengths(slots, 0);
   for (uint32_t slot = 0; slot < offsets_.size(); ++slot) {
+    const uint32_t to = renumbering != nullptr ? (*renumbering)[slot] : slot;
+    if (to == kNoSlot) continue;
     const auto start = static_cast<uint32_t>(text.size());
-    if (isRemoved(slot)) {
-      offsets_[slot] = start;  // keeps offsets ascending with the slot
-      continue;
-    }
+    offsets[to] = start;  // a removed slot's keeps offsets ascending with the slot
+    lengths[to] = lengths_[slot];
+    if (isRemoved(slot)) continue;
     text.append(text_, offsets_[slot], lengths_[slot]);
     text.push_back('\0');
-    offsets_[slot] = start;
   }
   text_.swap(text);
+  offsets_.swap(offsets);
+  lengths_.swap(lengths);
   std::vector<Run>().swap(runs_);
   inSlotOrder_ = true;
   checkInvariants();

@@ -37,6 +37,7 @@ namespace mero {
 
 class SearchText {
  public:
+  static constexpr uint32_t kNoSlot = UINT32_MAX;
   SearchText() : text_(1, '\0') {}
 
   void reserve(size_t slots) {
@@ -49,6 +50,9 @@ class SearchText {
   void fitToSize() { text_.shrink_to_fit(); }
   void replace(uint32_t slot, std::string_view plain);
   void remove(uint32_t slot);
+  // Takes the slots' new numbers (kNoSlot: removed, gone), rebuilding the
+  // text from the live values in their new order.
+  void renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots);
 
   // Calls found(slot) for each slot whose value contains upperNeedle
   // (non-empty), at most once per placed value, in text order.
@@ -70,6 +74,7 @@ class SearchText {
   static constexpr uint32_t kRemoved = UINT32_MAX;
   void place(uint32_t slot, std::string_view plain);
   void compactIfMostlyDead();
+  void rebuild(const std::vector<uint32_t>* renumbering, uint32_t slots);
   void checkInvariants() const;
   bool isRemoved(uint32_t slot) const { return lengths_[slot] == kRemoved; }
   void listRuns();
