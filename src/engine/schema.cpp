@@ -22,13 +22,19 @@ std::string encodeSchemaBlock(const DbArray<uint8_t>& indexed, const DbArray<DbS
 }
 
 // The block is written with one append, so a reader never sees a block whose
-// fields were interleaved with another writer's.
+// fields were interleaved with another writer's. A schema file this call
+// made and could not fill (a full disk) is removed again: left empty or
+// half written, it would read as no schema or a damaged one.
 bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
                        const DbArray<DbString>& names) {
-  File file;
-  if (!file.openAppend(path)) return false;
+  bool created = false;
+  if (!File::createIfMissing(path, &created)) return false;
   const std::string block = encodeSchemaBlock(indexed, names);
-  return file.append(block.data(), block.size());
+  File file;
+  const bool written = file.openAppend(path) && file.append(block.data(), block.size());
+  file.close();
+  if (!written && created) File::remove(path);
+  return written;
 }
 
 // Under the files' lock, so that no open engine (which holds a schema of no
