@@ -215,6 +215,18 @@ class DatabaseTest {
   }
 
   @Test
+  void fieldNamesOfAnyLengthReopen() throws Exception {
+    // Over 65,535 bytes of modified UTF-8, with 2- and 3-byte characters across each 64 KiB step.
+    String name = "n".repeat(65534) + "\u00e9\u20ac".repeat(20000) + "\uD83D\uDE00";
+    Schema schema = Schema.builder().field(name, true).field("city", false).build();
+    Path base = scratch().resolve("long");
+    Database.open(base, "k", true, schema).close();
+    try (Database db = Database.open(base, "k", true)) {
+      assertEquals(schema, db.schema());
+    }
+  }
+
+  @Test
   void recordsThatWouldPassTheFileSizeLimitAreNotStored() throws Exception {
     Path base = scratch().resolve("big");
     int ada;
