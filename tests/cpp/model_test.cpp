@@ -247,5 +247,12 @@ TEST(ModelTest, MixedOperationsAgreeWithTheModel) {
   for (unsigned seed = 1; seed <= seeds; ++seed) runModel(seed, 2500);
 }
 
+// Hashes cut to two bits: the tables overflow into their ordered maps.
+TEST(ModelTest, AgreesWhenHashesCollide) {
+  fixHashKeyForTesting(test::kTestHashKey, 2);
+  for (unsigned seed = 1; seed <= 2; ++seed) runModel(seed, 2500);
+  fixHashKeyForTesting(test::kTestHashKey);
+}
+
 }  // namespace
 }  // namespace mero

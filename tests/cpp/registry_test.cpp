@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <random>
@@ -127,6 +128,31 @@ TEST_F(RegistryTest, ASecondOpenOfTheSameFilesIsRefused) {
             128 + SIGKILL);
   EXPECT_NE(Database::open(base, "key", true), nullptr);
   EXPECT_TRUE(registry_.unregister(holder));
+}
+
+// A close waits for the call in flight: while a call holds the engine's lock
+// (as every record operation does for its whole run), close must neither
+// return nor release the files under it.
+TEST_F(RegistryTest, CloseWaitsForTheCallInFlight) {
+  const int32_t id = registry_.registerName(dir_.path("db"));
+  ASSERT_TRUE(registry_.define(id, flags(1, 1), names({"name"})));
+  ASSERT_TRUE(registry_.open(id, "key", true));
+  const std::shared_ptr<Database> db = registry_.lookup(id);
+  std::atomic<bool> closed{false};
+  db->lock().enter();
+  std::thread closer([&] {
+    EXPECT_TRUE(registry_.close(id));
+    closed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // time for a close that does not wait to end
+  EXPECT_FALSE(closed) << "close returned while a call held the engine";
+  EXPECT_TRUE(db->isOpen());
+  EXPECT_EQ(db->write(test::values({"in flight"})), WriteStatus::appended);
+  db->lock().leave();
+  closer.join();
+  EXPECT_TRUE(closed);
+  LockGuard guard(db->lock());
+  EXPECT_FALSE(db->isOpen());
 }
 
 // Sixteen threads share database A, four share B, and four work on C while

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <unordered_map>
 
 #include "engine/key_index.h"
 #include "engine/record_table.h"
@@ -151,6 +152,7 @@ TEST(SearchStructures, MemoryFollowsTheLiveValues) {
 // are free they are renumbered away, and every live value still leads to
 // exactly its records.
 TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
+  const test::Deadline deadline(30, "ValueHashFollowsTheLiveValues (renumbering the value hash)");
   test::TempDir dir;
   const std::string base = dir.path("db");
   auto db = test::createDatabase(base, {true});
@@ -161,6 +163,99 @@ TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
   EXPECT_EQ(db->find(whole, test::values({"SHARED"})).size(), 11000u);
   EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positions()[11999]});
   EXPECT_EQ(test::checkConsistency(*db, base), "");
+}
+
+// Slots of deleted records are reclaimed: a database that keeps appending
+// and deleting around a few live records (moved by updates, sharing values)
+// keeps its per-record tables near the live size, and every structure
+// follows the renumbering.
+TEST(SearchStructures, SlotsOfDeletedRecordsAreReclaimed) {
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {true, true, false});
+  const auto write = [&](const std::string& key, const std::string& value) {
+    ASSERT_EQ(db->write(test::values({key, value, "n"})), WriteStatus::appended);
+  };
+  for (int i = 0; i < 300; ++i) write("live" + std::to_string(i), "city" + std::to_string(i % 7));
+  int32_t most = 0;
+  for (int round = 0; round < 12; ++round) {
+    const std::string r = std::to_string(round);
+    ASSERT_TRUE(db->updateRecord(db->records().positions()[static_cast<size_t>(round)],
+                                 test::values({"live" + std::to_string(round), "moved " + r, "a longer note"})));
+    for (int j = 0; j < 2000; ++j) write("t" + r + "-" + std::to_string(j), j % 2 ? "shared" : "v" + std::to_string(j));
+    for (int j = 0; j < 2000; ++j) ASSERT_TRUE(db->deleteRecord(db->records().positions().back()));
+    most = std::max<int32_t>(most, static_cast<int32_t>(db->records().slotCount()));
+  }
+  EXPECT_EQ(db->numRecs(), 300);
+  EXPECT_LT(most, 12000) << "slots of deleted records were kept";  // 24,300 were appended
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+  const test::Snapshot before = test::snapshotOf(*db);
+  db.reset();
+  db = Database::open(base, "key", true);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(test::snapshotOf(*db), before);
+}
+
+// Two strings, prefix + a number, whose hashes agree: a birthday search over
+// the 32 bits a table keeps (some 80,000 tries under the tests' fixed key).
+std::pair<std::string, std::string> sameHash(uint32_t (*hashOf)(std::string_view), const std::string& prefix) {
+  std::unordered_map<uint32_t, uint32_t> seen;
+  for (uint32_t i = 0;; ++i) {
+    const std::string candidate = prefix + std::to_string(i);
+    const auto [it, fresh] = seen.emplace(hashOf(candidate), i);
+    if (!fresh) return {prefix + std::to_string(it->second), candidate};
+  }
+}
+
+// Keys, and whole values of an indexed field, that share a hash are told
+// apart by their bytes: the second is neither found through the first nor
+// refused as its duplicate, also after the tables are loaded at open.
+TEST(SearchStructures, SharedHashesNeverConfuseKeysOrValues) {
+  const auto [keyA, keyB] = sameHash(&KeyIndex::hashOf, "key");
+  const auto [valueA, valueB] = sameHash(&ValueHashIndex::hashOf, "V");  // stored upper-cased: as they are
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {false, true});
+  ASSERT_EQ(db->write(test::values({keyA, valueA})), WriteStatus::appended);
+  const int32_t a = db->getPos(keyA);
+  const std::vector<uint8_t> whole{0, 0};
+  EXPECT_EQ(db->getPos(keyB), -1);
+  EXPECT_EQ(db->find(whole, test::values({"", valueB})), std::vector<int32_t>{});
+  ASSERT_EQ(db->write(test::values({keyB, valueB})), WriteStatus::appended);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "as written" : "reopened");
+    const int32_t b = db->getPos(keyB);
+    EXPECT_NE(b, a);
+    EXPECT_EQ(db->getPos(keyA), a);
+    EXPECT_EQ(db->find(whole, test::values({"", valueA})), std::vector<int32_t>{a});
+    EXPECT_EQ(db->find(whole, test::values({"", valueB})), std::vector<int32_t>{b});
+    db.reset();
+    db = Database::open(base, "key", true);
+    ASSERT_TRUE(db);
+  }
+}
+
+// With every hash cut to one bit, all but a few keys and values find no
+// place within the probe limit and go to the ordered overflow maps; every
+// answer stays the same through updates, deletes, renumbering and reopening.
+TEST(SearchStructures, EverythingAnswersWhenAllHashesCollide) {
+  fixHashKeyForTesting(test::kTestHashKey, 1);
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {true, true});
+  for (int i = 0; i < 6000; ++i)
+    ASSERT_EQ(db->write(test::values({"k" + std::to_string(i), "v" + std::to_string(i % 5000)})), WriteStatus::appended);
+  for (int i = 0; i < 6000; i += 2)
+    ASSERT_TRUE(db->updateRecord(db->records().positions()[static_cast<size_t>(i)],
+                                 test::values({"k" + std::to_string(i), i % 4 == 0 ? "shared" : "w" + std::to_string(i)})));
+  for (int i = 5999; i >= 0; i -= 3) ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+  db.reset();
+  db = Database::open(base, "key", true);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->numRecs(), 4000);
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+  fixHashKeyForTesting(test::kTestHashKey);
 }
 
 }  // namespace

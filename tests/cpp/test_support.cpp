@@ -5,17 +5,30 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 
+#include "engine/byte_hash.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
 #include "engine/schema.h"
 #include "foundation/int32_codec.h"
 
 namespace mero::test {
+
+// The engine draws its hash key at random per process; the tests fix it, so
+// that every run builds the same tables and a failure repeats.
+const HashKey kTestHashKey{0x5EED0001C0FFEE11ull, 0x0DDBA11CAFEF00D5ull};
+namespace {
+[[maybe_unused]] const bool hashKeyFixed = (fixHashKeyForTesting(kTestHashKey), true);
+}  // namespace
 
 TempDir::TempDir() {
   static std::atomic<int> made{0};
@@ -219,6 +232,32 @@ std::string checkConsistency(const Database& db, const std::string& base) {
   }
   if (live != static_cast<int32_t>(positions.size())) problems << "live slots differ from positions; ";
   return problems.str();
+}
+
+struct Deadline::Watch {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread watcher;
+};
+
+Deadline::Deadline(int seconds, std::string what) : watch_(std::make_unique<Watch>()) {
+  watch_->watcher = std::thread([watch = watch_.get(), seconds, what = std::move(what)] {
+    std::unique_lock<std::mutex> lock(watch->mutex);
+    if (watch->ended.wait_for(lock, std::chrono::seconds(seconds), [&] { return watch->done; })) return;
+    std::fprintf(stderr, "%s: still running after %d s; it loops\n", what.c_str(), seconds);
+    std::fflush(nullptr);
+    std::_Exit(1);
+  });
+}
+
+Deadline::~Deadline() {
+  {
+    std::lock_guard<std::mutex> lock(watch_->mutex);
+    watch_->done = true;
+  }
+  watch_->ended.notify_one();
+  watch_->watcher.join();
 }
 
 int runInChild(const std::function<void()>& body) {

@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/byte_hash.h"
 #include "engine/database.h"
 #include "engine/field_values.h"
 
 namespace mero::test {
+
+// The hash key every native test runs under (fixed before main).
+extern const HashKey kTestHashKey;
 
 // A fresh directory under $MERO_TEST_TMP (or the system's), removed with
 // its contents when the object goes.
@@ -67,6 +71,22 @@ std::string describe(const Snapshot& snapshot);
 // hashes and key index agree with each record's values, and that a record's
 // own values (of up to four fields) find it, on indexed and plain fields.
 std::string checkConsistency(const Database& db, const std::string& base);
+
+// Ends the process with a message naming `what` unless the scope ends within
+// `seconds`: a test whose fault would show as a loop that never ends fails
+// at once and says where, rather than at ctest's time limit. The limit is
+// far above the normal run, sanitizers included; it measures nothing.
+class Deadline {
+ public:
+  Deadline(int seconds, std::string what);
+  ~Deadline();
+  Deadline(const Deadline&) = delete;
+  Deadline& operator=(const Deadline&) = delete;
+
+ private:
+  struct Watch;
+  std::unique_ptr<Watch> watch_;
+};
 
 // Runs body in a forked child that ends with _Exit(0) when body returns.
 // Returns the exit status, or 128 + the signal that ended the child.

@@ -15,8 +15,11 @@ import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.FileTime;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.security.MessageDigest;
 import java.time.Instant;
 import java.util.ArrayList;
+import java.util.HexFormat;
 import java.util.List;
 import java.util.jar.JarFile;
 import java.util.stream.Stream;
@@ -120,11 +123,27 @@ class LoaderTest {
     run(1, "set -Dmero.tmpdir", tmpdir, "-Dmero.tmpdir=" + library.resolve("not-a-folder"));
   }
 
-  /** Loads the library in a child JVM, says so, then exits or waits to be killed. */
+  @Test
+  void aWrongFileUnderTheCopysNameIsNotLoaded() throws Exception {
+    Path tmp = TestDatabases.scratch("loader-planted");
+    byte[] library;
+    try (JarFile jar = new JarFile(jarPath().toFile());
+        InputStream in = jar.getInputStream(jar.getEntry(LINUX_SO))) {
+      library = in.readAllBytes();
+    }
+    // The loader's name for its copy: the library's name and the first half of its SHA-256.
+    String hash = HexFormat.of().formatHex(MessageDigest.getInstance("SHA-256").digest(library), 0, 16);
+    Path own = tmp.resolve("mero-database-" + System.getProperty("user.name").replaceAll("[^A-Za-z0-9._-]", "_"));
+    Files.createDirectory(own, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------")));
+    Files.write(own.resolve("libMERO_Database-" + hash + ".so"), new byte[library.length]);
+    run(0, "loaded", "-Djava.io.tmpdir=" + tmp);
+    assertEquals(List.of(), list(own));
+  }
+
+  /** Loads the library in a child JVM, says so once it answers, then exits or waits to be killed. */
   static final class Child {
     public static void main(String[] args) throws IOException {
-      new DatabaseMarshall();
-      System.out.println("loaded");
+      System.out.println(new DatabaseMarshall().register("probe") == 1 ? "loaded" : "the library does not answer");
       if (args[0].equals("wait")) {
         System.in.read();
       }
