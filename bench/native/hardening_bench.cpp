@@ -82,17 +82,46 @@ FieldValues record(const std::string& key, const std::string& value) {
 
 const HashKey kBenchKey{0x0123456789ABCDEFull, 0xFEDCBA9876543210ull};
 
+// Keys crafted against the unkeyed hash the tables used before: 16 bytes,
+// the second word chosen so that the state after it is the same for every
+// key, so that all of them shared one 64-bit hash under that function.
+// Their bytes are those an upper-cased value keeps (no a-z), and no zero.
+std::vector<std::string> craftedAgainstUnkeyedHash(int n) {
+  constexpr uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+  constexpr uint64_t kTarget = 0x5DEECE66DA3B1F27ull;
+  const auto usable = [](uint64_t word) {
+    for (int b = 0; b < 8; ++b) {
+      const auto c = static_cast<unsigned char>(word >> (8 * b));
+      if (c == 0 || (c >= 'a' && c <= 'z')) return false;
+    }
+    return true;
+  };
+  std::mt19937_64 random(9);
+  std::vector<std::string> keys;
+  while (static_cast<int>(keys.size()) < n) {
+    uint64_t first = 0;
+    for (int b = 0; b < 8; ++b) first |= uint64_t{static_cast<unsigned char>('A' + random() % 26)} << (8 * b);
+    uint64_t state = (16 * kOdd ^ first) * kOdd;
+    state ^= state >> 32;
+    const uint64_t second = state ^ kTarget;
+    if (!usable(second)) continue;
+    std::string key(16, '\0');
+    std::memcpy(key.data(), &first, 8);
+    std::memcpy(key.data() + 8, &second, 8);
+    keys.push_back(std::move(key));
+  }
+  return keys;
+}
+
 struct Costs {
   double append, find, open;
 };
 
-// Appends n records whose keys (or values) are distinct, finds each by key
-// (or by whole value), and reopens.
-Costs measure(const Scratch& scratch, const std::string& name, bool keys, int n) {
+// Appends a record for each of the distinct keys (or values), finds each by
+// key (or by whole value), and reopens.
+Costs measure(const Scratch& scratch, const std::string& name, bool keys, const std::vector<std::string>& distinct) {
   const std::string base = scratch.fresh(name);
-  std::mt19937_64 random(42);
-  std::vector<std::string> distinct(static_cast<size_t>(n));
-  for (std::string& s : distinct) s = "X" + std::to_string(random());
+  const auto n = static_cast<int>(distinct.size());
   Costs costs{};
   std::unique_ptr<Database> db = openOrThrow(base);
   costs.append = secondsOf([&] {
@@ -117,17 +146,28 @@ Costs measure(const Scratch& scratch, const std::string& name, bool keys, int n)
 void collisions() {
   const int n = 50000 / scale;
   Scratch scratch;
-  std::printf("collisions: %d records, all sharing one hash vs random (seconds; ratio)\n", n);
+  std::mt19937_64 random(42);
+  std::vector<std::string> distinct(static_cast<size_t>(n));
+  for (std::string& s : distinct) s = "X" + std::to_string(random());
+  const std::vector<std::string> crafted = craftedAgainstUnkeyedHash(n);
+  std::printf("collisions: %d keys, and apart %d indexed values (seconds; ratio to random ones)\n", n, n);
+  std::printf("  crafted: all sharing one hash under the former unkeyed function\n");
+  std::printf("  one hash: all sharing one hash here (the hash narrowed to nothing, as if the key were known)\n");
+  const auto row = [](const char* what, const Costs& c, const Costs& random) {
+    std::printf("  %-16s append %.3f (%.2fx)  find %.3f (%.2fx)  open %.3f (%.2fx)\n", what, c.append,
+                c.append / random.append, c.find, c.find / random.find, c.open, c.open / random.open);
+  };
   for (const bool keys : {true, false}) {
+    const std::string kind = keys ? "keys" : "values";
     fixHashKeyForTesting(kBenchKey);
-    const Costs random = measure(scratch, keys ? "random-keys" : "random-values", keys, n);
+    const Costs randomCosts = measure(scratch, "random-" + kind, keys, distinct);
+    const Costs craftedCosts = measure(scratch, "crafted-" + kind, keys, crafted);
     fixHashKeyForTesting(kBenchKey, 0);  // every hash is 0
-    const Costs colliding = measure(scratch, keys ? "colliding-keys" : "colliding-values", keys, n);
+    const Costs oneHash = measure(scratch, "one-hash-" + kind, keys, distinct);
     fixHashKeyForTesting(kBenchKey);
-    const char* what = keys ? "keys  " : "values";
-    std::printf("  %s append %.3f vs %.3f (%.2fx)  find %.3f vs %.3f (%.2fx)  open %.3f vs %.3f (%.2fx)\n", what,
-                colliding.append, random.append, colliding.append / random.append, colliding.find, random.find,
-                colliding.find / random.find, colliding.open, random.open, colliding.open / random.open);
+    row((kind + " random").c_str(), randomCosts, randomCosts);
+    row((kind + " crafted").c_str(), craftedCosts, randomCosts);
+    row((kind + " one hash").c_str(), oneHash, randomCosts);
   }
 }
 
