@@ -39,17 +39,25 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 
 // Under the files' lock, so that no open engine (which holds a schema of no
 // fields when none was defined) writes records that the new block would not
-// match; the lock also makes the check and the append one step.
+// match; the lock also makes the check and the append one step. A schema
+// file this call made is removed again when the define fails (a full disk):
+// left empty or half written, it would read as no schema or a damaged one.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
                   const DbArray<DbString>& names) {
   const std::string path = baseName + ".str";
+  bool created = false;
+  if (!File::createIfMissing(path, &created)) return false;
   File file;
-  if (!File::createIfMissing(path) || !file.openReadWrite(path)) return false;
-  if (file.lockExclusive() != File::LockResult::taken) return false;
-  if (indexListsRecords(baseName + ".idx")) return false;
-  const int64_t end = file.size();
-  const std::string block = encodeSchemaBlock(indexed, names);
-  return end >= 0 && file.writeAt(end, block.data(), block.size());
+  bool written = file.openReadWrite(path) && file.lockExclusive() == File::LockResult::taken &&
+                 !indexListsRecords(baseName + ".idx");
+  if (written) {
+    const int64_t end = file.size();
+    const std::string block = encodeSchemaBlock(indexed, names);
+    written = end >= 0 && file.writeAt(end, block.data(), block.size());
+  }
+  file.close();
+  if (!written && created) File::remove(path);
+  return written;
 }
 
 bool readSchema(File& file, Schema& schema) {
