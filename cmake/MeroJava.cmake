@@ -10,18 +10,28 @@ set(MERO_JAR ${CMAKE_BINARY_DIR}/mero-database.jar)
 file(GLOB MERO_JAVA_API_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/org/mero/db/*.java)
 # The loader both libraries share; internal, so outside the javadoc.
 file(GLOB MERO_JAVA_INTERNAL_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/org/mero/db/internal/*.java)
+# The version, from project(), as a constant of the package.
+set(MERO_JAVA_VERSION_SOURCE ${CMAKE_BINARY_DIR}/generated-java/org/mero/db/Version.java)
+configure_file(${CMAKE_SOURCE_DIR}/java/Version.java.in ${MERO_JAVA_VERSION_SOURCE} @ONLY)
+set(MERO_JAVA_MODULE_SOURCES ${MERO_JAVA_API_SOURCES} ${MERO_JAVA_INTERNAL_SOURCES} ${MERO_JAVA_VERSION_SOURCE})
 set(MERO_JAVA_SOURCES
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshall.java
   ${CMAKE_SOURCE_DIR}/java/DatabaseMarshallLoader.java
-  ${MERO_JAVA_API_SOURCES}
-  ${MERO_JAVA_INTERNAL_SOURCES})
+  ${MERO_JAVA_MODULE_SOURCES})
+# The module org.mero.db alone, without DatabaseMarshall, for the module path
+# and for Maven (pom.xml installs this jar).
+set(MERO_MODULE_CLASSES ${CMAKE_BINARY_DIR}/module-classes)
+set(MERO_MODULE_JAR ${CMAKE_BINARY_DIR}/mero-database-module.jar)
+set(MERO_MODULE_MANIFEST ${CMAKE_BINARY_DIR}/mero-database-module.manifest)
 set(MERO_JAVADOC_JAR ${CMAKE_BINARY_DIR}/mero-database-javadoc.jar)
 set(MERO_SOURCES_JAR ${CMAKE_BINARY_DIR}/mero-database-sources.jar)
 set(MERO_JAR_MANIFEST ${CMAKE_BINARY_DIR}/mero-database.manifest)
 # Enable-Native-Access: JDK 24 and later warn about the library's native
 # methods unless the application allows them; a jar run with -jar allows
 # them through its manifest.
-file(WRITE ${MERO_JAR_MANIFEST} "Automatic-Module-Name: org.mero.db\nEnable-Native-Access: ALL-UNNAMED\n")
+set(_version_lines "Implementation-Title: MERO Database\nImplementation-Version: ${PROJECT_VERSION}\n")
+file(WRITE ${MERO_JAR_MANIFEST} "${_version_lines}Enable-Native-Access: ALL-UNNAMED\n")
+file(WRITE ${MERO_MODULE_MANIFEST} "${_version_lines}")
 
 # The jar carries stripped libraries; their debug information stays beside
 # the jar (build/*.debug), found by debuggers through a .gnu_debuglink.
@@ -53,10 +63,12 @@ if(MERO_WINDOWS_DLL)
 endif()
 
 add_custom_command(
-  OUTPUT ${MERO_JAR}
+  OUTPUT ${MERO_JAR} ${MERO_MODULE_JAR}
   BYPRODUCTS ${_linux_debug} ${_linux_api_debug} ${_windows_debug} ${_windows_api_debug}
-  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_JAVA_CLASSES} ${_jar_native} ${MERO_MODULE_CLASSES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
+          ${_jar_native}/META-INF ${MERO_MODULE_CLASSES}
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/LICENSE ${_jar_native}/META-INF/LICENSE
   COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
   COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:MERO_Database> ${_linux_debug}
   COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_debug} $<TARGET_FILE:MERO_Database> ${_linux_so}
@@ -64,7 +76,16 @@ add_custom_command(
   COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_api_debug} $<TARGET_FILE:mero_java> ${_linux_api_so}
   ${_copy_windows}
   COMMAND ${Java_JAR_EXECUTABLE} cfm ${MERO_JAR} ${MERO_JAR_MANIFEST} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native
-  DEPENDS ${MERO_JAVA_SOURCES} MERO_Database mero_java ${MERO_WINDOWS_DLL} ${MERO_WINDOWS_API_DLL}
+          -C ${_jar_native} META-INF/LICENSE
+  COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_MODULE_CLASSES}
+          ${CMAKE_SOURCE_DIR}/java/module/module-info.java ${MERO_JAVA_MODULE_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${_jar_native} ${MERO_MODULE_CLASSES}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${MERO_MODULE_CLASSES}/native/linux-x86_64/libMERO_Database.so
+          ${MERO_MODULE_CLASSES}/native/windows-x86_64/MERO_Database.dll
+  COMMAND ${Java_JAR_EXECUTABLE} --create --file ${MERO_MODULE_JAR} --manifest ${MERO_MODULE_MANIFEST}
+          -C ${MERO_MODULE_CLASSES} .
+  DEPENDS ${MERO_JAVA_SOURCES} ${CMAKE_SOURCE_DIR}/java/module/module-info.java ${CMAKE_SOURCE_DIR}/LICENSE
+          MERO_Database mero_java ${MERO_WINDOWS_DLL} ${MERO_WINDOWS_API_DLL}
   COMMENT "Building mero-database.jar"
   VERBATIM)
 add_custom_target(mero_jar ALL DEPENDS ${MERO_JAR})
@@ -77,7 +98,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${_javadoc_dir}
   COMMAND ${Java_JAVADOC_EXECUTABLE} -quiet --release 17 -encoding UTF-8 -Xdoclint:all -Werror
           -sourcepath ${CMAKE_SOURCE_DIR}/java
-          -d ${_javadoc_dir} ${MERO_JAVA_API_SOURCES}
+          -d ${_javadoc_dir} ${MERO_JAVA_API_SOURCES} ${MERO_JAVA_VERSION_SOURCE}
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_JAVADOC_JAR} -C ${_javadoc_dir} .
   COMMAND ${Java_JAR_EXECUTABLE} cf ${MERO_SOURCES_JAR} -C ${CMAKE_SOURCE_DIR}/java .
   DEPENDS ${MERO_JAVA_SOURCES}

@@ -48,3 +48,11 @@ mero_add_reliability_junit(java_batch_kills "^BatchKillTest$" "java;reliability"
 mero_add_reliability_junit(java_batch_kills_long "^BatchKillTest$" "java;reliability;long" 3600 "MERO_CRASH_KILLS=1000")
 mero_add_reliability_junit(java_threads "^ThreadsTest$" "java;reliability" 300)
 mero_add_reliability_junit(java_threads_long "^ThreadsTest$" "java;reliability;long" 3600 "MERO_THREAD_OPS=50000")
+
+# The module jar on the module path, and `mvn install` of pom.xml offline.
+foreach(_mode module maven)
+  add_test(NAME java_${_mode}_jar
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/java/module_and_maven.sh ${_mode} ${CMAKE_BINARY_DIR}
+            ${CMAKE_BINARY_DIR}/test-tmp/${_mode}-jar)
+  set_tests_properties(java_${_mode}_jar PROPERTIES LABELS java TIMEOUT 300)
+endforeach()

@@ -1,5 +1,6 @@
 package org.mero.db;
 
+import java.lang.ref.Cleaner;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayDeque;
@@ -49,7 +50,13 @@ import java.util.stream.IntStream;
  * the argument.
  */
 public final class Database implements AutoCloseable {
+  // A handle that is never closed is closed when it becomes unreachable, with
+  // a warning, so that its files are not held until the JVM exits.
+  private static final Cleaner CLEANER = Cleaner.create();
+
   private final long handle;
+  private final NativeHandle owner;
+  private final Cleaner.Cleanable cleanable;
   private final Path base;
   private final Schema schema;
   private final boolean keyIndex;
@@ -60,6 +67,8 @@ public final class Database implements AutoCloseable {
 
   private Database(long handle, Path base, Schema schema, boolean keyIndex) {
     this.handle = handle;
+    this.owner = new NativeHandle(handle, base);
+    this.cleanable = CLEANER.register(this, owner);
     this.base = base;
     this.schema = schema;
     this.keyIndex = keyIndex;
@@ -155,6 +164,15 @@ public final class Database implements AutoCloseable {
 
   static Path file(Path base, String extension) {
     return base.resolveSibling(base.getFileName() + extension);
+  }
+
+  /**
+   * The version of this library, as the jar's manifest and the Maven artifact carry it.
+   *
+   * @return the version, for example {@code 1.0.0}
+   */
+  public static String version() {
+    return Version.VERSION;
   }
 
   /**
@@ -531,7 +549,9 @@ public final class Database implements AutoCloseable {
   }
 
   /**
-   * Closes the files and releases the library's memory for them. Calling it again does nothing;
+   * Closes the files and releases the library's memory for them. A handle that becomes
+   * unreachable without being closed is closed by the garbage collector's cleaner, with a
+   * warning; until then it holds its files. Calling it again does nothing;
    * any other method then throws {@link IllegalStateException}. Calls running on other threads
    * complete first; calls that start later throw that exception.
    */
@@ -542,7 +562,8 @@ public final class Database implements AutoCloseable {
     try {
       if (!closed) {
         closed = true;
-        NativeDatabase.close(handle);
+        owner.closedByOwner = true;
+        cleanable.clean();
       }
     } finally {
       held.unlock();
@@ -557,6 +578,27 @@ public final class Database implements AutoCloseable {
   @Override
   public String toString() {
     return "Database " + base + " " + schema + (closed ? " (closed)" : "");
+  }
+
+  /** Closes a handle once: for close(), or for the cleaner when nobody did. */
+  private static final class NativeHandle implements Runnable {
+    private final long handle;
+    private final Path base;
+    private volatile boolean closedByOwner;
+
+    NativeHandle(long handle, Path base) {
+      this.handle = handle;
+      this.base = base;
+    }
+
+    @Override
+    public void run() {
+      if (!closedByOwner) {
+        System.getLogger(Database.class.getName()).log(System.Logger.Level.WARNING,
+            "closing " + base + ", which was never closed: close each Database (try-with-resources)");
+      }
+      NativeDatabase.close(handle);
+    }
   }
 
   // The read side of the guard, held until the caller unlocks it; throws

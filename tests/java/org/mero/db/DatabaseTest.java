@@ -363,6 +363,27 @@ class DatabaseTest {
   }
 
   @Test
+  void aForgottenHandleIsClosedOnceUnreachable() throws Exception {
+    Path base = scratch().resolve("forgotten");
+    Database.open(base, "k", true, PEOPLE).append(ROWS[0]);  // never closed
+    Database again = null;
+    for (int attempt = 0; again == null && attempt < 200; attempt++) {
+      System.gc();
+      try {
+        again = Database.open(base, "k", true);
+      } catch (DatabaseOpenException held) {
+        assertEquals(DatabaseOpenException.Reason.LOCKED, held.reason());
+        Thread.sleep(20);
+      }
+    }
+    try (Database reopened = again) {
+      assertTrue(reopened != null, "the forgotten handle still holds its files");
+      assertEquals(1, reopened.size());
+      assertEquals("1.0.0", Database.version());
+    }
+  }
+
+  @Test
   void threadsShareOneHandleAndRaceItsClose() throws Exception {
     Database db = Database.open(scratch().resolve("t"), "k", true, PEOPLE);
     Map<Integer, String> written = new ConcurrentHashMap<>();

@@ -1,0 +1,3 @@
+module org.mero.db.moduletest {
+  requires org.mero.db;
+}
