@@ -307,7 +307,8 @@ enum BatchKind : int32_t { kAppend = 0, kUpdate = 1, kDelete = 2 };
 struct BatchRun {
   const std::vector<int32_t>& kinds;
   const std::vector<int32_t>& positions;
-  const FieldValues& values;  // fieldCount per append and update, in order
+  const std::string& bytes;           // the values' modified UTF-8, one after another
+  const std::vector<int32_t>& lengths;  // per value: fieldCount per append and update, in order
   std::vector<int32_t>& results;
   jint failedAt = -1;
   jint code = 0;
@@ -316,10 +317,16 @@ struct BatchRun {
   void run(Database& db) {
     const auto width = static_cast<size_t>(db.fieldCount());
     size_t nextValue = 0;
+    size_t nextByte = 0;
     const auto take = [&](FieldValues& record) {
       record.clear();
-      if (nextValue + width > static_cast<size_t>(values.size())) return false;
-      for (size_t f = 0; f < width; ++f) record.add(values[static_cast<int32_t>(nextValue + f)]);
+      if (nextValue + width > lengths.size()) return false;
+      for (size_t f = 0; f < width; ++f) {
+        const auto n = static_cast<size_t>(lengths[nextValue + f]);
+        if (lengths[nextValue + f] < 0 || n > bytes.size() - nextByte) return false;
+        record.add(std::string_view(bytes).substr(nextByte, n));
+        nextByte += n;
+      }
       nextValue += width;
       return true;
     };
@@ -470,16 +477,19 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_scan(JNIEnv* env,
 // all or not at all; what survives a crash is said in Database.java.
 JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, jclass, jlong handle,
                                                                   jintArray kinds, jintArray positions,
-                                                                  jobjectArray values, jintArray failure) {
+                                                                  jbyteArray bytes, jintArray lengths,
+                                                                  jintArray failure) {
   return guarded<jintArray>(nullptr, [&]() -> jintArray {
     std::vector<int32_t> kindList;
     std::vector<int32_t> positionList;
-    FieldValues valueList;
+    std::string byteList;
+    std::vector<int32_t> lengthList;
     if (!conv::copyIntArray(env, kinds, kindList) || !conv::copyIntArray(env, positions, positionList) ||
-        positionList.size() != kindList.size() || !conv::copyStringArray(env, values, valueList))
+        positionList.size() != kindList.size() || !conv::copyByteArray(env, bytes, byteList) ||
+        !conv::copyIntArray(env, lengths, lengthList))
       return nullptr;
     std::vector<int32_t> results(kindList.size(), 0);
-    BatchRun batch{kindList, positionList, valueList, results};
+    BatchRun batch{kindList, positionList, byteList, lengthList, results};
     locked<int>(handle, [&](Database& db) {
       batch.run(db);
       return 0;

@@ -97,6 +97,14 @@ bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out) {
   return forEachString(env, array, [&](jsize i, const char* chars) { out.at(i) = chars; });
 }
 
+bool copyByteArray(JNIEnv* env, jbyteArray array, std::string& out) {
+  out.clear();
+  if (array == nullptr) return false;
+  out.resize(static_cast<size_t>(env->GetArrayLength(array)));
+  if (!out.empty()) env->GetByteArrayRegion(array, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte*>(out.data()));
+  return !env->ExceptionCheck();
+}
+
 bool copyIntArray(JNIEnv* env, jintArray array, std::vector<int32_t>& out) {
   out.clear();
   if (array == nullptr) return false;

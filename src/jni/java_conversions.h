@@ -20,6 +20,8 @@ bool copyString(JNIEnv* env, jstring string, std::string& out);
 // String[] -> one value per element.
 bool copyStringArray(JNIEnv* env, jobjectArray array, FieldValues& out);
 bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out);
+// byte[] -> its bytes.
+bool copyByteArray(JNIEnv* env, jbyteArray array, std::string& out);
 // int[] -> its elements.
 bool copyIntArray(JNIEnv* env, jintArray array, std::vector<int32_t>& out);
 // boolean[] -> 1 for true, 0 for false.

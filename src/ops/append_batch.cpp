@@ -4,8 +4,8 @@
 // count last (crash_order.h, rule 30). The count is the commit point: a
 // process killed before it leaves none of the batch live, after it all.
 
+#include <algorithm>
 #include <string_view>
-#include <unordered_set>
 
 #include "engine/database.h"
 #include "engine/index_file.h"
@@ -25,18 +25,24 @@ WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::ve
   if (batch.empty()) return WriteStatus::appended;
 
   const bool keyed = keyIndexEnabled_ && schema_.fieldCount > 0;
-  std::unordered_set<std::string_view> batchKeys;
+  std::vector<std::pair<std::string_view, size_t>> batchKeys;  // key, record
   std::vector<uint64_t> indexedBytes(static_cast<size_t>(schema_.fieldCount), 0);
   uint64_t total = 0;
   for (size_t i = 0; i < batch.size(); ++i) {
     const FieldValues& values = batch[i];
     if (values.size() != schema_.fieldCount) return refuse(i, WriteStatus::wrongFieldCount);
-    if (keyed && (keyIndex_.probe(values[0]).found || !batchKeys.insert(values[0]).second))
-      return refuse(i, WriteStatus::duplicateKey);
+    if (keyed) {
+      if (keyIndex_.probe(values[0]).found) return refuse(i, WriteStatus::duplicateKey);
+      batchKeys.emplace_back(values[0], i);
+    }
     total += recordImageSize(values);
     for (int32_t f = 0; f < schema_.fieldCount; ++f)
       if (isIndexed(f)) indexedBytes[static_cast<size_t>(f)] += values[f].size() + 1;
   }
+  // A key given twice in the batch: the later record is the one refused.
+  std::sort(batchKeys.begin(), batchKeys.end());
+  for (size_t k = 1; k < batchKeys.size(); ++k)
+    if (batchKeys[k].first == batchKeys[k - 1].first) return refuse(batchKeys[k].second, WriteStatus::duplicateKey);
   if (static_cast<uint64_t>(dataEnd_) + total > static_cast<uint64_t>(kMaxDataFileSize))
     return refuse(batch.size() - 1, WriteStatus::notStored);
   for (int32_t f = 0; f < schema_.fieldCount; ++f)

@@ -1,14 +1,16 @@
 package org.mero.db;
 
-import java.util.ArrayList;
 import java.util.Arrays;
-import java.util.List;
 
 /**
  * The changes of one {@link Database#batch} call, collected in order and run together when the
  * body returns. Each method checks its arguments at once and throws as {@link Database#append},
  * {@link Database#update} and {@link Database#delete} do; nothing reaches the files until the
  * batch runs.
+ *
+ * <p>Values are kept as the bytes the library stores (modified UTF-8, as JNI's GetStringUTFChars
+ * gives them), so that a batch reaches the library as one byte array rather than one string per
+ * value.
  */
 public final class Batch {
   static final int APPEND = 0;
@@ -18,8 +20,12 @@ public final class Batch {
   private final Schema schema;
   private int[] kinds = new int[16];
   private int[] positions = new int[16];
-  private final List<String> values = new ArrayList<>();
+  private String[] keys = new String[16];  // per change: its first value, for messages
   private int size;
+  private byte[] bytes = new byte[1024];
+  private int byteCount;
+  private int[] lengths = new int[64];
+  private int valueCount;
 
   Batch(Schema schema) {
     this.schema = schema;
@@ -70,21 +76,50 @@ public final class Batch {
   }
 
   private Batch add(int kind, int position, String[] given) {
+    String key = "";
     if (kind != DELETE) {
-      values.addAll(Arrays.asList(Database.checkedCopy(schema, given)));
+      String[] values = Database.checkedCopy(schema, given);
+      for (String value : values) {
+        encode(value);
+      }
+      key = values.length > 0 ? values[0] : "";
     }
     if (size == kinds.length) {
       kinds = Arrays.copyOf(kinds, size * 2);
       positions = Arrays.copyOf(positions, size * 2);
+      keys = Arrays.copyOf(keys, size * 2);
     }
     kinds[size] = kind;
     positions[size] = position;
+    keys[size] = key;
     size++;
     return this;
   }
 
-  int kind(int operation) {
-    return kinds[operation];
+  // Modified UTF-8: U+0000 as two bytes, each half of a surrogate pair as three.
+  private void encode(String value) {
+    int n = value.length();
+    if (bytes.length - byteCount < 3 * n) {
+      bytes = Arrays.copyOf(bytes, Math.max(2 * bytes.length, byteCount + 3 * n));
+    }
+    int start = byteCount;
+    for (int i = 0; i < n; i++) {
+      char c = value.charAt(i);
+      if (c >= 0x01 && c <= 0x7F) {
+        bytes[byteCount++] = (byte) c;
+      } else if (c < 0x800) {
+        bytes[byteCount++] = (byte) (0xC0 | (c >> 6));
+        bytes[byteCount++] = (byte) (0x80 | (c & 0x3F));
+      } else {
+        bytes[byteCount++] = (byte) (0xE0 | (c >> 12));
+        bytes[byteCount++] = (byte) (0x80 | ((c >> 6) & 0x3F));
+        bytes[byteCount++] = (byte) (0x80 | (c & 0x3F));
+      }
+    }
+    if (valueCount == lengths.length) {
+      lengths = Arrays.copyOf(lengths, valueCount * 2);
+    }
+    lengths[valueCount++] = byteCount - start;
   }
 
   int[] kinds() {
@@ -95,16 +130,16 @@ public final class Batch {
     return Arrays.copyOf(positions, size);
   }
 
-  String[] values() {
-    return values.toArray(new String[0]);
+  byte[] bytes() {
+    return Arrays.copyOf(bytes, byteCount);
   }
 
-  /** The values of the append or update that is operation {@code operation}. */
-  String[] valuesOf(int operation) {
-    int start = 0;
-    for (int i = 0; i < operation; i++) {
-      start += kinds[i] == DELETE ? 0 : schema.size();
-    }
-    return values.subList(start, start + schema.size()).toArray(new String[0]);
+  int[] lengths() {
+    return Arrays.copyOf(lengths, valueCount);
+  }
+
+  /** The first value of change {@code operation} (empty for a delete). */
+  String keyOf(int operation) {
+    return keys[operation];
   }
 }

@@ -529,7 +529,7 @@ public final class Database implements AutoCloseable {
     int[] results;
     Lock held = enter();
     try {
-      results = NativeDatabase.batch(handle, batch.kinds(), batch.positions(), batch.values(), failure);
+      results = NativeDatabase.batch(handle, batch.kinds(), batch.positions(), batch.bytes(), batch.lengths(), failure);
     } finally {
       held.unlock();
     }
@@ -537,7 +537,7 @@ public final class Database implements AutoCloseable {
       throw new OutOfMemoryError("running a batch of " + batch.size() + " changes on " + base);
     }
     if (failure[0] >= 0) {
-      String[] values = batch.kind(failure[0]) == Batch.DELETE ? new String[] {""} : batch.valuesOf(failure[0]);
+      String[] values = {batch.keyOf(failure[0])};
       RuntimeException refusal = changeFailure(failure[1], values,
           "could not make change " + failure[0] + " of the batch in " + base);
       if (refusal instanceof DatabaseException refused) {

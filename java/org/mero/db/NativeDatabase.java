@@ -76,13 +76,14 @@ final class NativeDatabase {
 
   /**
    * Runs the operations in order (kinds: 0 append, 1 update, 2 delete; positions for updates and
-   * deletes; values flat, one per field for each append and update), consecutive appends as one
+   * deletes; the values' modified UTF-8 bytes one after another and their lengths, one per field
+   * for each append and update), consecutive appends as one
    * all-or-none batch append. Returns per operation the record's position afterwards, or -1 where
    * an update or delete found no live record; stops at the first failure, with its operation in
    * failure[0] (else -1), its code in failure[1] and the number of operations made in failure[2].
    * Null only when memory ran out.
    */
-  static native int[] batch(long db, int[] kinds, int[] positions, String[] values, int[] failure);
+  static native int[] batch(long db, int[] kinds, int[] positions, byte[] bytes, int[] lengths, int[] failure);
 
   /** Positions in record order; null only when memory ran out. */
   static native int[] find(long db, boolean[] partial, String[] terms);
