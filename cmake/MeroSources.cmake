@@ -6,11 +6,13 @@ set(MERO_ENGINE_SOURCES
   ${_src}/foundation/db_string.cpp
   ${_src}/foundation/fatal_error.cpp
   ${_src}/platform/write_faults.cpp
+  ${_src}/platform/write_log.cpp
   ${_src}/engine/byte_hash.cpp
   ${_src}/engine/data_file_reader.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
   ${_src}/engine/key_index.cpp
+  ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/rewrite_recovery.cpp

@@ -15,8 +15,9 @@
 //   then the record's one index entry is repointed; a 4-byte aligned write
 //   is never torn.
 // Rule 4, in-place update: an image is rewritten in place only when it is no
-//   longer than the one there and lies within one page, since a write
-//   within a page is whole or absent; every other update follows rule 3.
+//   longer than the one there and lies within one 512-byte sector, since a
+//   write within a sector is whole or absent after a kill and after a power
+//   cut (rule 20); every other update follows rule 3.
 // Rule 5, repair at open: a doubled entry is dropped, and the delete is
 //   completed with the writes it would have finished with, before the
 //   database is handed out. A kill during the repair leaves the same state.
@@ -33,3 +34,31 @@
 //   all images go to the end of the data file in one write, all entries past
 //   the count in one write, and the new count last. The count, one aligned
 //   4-byte write, is the commit point: a kill leaves all of the batch or none.
+//
+// Power cuts. Nothing is synced while records change (unless a sync mode
+// asks for it), so after a power cut or an operating-system crash each file
+// is any mix of its old and new 512-byte sectors, a file that grew may be
+// zero-filled where its bytes never came, and a tail may be missing. Open
+// takes that back (power_cut_recovery.h); the tests build such states from
+// every write the engine made and open each one.
+// Rule 20, sectors: a write within one sector is whole or absent; an index
+//   entry or count (4 bytes at a multiple of 4) is never torn, so a negative
+//   count or entry is not power-cut damage and is refused.
+// Rule 21, what never arrived is dropped: an index count beyond the entries
+//   the file holds, an entry of zeros past record 0 (position 0 is only ever
+//   record 0's), an entry past the end of the data file, an image whose
+//   length reads as zeros, the last image in the file cut by its end, or an
+//   image whose fields stop chaining after a whole sector of zeros. Any
+//   other image that does not read is refused: a power cut does not write
+//   bytes that nobody wrote.
+// Rule 22, repeated positions: a delete's shift cut anywhere leaves copies
+//   of entries; the first copy is kept, the later ones dropped.
+// Rule 23, repair: open writes the kept entries from the first one that
+//   differs, then the count (rule 5's writes), syncs the index, and tells
+//   what it dropped in Database::recovery(); the next open finds nothing to
+//   do. `mero info` tells the same without writing.
+// Rule 24, schema: define syncs its block before it returns, so no record
+//   reaches the disk ahead of its schema. A first block that never arrived
+//   whole (a define cut short by a full disk or a power cut) with no records
+//   opens as undefined, and the next define cuts it off and writes its own;
+//   a failed define takes its partial block back at once.

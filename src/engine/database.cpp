@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "engine/index_file.h"
+#include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 
@@ -82,7 +83,8 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   File& indexFile = files[1];
 
   Schema schema;
-  if (!readSchema(files[2], schema)) {
+  const SchemaBlock block = readSchemaBlock(files[2], schema);
+  if (block == SchemaBlock::damaged) {
     why = OpenFailure::damagedSchema;
     return nullptr;
   }
@@ -92,13 +94,18 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
     return nullptr;
   }
 
-  std::vector<int32_t> positions;
-  int32_t firstRepeat = -1;
-  IndexFile index(indexFile);
-  const IndexFile::LoadResult loaded = index.load(positions, firstRepeat);
-  if (loaded == IndexFile::LoadResult::damaged) {
-    why = OpenFailure::damagedIndex;
-    return nullptr;
+  IndexEntries entries;
+  RecoveryReport report;
+  why = analyseIndex(indexFile, dataSize, entries, report);
+  if (why != OpenFailure::none) return nullptr;
+  // A define cut short before any record was written opens as undefined, and
+  // the next define replaces the block; records need the schema they had.
+  if (block == SchemaBlock::incomplete) {
+    if (report.storedCount > 0) {
+      why = OpenFailure::damagedSchema;
+      return nullptr;
+    }
+    report.schemaIncomplete = true;
   }
 
   std::unique_ptr<Database> db(new Database(std::move(schema), key, useKeyIndex));
@@ -106,14 +113,18 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   db->indexFile_ = std::move(indexFile);
   db->schemaFile_ = std::move(files[2]);
   db->dataEnd_ = dataSize;
-  why = db->rebuild(positions);
-  if (why == OpenFailure::none && loaded == IndexFile::LoadResult::tornDelete &&
-      !IndexFile(db->indexFile_).completeTornDelete(db->records_.positions(), firstRepeat))
-    why = OpenFailure::repairFailed;  // only a database that reads back whole is repaired
+  db->recovery_ = std::move(report);
+  why = db->rebuild(entries.positions, entries.numbers, entries.lastStart);
+  // Only a database that reads back whole is repaired.
+  if (why == OpenFailure::none &&
+      !writeRecoveredIndex(db->indexFile_, entries, db->records_.positions(), db->recovery_))
+    why = OpenFailure::repairFailed;
   if (why != OpenFailure::none) {
     db->shutdown();
     return nullptr;
   }
+  std::sort(db->recovery_.dropped.begin(), db->recovery_.dropped.end(),
+            [](const DroppedEntry& a, const DroppedEntry& b) { return a.recordNumber < b.recordNumber; });
   created.keep();
   return db;
 }
@@ -148,7 +159,8 @@ void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead
 // Reads every live record once, in record order, into the search texts, the
 // value hashes and the key index. Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
-OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
+OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers,
+                              int64_t lastStart) {
   const ScratchRelease release{*this};
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
@@ -171,7 +183,13 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions) {
     } else {
       read = reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
     }
-    if (!read) return OpenFailure::damagedRecord;
+    if (!read) {
+      DropReason reason = DropReason::pastDataEnd;
+      const OpenFailure verdict = judgeImage(dataFile_, dataEnd_, schema_.fieldCount, position, lastStart, reason);
+      if (verdict != OpenFailure::none) return verdict;
+      recovery_.dropped.push_back({numbers[r], position, reason});
+      continue;
+    }
     if (!fitsInMemory(scratch_)) return OpenFailure::tooLargeForMemory;
     addToMemory(position, scratch_);
   }

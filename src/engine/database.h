@@ -22,6 +22,7 @@
 #include "engine/field_cipher.h"
 #include "engine/field_values.h"
 #include "engine/key_index.h"
+#include "engine/recovery_report.h"
 #include "engine/record_table.h"
 #include "engine/schema.h"
 #include "engine/search_text.h"
@@ -44,8 +45,8 @@ enum class OpenFailure {
   none,
   filesUnavailable,   // a file could not be created or opened
   damagedSchema,      // a truncated block, or one announcing impossible fields
-  damagedIndex,       // a count beyond the entries the file holds, or a negative entry
-  damagedRecord,      // an entry that does not lead to a well-formed image
+  damagedIndex,       // a negative count or entry
+  damagedRecord,      // an entry that leads to an image no power cut leaves (power_cut_recovery.h)
   repeatedPosition,   // two entries name one record
   tooLargeForMemory,  // the indexed values would not fit the search structures
   repairFailed,       // a delete or a rewrite cut short could not be completed
@@ -58,10 +59,11 @@ class Database {
   // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
   // that is missing, and rebuilds the in-memory state. The files are held
   // exclusively until shutdown(): one engine per set of files, since two
-  // would each append at what they believe is the end. Null when a file
-  // cannot be opened or holds damage that open cannot repair; then `failure`
-  // (when given) says why, nothing was written, and any file this call
-  // created is removed again.
+  // would each append at what they believe is the end. What a power cut left
+  // is taken back first (power_cut_recovery.h) and told in recovery(). Null
+  // when a file cannot be opened or holds damage that open cannot repair;
+  // then `failure` (when given) says why, nothing was written, and any file
+  // this call created is removed again.
   static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key,
                                         bool useKeyIndex, OpenFailure* failure = nullptr);
 
@@ -72,6 +74,8 @@ class Database {
   // Closes the files; the caller holds lock().
   void shutdown();
   bool isOpen() const { return open_; }
+  // What this open dropped after a power cut; empty() when nothing.
+  const RecoveryReport& recovery() const { return recovery_; }
 
   // Record operations; the caller holds lock().
   int32_t numRecs() const;
@@ -105,7 +109,9 @@ class Database {
 
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex);
-  OpenFailure rebuild(const std::vector<int32_t>& positions);
+  // Reads the kept entries' records; those whose bytes never reached the
+  // disk are dropped into recovery_, other damage refuses.
+  OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart);
   struct ReadAhead {
     struct Image {
       uint32_t record;
@@ -156,6 +162,7 @@ class Database {
   File indexFile_;
   File schemaFile_;
   int64_t dataEnd_ = 0;  // size of the data file: where the next image goes
+  RecoveryReport recovery_;
   RecordTable records_;
   KeyIndex keyIndex_;
   std::vector<uint8_t> indexed_;              // per field: 1 when its values are searched in memory

@@ -7,20 +7,20 @@
 
 #include "engine/database.h"
 #include "engine/index_file.h"
+#include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
 
 namespace mero {
 
 namespace {
 // A write to a regular file can be cut short by a fatal signal between two
-// pages, never inside one: the kernel copies page by page. A kill in the
-// middle of a longer in-place write would leave a record that is part old,
+// pages (the kernel copies page by page), and by a power cut between two
+// 512-byte sectors (the disk writes sector by sector); never inside a sector.
+// A longer in-place write cut short would leave a record that is part old,
 // part new, or whose field lengths no longer add up, so such an image goes to
 // the end of the file instead, and only the 4-byte index entry is rewritten.
-constexpr int64_t kPageBytes = 4096;
-
 bool isUntearableWrite(int64_t offset, uint64_t length) {
-  return length > 0 && offset / kPageBytes == (offset + static_cast<int64_t>(length) - 1) / kPageBytes;
+  return length > 0 && offset / kSectorBytes == (offset + static_cast<int64_t>(length) - 1) / kSectorBytes;
 }
 }  // namespace
 

@@ -5,7 +5,7 @@
 // in the OS's hands (not necessarily on the disk; nothing here syncs).
 //
 // Files are opened in binary mode and shared for reading and writing with
-// other opens of the same file. Nothing here ever truncates a file.
+// other opens of the same file. Only truncate() shortens a file.
 
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +59,9 @@ class File {
   int64_t size() const;
   // Waits until the file's bytes have reached the disk.
   bool sync();
+  // Cuts the file to `size` bytes. Used only to take back a write of our own
+  // that failed part-way or never arrived whole; stored bytes are never cut.
+  bool truncate(int64_t size);
 
   // Advisory locks, never waiting. An open engine and a tool's rewrite hold
   // the lock exclusively; the tool's readers take it shared. A lock belongs

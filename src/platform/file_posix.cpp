@@ -14,6 +14,7 @@
 
 #include "platform/file.h"
 #include "platform/write_faults.h"
+#include "platform/write_log.h"
 
 namespace mero {
 
@@ -41,19 +42,23 @@ bool File::createIfMissing(const std::string& path, bool* created) {
 bool File::openReadWrite(const std::string& path) {
   close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ >= 0) writeLog::opened(fd_, path);
   return fd_ >= 0;
 }
 
 bool File::openAppend(const std::string& path) {
   close();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ >= 0) writeLog::opened(fd_, path);
   return fd_ >= 0;
 }
 
 bool File::isOpen() const { return fd_ >= 0; }
 
 void File::close() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+  if (fd_ < 0) return;
+  writeLog::closed(fd_);
+  ::close(std::exchange(fd_, -1));
 }
 
 int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
@@ -89,6 +94,11 @@ bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset) {
     if (put == 0) return false;
     done += static_cast<size_t>(put);
   }
+#ifdef MERO_WRITE_FAULTS
+  // An append's offset is where the file position ended, less what was written.
+  writeLog::wrote(fd, offset >= 0 ? offset : static_cast<int64_t>(::lseek(fd, 0, SEEK_CUR)) - static_cast<int64_t>(n),
+                  buffer, n);
+#endif
   if (decision.exitAfter) writeFaults::endProcess();
   return !decision.fail;
 }
@@ -104,7 +114,17 @@ int64_t File::size() const {
   return static_cast<int64_t>(info.st_size);
 }
 
-bool File::sync() { return ::fsync(fd_) == 0; }
+bool File::sync() {
+  if (::fsync(fd_) != 0) return false;
+  writeLog::synced(fd_);
+  return true;
+}
+
+bool File::truncate(int64_t size) {
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return false;
+  writeLog::truncated(fd_, size);
+  return true;
+}
 
 namespace {
 // flock locks belong to the open file description and to the file's inode,

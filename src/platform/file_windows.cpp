@@ -121,6 +121,12 @@ int64_t File::size() const {
 
 bool File::sync() { return FlushFileBuffers(handleOf(handle_)) != 0; }
 
+bool File::truncate(int64_t size) {
+  LARGE_INTEGER at{};
+  at.QuadPart = size;
+  return SetFilePointerEx(handleOf(handle_), at, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(handle_));
+}
+
 namespace {
 // Windows byte-range locks are mandatory: a locked range refuses other
 // handles' reads and writes. The lock is therefore taken on one byte far

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "engine/power_cut_recovery.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/modified_utf8.h"
@@ -17,6 +18,10 @@ int runInfo(const CommandLine& line) {
   std::string error;
   const auto access = line.flag("--live") ? ToolDatabase::Access::live : ToolDatabase::Access::shared;
   if (const int status = db.open(line.base(), access, error); status != kSuccess) return fail(status, error);
+  // What a power cut left, which the next open will take back.
+  RecoveryReport recovery;
+  if (analyseFiles(db.schemaFile(), db.indexFile(), db.dataFile(), recovery) == OpenFailure::none && !recovery.empty())
+    std::printf("power-cut recovery at the next open: %s\n", recovery.summary().c_str());
   if (!db.readSchema(error)) return fail(kUnreadable, error);
   if (db.readingLive())
     std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n",

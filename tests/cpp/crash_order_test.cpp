@@ -241,10 +241,11 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
   }
 }
 
-// Rule 7: a schema write that fails is reported and can be made again, and
-// define is refused once the index lists records. A schema file the failed
-// define created goes again, whether nothing or part of the block reached
-// it (a full disk).
+// Rules 7 and 24: a schema write that fails is reported and can be made
+// again, and define is refused once the index lists records. Whether nothing
+// or part of the block reached the file (a full disk), the failed define
+// takes it back: a schema file it created goes again, one that was there
+// (empty, from an open) is cut back to what it held.
 TEST(CrashOrder, Rule7_Define) {
   TempDir dir;
   const std::string base = dir.path("defined");
@@ -255,6 +256,12 @@ TEST(CrashOrder, Rule7_Define) {
     EXPECT_FALSE(defineSchema(base, flags, names));
     writeFaults::disarm();
     EXPECT_FALSE(std::filesystem::exists(base + ".str"));
+    writeFile(base + ".str", "");
+    writeFaults::arm(1, action);
+    EXPECT_FALSE(defineSchema(base, flags, names));
+    writeFaults::disarm();
+    EXPECT_EQ(readFile(base + ".str"), "");
+    std::filesystem::remove(base + ".str");
   }
   ASSERT_TRUE(defineSchema(base, flags, names));
   std::unique_ptr<Database> db = Database::open(base, "", false);

@@ -1,12 +1,16 @@
 // Damaged files and hostile positions. Each damage is made on a good
-// database of three records; open must refuse it for its own reason and
-// leave all three files as they were. A refused open of a database whose
-// files are missing leaves none of them behind.
+// database of three records. Damage no power cut can cause: open must refuse
+// it for its own reason and leave all three files as they were. Damage a
+// power cut leaves: open drops exactly the records whose bytes never arrived,
+// reports them, and writes the index back so that the next open finds
+// nothing to do. A refused open of a database whose files are missing leaves
+// none of them behind.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "foundation/int32_codec.h"
 #include "test_support.h"
 
 namespace mero::test {
@@ -14,6 +18,13 @@ namespace {
 
 std::string at(const std::string& s, size_t offset, const std::string& bytes) {
   return s.substr(0, offset) + bytes + s.substr(offset + bytes.size());
+}
+
+// Where the last of the standard database's records starts in its data file.
+size_t lastImage(const std::string& data) {
+  size_t p = 0;
+  while (p + decodeInt32(data.data() + p) < data.size()) p += static_cast<size_t>(decodeInt32(data.data() + p));
+  return p;
 }
 
 TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
@@ -30,19 +41,12 @@ TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
        OpenFailure::damagedSchema},
       {"schema with a negative field count", ".str", [](const std::string& s) { return at(s, 0, le32(-1)); },
        OpenFailure::damagedSchema},
-      {"index count beyond its entries", ".idx", [](const std::string& s) { return at(s, 0, le32(4)); },
-       OpenFailure::damagedIndex},
       {"index with a negative count", ".idx", [](const std::string& s) { return at(s, 0, le32(-3)); },
        OpenFailure::damagedIndex},
       {"index entry negative", ".idx", [](const std::string& s) { return at(s, 8, le32(-8)); },
        OpenFailure::damagedIndex},
-      {"index entry past the data file", ".idx", [](const std::string& s) { return at(s, 8, le32(1 << 30)); },
-       OpenFailure::damagedRecord},
       {"index entry inside a record", ".idx", [](const std::string& s) { return at(s, 8, le32(3)); },
        OpenFailure::damagedRecord},
-      {"index listing one record twice, apart", ".idx",
-       [](const std::string& s) { return s.substr(0, 4) + s.substr(12, 4) + s.substr(8, 4) + s.substr(12, 4); },
-       OpenFailure::repeatedPosition},
       {"record length below its fields' minimum", ".dat", [](const std::string& s) { return at(s, 0, le32(8)); },
        OpenFailure::damagedRecord},
       {"record length past the end of the file", ".dat", [](const std::string& s) { return at(s, 0, le32(INT32_MAX)); },
@@ -51,8 +55,12 @@ TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
        OpenFailure::damagedRecord},
       {"field length negative", ".dat", [](const std::string& s) { return at(s, 4, le32(-1)); },
        OpenFailure::damagedRecord},
-      {"data file cut inside the last record", ".dat", [](const std::string& s) { return s.substr(0, s.size() - 1); },
-       OpenFailure::damagedRecord},
+      // The last record's length running past the end, though its fields end
+      // inside the file: a wrong length, not a tail that never arrived.
+      {"last record's length past the end, its fields inside", ".dat",
+       [](const std::string& s) { return at(s, lastImage(s), le32(1000)); }, OpenFailure::damagedRecord},
+      {"last record's field length running past it", ".dat",
+       [](const std::string& s) { return at(s, lastImage(s) + 4, le32(500)); }, OpenFailure::damagedRecord},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);
@@ -71,12 +79,108 @@ TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
   }
 }
 
+TEST(PowerCutDamage, OpenDropsWhatNeverArrivedAndRepairsTheIndex) {
+  struct Damage {
+    const char* what;
+    const char* extension;
+    std::function<std::string(const std::string&)> change;
+    std::vector<int32_t> kept;       // record numbers of the standard database that stay
+    std::vector<DroppedEntry> dropped;  // positions as -1: filled in from the index
+    int32_t missing = 0;
+  };
+  using R = DropReason;
+  const std::vector<Damage> damages = {
+      {"data file cut inside the last record", ".dat", [](const std::string& s) { return s.substr(0, s.size() - 1); },
+       {0, 1}, {{2, -1, R::pastDataEnd}}},
+      {"data file cut before the last record", ".dat", [](const std::string& s) { return s.substr(0, lastImage(s) + 2); },
+       {0, 1}, {{2, -1, R::pastDataEnd}}},
+      {"last record zero-filled", ".dat",
+       [](const std::string& s) { return s.substr(0, lastImage(s)) + std::string(s.size() - lastImage(s), '\0'); },
+       {0, 1}, {{2, -1, R::zeroFilledImage}}},
+      {"index count beyond its entries", ".idx", [](const std::string& s) { return at(s, 0, le32(5)); },
+       {0, 1, 2}, {}, 2},
+      {"index entry past the data file", ".idx", [](const std::string& s) { return at(s, 8, le32(1 << 30)); },
+       {0, 2}, {{1, 1 << 30, R::pastDataEnd}}},
+      {"index entry zero-filled", ".idx", [](const std::string& s) { return at(s, 12, le32(0)); },
+       {0, 1}, {{2, 0, R::zeroFilledEntry}}},
+      {"index listing one record twice, apart", ".idx",
+       [](const std::string& s) { return s.substr(0, 4) + s.substr(12, 4) + s.substr(8, 4) + s.substr(12, 4); },
+       {2, 1}, {{2, -1, R::repeatedPosition}}},
+      {"a delete's shift cut short at its start", ".idx",
+       [](const std::string& s) { return s.substr(0, 4) + s.substr(8, 4) + s.substr(8, 4) + s.substr(12, 4); },
+       {1, 2}, {{1, -1, R::repeatedPosition}}},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    TempDir dir;
+    const std::string base = dir.path("db");
+    createStandardDatabase(base, 3);
+    Snapshot whole = snapshotOf(*openStandardDatabase(base));
+    const std::string path = base + damage.extension;
+    writeFile(path, damage.change(readFile(path)));
+    const std::string index = readFile(base + ".idx");
+    OpenFailure why = OpenFailure::none;
+    std::unique_ptr<Database> db = openStandardDatabase(base, &why);
+    ASSERT_TRUE(db) << static_cast<int>(why);
+    Snapshot expected;
+    for (const int32_t r : damage.kept) expected.push_back(whole[static_cast<size_t>(r)]);
+    EXPECT_EQ(snapshotOf(*db), expected);
+    EXPECT_EQ(checkConsistency(*db, base), "");
+    const RecoveryReport& report = db->recovery();
+    EXPECT_EQ(report.keptCount, static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(report.missingEntries, damage.missing);
+    ASSERT_EQ(report.dropped.size(), damage.dropped.size());
+    for (size_t i = 0; i < damage.dropped.size(); ++i) {
+      const DroppedEntry& want = damage.dropped[i];
+      const int32_t stored = decodeInt32(index.data() + 4 + 4 * want.recordNumber);
+      EXPECT_EQ(report.dropped[i].recordNumber, want.recordNumber);
+      EXPECT_EQ(report.dropped[i].position, want.position < 0 ? stored : want.position);
+      EXPECT_EQ(report.dropped[i].reason, want.reason);
+    }
+    EXPECT_TRUE(report.indexRepaired);
+    // The repair stands: the next open drops nothing and shows the same.
+    db.reset();
+    db = openStandardDatabase(base);
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(db->recovery().empty());
+    EXPECT_FALSE(db->recovery().indexRepaired);
+    EXPECT_EQ(snapshotOf(*db), expected);
+  }
+}
+
+// What a power cut leaves when the last records' index entries reached the
+// disk and their bytes did not: 1,000 records, the data file's last 100
+// bytes gone. The 996 whole records open; the four are reported.
+TEST(PowerCutDamage, ADataFileMissingItsTailOpensWithEveryWholeRecord) {
+  TempDir dir;
+  const std::string base = dir.path("db");
+  createStandardDatabase(base, 1000);
+  const std::string data = readFile(base + ".dat");
+  writeFile(base + ".dat", data.substr(0, data.size() - 100));
+  std::unique_ptr<Database> db = openStandardDatabase(base);
+  ASSERT_TRUE(db);
+  EXPECT_EQ(db->numRecs(), 996);
+  EXPECT_EQ(checkConsistency(*db, base), "");
+  const RecoveryReport& report = db->recovery();
+  EXPECT_EQ(report.storedCount, 1000);
+  EXPECT_EQ(report.keptCount, 996);
+  ASSERT_EQ(report.dropped.size(), 4u);
+  for (int32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(report.dropped[i].recordNumber, 996 + i);
+    EXPECT_EQ(report.dropped[i].reason, DropReason::pastDataEnd);
+  }
+  EXPECT_EQ(report.summary(), "996 of 1000 records kept; 4 dropped: record bytes past the end of the data file");
+  FieldValues read;
+  EXPECT_TRUE(db->getRecordByKey("k995", read));
+  EXPECT_FALSE(db->getRecordByKey("k996", read));
+}
+
 // Refused opens take back the files they created: with a damaged schema
 // beside no other file, and in a folder that does not exist.
 TEST(DamagedFiles, ARefusedOpenLeavesNoFileItCreated) {
   TempDir dir;
   const std::string base = dir.path("alone");
-  writeFile(base + ".str", le32(5));
+  writeFile(base + ".str", le32(-5));
   OpenFailure why = OpenFailure::none;
   EXPECT_FALSE(openStandardDatabase(base, &why));
   EXPECT_EQ(why, OpenFailure::damagedSchema);

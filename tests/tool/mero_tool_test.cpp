@@ -461,5 +461,17 @@ TEST_F(MeroTool, AFailedWriteStopsAndSaysWhy) {
   }
 }
 
+// info says what the next open will take back after a power cut.
+TEST_F(MeroTool, InfoTellsWhatTheNextOpenTakesBack) {
+  writeSample("db");
+  const std::string data = readFile(at("db.dat"));
+  writeFile(at("db.dat"), data.substr(0, data.size() - 10));
+  const ToolRun run = mero("info db");
+  EXPECT_NE(run.out.find("power-cut recovery at the next open: 3 of 4 records kept; 1 dropped: record "
+                         "bytes past the end of the data file"),
+            std::string::npos)
+      << run.out << run.err;
+}
+
 }  // namespace
 }  // namespace mero::test
