@@ -17,13 +17,13 @@ final class OpenFailures {
             "cannot open or create " + str + ", " + dat + " and " + idx + " for reading and writing");
       case NativeDatabase.DAMAGED_SCHEMA:
         return new DatabaseOpenException(refused, "damaged schema block in " + str
-            + ": it is cut short or announces more fields than the file holds");
+            + ": a negative count or name length, or a block cut short while records need it");
       case NativeDatabase.DAMAGED_INDEX:
         return new DatabaseOpenException(refused, "damaged index " + idx
-            + ": its count runs past its entries, or an entry is negative");
+            + ": its count or an entry is negative");
       case NativeDatabase.DAMAGED_RECORD:
         return new DatabaseOpenException(refused, "damaged data file " + dat
-            + ": a position that " + idx + " lists holds no well-formed record");
+            + ": a position that " + idx + " lists holds no well-formed record, and no power cut explains it");
       case NativeDatabase.REPEATED_POSITION:
         return new DatabaseOpenException(refused, "damaged index " + idx + ": it lists one record twice");
       case NativeDatabase.TOO_LARGE_FOR_MEMORY:

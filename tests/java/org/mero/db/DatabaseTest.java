@@ -197,7 +197,7 @@ class DatabaseTest {
     }
     Database.open(dir.resolve("f"), "k", true, PEOPLE).close();  // closing let the files go
     Files.createDirectory(dir.resolve("dir.str"));
-    Files.write(dir.resolve("cut.str"), new byte[] {2, 0, 0, 0, 1, 4, 0, 0, 0, 'n'});
+    Files.write(dir.resolve("cut.str"), new byte[] {2, 0, 0, 0, 1, -4, -1, -1, -1, 'n'});
     Map<DatabaseOpenException.Reason, Runnable> opens = Map.of(
         DatabaseOpenException.Reason.FOLDER_MISSING, () -> Database.open(dir.resolve("no/f"), "k", true, PEOPLE),
         DatabaseOpenException.Reason.FILE_NOT_READABLE, () -> Database.open(dir.resolve("dir"), "k", true, PEOPLE),
@@ -208,7 +208,7 @@ class DatabaseTest {
         assertEquals(reason, assertThrows(DatabaseOpenException.class, open::run).reason(), reason.name()));
     // A damaged file is named, with what is wrong with it.
     assertEquals("damaged schema block in " + dir.resolve("cut.str")
-            + ": it is cut short or announces more fields than the file holds",
+            + ": a negative count or name length, or a block cut short while records need it",
         assertThrows(DatabaseOpenException.class, () -> Database.open(dir.resolve("cut"), "k", true)).getMessage());
     assertEquals(DatabaseOpenException.Reason.SCHEMA_MISMATCH,
         assertThrows(DatabaseOpenException.class, () -> Database.open(dir.resolve("new"), "k", true)).reason());
