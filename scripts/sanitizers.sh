@@ -31,7 +31,7 @@ cmake --build build-asan -j "$jobs" --target mero_native_tests mero mero_tool_te
 # shellcheck disable=SC2086
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'native|fuzz' -E '^exported_symbols$' $skip_long
+  ctest --test-dir build-asan --output-on-failure -j "$jobs" -L 'native|fuzz' -E '^exported_symbols' $skip_long
 
 for log in build-asan/fuzz-work/*/fuzz.log; do
   [ -f "$log" ] || continue
@@ -47,4 +47,4 @@ cmake --build build-tsan -j "$jobs" --target mero_native_tests mero mero_tool_te
 # AddressSanitizer already; here they would only take minutes.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L native \
-  -E '^exported_symbols$|^ModelTest\.|DeleteShiftingAMiBOfEntries' $skip_long
+  -E '^exported_symbols|^ModelTest\.|DeleteShiftingAMiBOfEntries' $skip_long
