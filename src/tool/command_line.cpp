@@ -13,9 +13,14 @@ bool listed(const std::vector<std::string>& names, const std::string& name) {
 }  // namespace
 
 bool CommandLine::parse(const std::vector<std::string>& args, const OptionSet& accepted, std::string& error) {
+  bool optionsEnded = false;  // after "--", a value that begins with "--" is a value
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
-    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+    if (arg == "--" && accepted.arguments && !optionsEnded) {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg.size() > 2 && arg.compare(0, 2, "--") == 0 && !optionsEnded) {
       std::string value;
       const size_t equals = arg.find('=');
       const bool inlineValue = equals != std::string::npos;
@@ -40,6 +45,8 @@ bool CommandLine::parse(const std::vector<std::string>& args, const OptionSet& a
       }
     } else if (base_.empty() && !arg.empty()) {
       base_ = arg;
+    } else if (accepted.arguments && !base_.empty()) {
+      arguments_.push_back(arg);
     } else {
       error = "unexpected argument " + arg;
       return false;

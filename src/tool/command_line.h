@@ -12,6 +12,7 @@ namespace mero::tool {
 struct OptionSet {
   std::vector<std::string> withValue;  // e.g. "--format"
   std::vector<std::string> flags;      // e.g. "--force"
+  bool arguments = false;              // takes arguments after BASE (get KEY, put VALUE...)
 };
 
 class CommandLine {
@@ -23,11 +24,14 @@ class CommandLine {
   bool flag(const std::string& name) const { return flags_.count(name) != 0; }
   bool has(const std::string& name) const { return values_.count(name) != 0; }
   std::string value(const std::string& name, const std::string& fallback = "") const;
+  // The arguments after BASE, for commands that take them.
+  const std::vector<std::string>& arguments() const { return arguments_; }
 
  private:
   std::string base_;
   std::map<std::string, std::string> values_;
   std::set<std::string> flags_;
+  std::vector<std::string> arguments_;
 };
 
 }  // namespace mero::tool

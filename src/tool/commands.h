@@ -13,6 +13,11 @@ int runImport(const CommandLine& line);
 int runCompact(const CommandLine& line);
 int runRekey(const CommandLine& line);
 int runRecover(const CommandLine& line);
+int runGet(const CommandLine& line);
+int runFind(const CommandLine& line);
+int runCount(const CommandLine& line);
+int runPut(const CommandLine& line);
+int runDelete(const CommandLine& line);
 
 // Prints "mero: message" on stderr and returns status.
 int fail(int status, const std::string& message);

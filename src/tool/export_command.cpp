@@ -11,6 +11,7 @@
 #include "tool/modified_utf8.h"
 #include "tool/output_sink.h"
 #include "tool/progress_bar.h"
+#include "tool/record_rows.h"
 #include "tool/record_cursor.h"
 #include "tool/sqlite_writer.h"
 #include "tool/tool_database.h"
@@ -20,25 +21,6 @@ namespace mero::tool {
 namespace {
 
 enum class Format { csv, jsonl, sqlite };
-
-void appendCsvRow(std::string& out, const std::vector<std::string>& fields) {
-  for (size_t f = 0; f < fields.size(); ++f) {
-    if (f > 0) out.push_back(',');
-    appendCsvField(out, fields[f], fields.size() == 1);
-  }
-  out.append("\r\n");
-}
-
-void appendJsonRow(std::string& out, const std::vector<std::string>& names, const std::vector<std::string>& fields) {
-  out.push_back('{');
-  for (size_t f = 0; f < fields.size(); ++f) {
-    if (f > 0) out.push_back(',');
-    appendJsonString(out, names[f]);
-    out.push_back(':');
-    appendJsonString(out, fields[f]);
-  }
-  out.append("}\n");
-}
 
 }  // namespace
 

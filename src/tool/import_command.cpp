@@ -17,6 +17,7 @@
 #include "engine/record_format.h"
 #include "tool/modified_utf8.h"
 #include "tool/new_database.h"
+#include "tool/open_engine.h"
 #include "tool/progress_bar.h"
 
 namespace mero::tool {
@@ -137,6 +138,62 @@ bool splitNames(const std::string& list, std::vector<std::string>& names) {
   return true;
 }
 
+// import --append: the rows go into an existing database through its
+// engine. Every row is read and converted before the first is written, so
+// bad input still changes nothing; a write that fails stops the import
+// with the rows before it in place, and says how many.
+int appendRows(const CommandLine& line, const std::string& key, RowSource& rows, const std::vector<std::string>& names,
+               const DbArray<DbString>& storedNames) {
+  std::vector<FieldValues> pending;
+  std::vector<long> lineOf;
+  std::vector<std::string> values;
+  std::string error, converted;
+  for (;;) {
+    const RowSource::Result got = rows.next(names.size(), values, error);
+    if (got == RowSource::Result::end) break;
+    if (got == RowSource::Result::error) return fail(kProblems, error + "; nothing was written");
+    FieldValues stored;
+    for (size_t f = 0; f < values.size(); ++f) {
+      converted.clear();
+      if (!utf8ToModified(values[f], converted))
+        return fail(kProblems, "line " + std::to_string(rows.line()) + ", field \"" + names[f] +
+                                   "\": not valid UTF-8; nothing was written");
+      stored.add(converted);
+    }
+    pending.push_back(std::move(stored));
+    lineOf.push_back(rows.line());
+  }
+  int status = kSuccess;
+  std::unique_ptr<Database> db = openEngine(line.base(), key, line.flag("--key-index"), status);
+  if (db == nullptr) return status;
+  LockGuard guard(db->lock());
+  if (db->fieldCount() != storedNames.size())
+    return fail(kUsage, "the input has " + std::to_string(names.size()) + " fields, the database " +
+                            std::to_string(db->fieldCount()) + "; nothing was written");
+  for (int32_t f = 0; f < db->fieldCount(); ++f)
+    if (db->schema().fieldNames.at(f).view() != storedNames.at(f).view())
+      return fail(kUsage, "field " + std::to_string(f) + " of the input is \"" + names[f] +
+                              "\", not the database's; nothing was written");
+  uint64_t written = 0, refused = 0;
+  for (size_t r = 0; r < pending.size(); ++r) {
+    const WriteStatus got = db->write(pending[r]);
+    if (got == WriteStatus::appended) {
+      ++written;
+    } else if (got == WriteStatus::duplicateKey) {
+      ++refused;
+      std::fprintf(stderr, "mero: line %ld refused: its first field is already the key of a record (--key-index)\n",
+                   lineOf[r]);
+    } else {
+      return fail(kWriteFailed, "line " + std::to_string(lineOf[r]) + ": writing the database failed: " +
+                                    File::lastErrorText() + "; the " + std::to_string(written) +
+                                    " rows before it were appended, the rest were not");
+    }
+  }
+  std::fprintf(stderr, "mero: rows read %zu, appended %llu, refused %llu\n", pending.size(),
+               static_cast<unsigned long long>(written), static_cast<unsigned long long>(refused));
+  return refused == 0 ? kSuccess : kProblems;
+}
+
 }  // namespace
 
 int runImport(const CommandLine& line) {
@@ -157,8 +214,9 @@ int runImport(const CommandLine& line) {
       if (f != stdin) std::fclose(f);
     }
   } closer{input};
+  const bool append = line.flag("--append");
   NewDatabase target(base);
-  if (const int status = target.claim(error); status != kSuccess) {
+  if (const int status = append ? kSuccess : target.claim(error); status != kSuccess) {
     if (status == kUsage && error.find("exists") != std::string::npos)
       error += " (import makes a new database and never adds to one)";
     return fail(status, error);
@@ -191,6 +249,7 @@ int runImport(const CommandLine& line) {
       if (names[f] == name) indexed.at(static_cast<int32_t>(f)) = 1, found = true;
     if (!found) return fail(kUsage, "--indexed names \"" + name + "\", which is not a field of the input");
   }
+  if (append) return appendRows(line, key, rows, names, storedNames);
 
   // The engine builds the database under a scratch name; its files become
   // NEW's drafts once every row is in.

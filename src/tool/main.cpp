@@ -83,7 +83,7 @@ const std::vector<Command>& commands() {
        "existing output file is replaced only with --force, and only once the export\n"
        "is complete. The output can never be one of the database's own files.\n",
        {{"--format", "--output", "--key-file"}, {"--force", "--quiet", "--empty-key", "--live"}}, runExport, true, true},
-      {"import", "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--key-file FILE] [--empty-key] [--quiet]",
+      {"import", "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--append] [--key-file FILE] [--empty-key] [--quiet]",
        "Creates a new database (refused when any of BASE's files exists) from CSV with a\n"
        "header row, or from JSON Lines (the first object names the fields). --indexed\n"
        "names the fields to index for searching. Every row is appended as the library\n"
@@ -92,8 +92,12 @@ const std::vector<Command>& commands() {
        "refused. Bad input (a wrong field count, an unterminated quote, invalid UTF-8)\n"
        "stops the import and leaves no files; so does a failed write (status 5). An\n"
        "empty last line of CSV is ignored. The new files are put in place only when\n"
-       "complete, and never over a database that appeared meanwhile.\n",
-       {{"--format", "--input", "--indexed", "--key-file"}, {"--key-index", "--quiet", "--empty-key"}}, runImport, true},
+       "complete, and never over a database that appeared meanwhile. --append adds\n"
+       "the rows to an existing database instead, through its engine (the fields must\n"
+       "be the database's, by name and order): every row is read first, so bad input\n"
+       "still writes nothing; a failed write stops it, the rows before it appended.\n",
+       {{"--format", "--input", "--indexed", "--key-file"}, {"--key-index", "--quiet", "--empty-key", "--append"}},
+       runImport, true},
       {"compact", "mero compact BASE [--into NEWBASE] [--quiet]",
        "Rewrites the data file with only the live record images, byte for byte, in\n"
        "record order, and the index file to match. No key is needed. Record positions\n"
@@ -123,6 +127,29 @@ const std::vector<Command>& commands() {
        "Records deleted before the damage may come back. Every record dropped or\n"
        "found, and why, is listed on stderr. The schema file must be readable.\n",
        {{"--into", "--key-file"}, {"--quiet", "--empty-key"}}, runRecover, true},
+      {"get", "mero get BASE KEY|@POSITION [--format csv|jsonl] [--with-position] [--key-file FILE] [--empty-key]",
+       "Prints the live record whose first field is KEY, or the one at POSITION, as\n"
+       "export prints records (CSV with a header row, or JSON Lines); --with-position\n"
+       "adds the position as a first column. Status 1 when there is none.\n",
+       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true}, runGet, true},
+      {"find", "mero find BASE FIELD=TERM|FIELD~TERM ... [--format csv|jsonl] [--with-position] [--key-file FILE] [--empty-key]",
+       "Prints the live records that match every term, in record order: FIELD=TERM\n"
+       "matches the whole value, FIELD~TERM a substring, ignoring the case of ASCII\n"
+       "letters, as the library's find. FIELD is a field's name or number; one term\n"
+       "per field. With no term, every record.\n",
+       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true}, runFind, true},
+      {"count", "mero count BASE [FIELD=TERM|FIELD~TERM ...] [--key-file FILE] [--empty-key]",
+       "Prints the number of live records, or of those that match every term (as\n"
+       "find; the key is needed only with terms).\n",
+       {{"--key-file"}, {"--empty-key"}, true}, runCount, true},
+      {"put", "mero put BASE VALUE... [--key-index] [--key-file FILE] [--empty-key]",
+       "Appends one record, a VALUE per field, and prints its position. With\n"
+       "--key-index a first field that is already a record's key is refused (status 1).\n",
+       {{"--key-file"}, {"--key-index", "--empty-key"}, true}, runPut, true},
+      {"delete", "mero delete BASE KEY|@POSITION [--key-file FILE] [--empty-key]",
+       "Deletes the live record whose first field is KEY, or the one at POSITION.\n"
+       "Status 1 when there is none.\n",
+       {{"--key-file"}, {"--empty-key"}, true}, runDelete, true},
   };
   return list;
 }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs mero.exe under Wine through every command once: import, info, check,
 # export (CSV back to the same bytes, JSON Lines), compact (in place and into
-# a new database), rekey, and the refusals that rest on Windows calls: an
+# a new database), rekey, recover, put, get and count, and the refusals that rest on Windows calls: an
 # output that is one of the database's files (by file ID), a new database
 # whose name is taken (a rename that never replaces), and --format sqlite,
 # which the Windows build does not carry.
@@ -54,6 +54,12 @@ expect 2 compact db --into small
 expect 2 import small --format csv --input in.csv
 expect 0 check small
 expect 0 compact db
+expect 0 recover db --into saved
+expect 0 put saved Grace Paris
+expect 0 get saved Grace --format jsonl
+grep -q '"city":"Paris"' out.txt || { echo "FAIL: get"; cat out.txt; failures=$((failures + 1)); }
+expect 0 count saved
+grep -q "^4" out.txt || { echo "FAIL: count"; cat out.txt; failures=$((failures + 1)); }
 expect 0 rekey db --new-key-file new.key
 MERO_KEY=new "$wine" ./mero.exe export db --format csv --output rekeyed.csv 2>err.txt || failures=$((failures + 1))
 same in.csv rekeyed.csv

@@ -475,3 +475,59 @@ TEST_F(MeroTool, InfoTellsWhatTheNextOpenTakesBack) {
 
 }  // namespace
 }  // namespace mero::test
+
+namespace mero::test {
+namespace {
+
+// get, find, count, put, delete and import --append, through the engine and
+// under its lock, printing records as export does.
+TEST_F(MeroTool, SingleRecordCommandsGoThroughTheEngine) {
+  writeSample("db");
+  writeFile(at("more.csv"), "f0,f1,f2\r\nNew,1,2\r\n");
+  writeFile(at("bad-more.csv"), "f0,f1,f2\r\nX,1,2\r\nY,1\r\n");
+  writeFile(at("other-names.csv"), "a,b,c\r\nX,1,2\r\n");
+  struct Case {
+    std::string args;
+    int status;
+    const char* out;  // in stdout, or for failures in stderr
+  };
+  const std::vector<Case> cases = {
+      {"get db Alan", 0, "f0,f1,f2\r\nAlan,\"Man\r\nchester\",\r\n"},
+      {"get db Grace --format jsonl --with-position", 0, "\"f0\":\"Grace\",\"f1\":\"\",\"f2\":\"x\"}"},
+      {"find db f1~LONDON --format jsonl", 0, "{\"f0\":\"Ada\",\"f1\":\"London, UK\",\"f2\":\"says \\\"hi\\\"\"}\n"},
+      {"find db f0=grace 2=X", 0, "Grace,,x"},
+      {"count db", 0, "4\n"},
+      {"count db f0=grace", 0, "1\n"},
+      {"count db nofield=1", 2, "not a field"},
+      {"put db Zed z zz", 0, ""},
+      {"get db Zed", 0, "Zed,z,zz"},
+      {"put db Zed a b --key-index", 1, "already the key"},
+      {"put db only-one", 2, "one value per field: 3, not 1"},
+      {"delete db Zed", 0, "deleted"},
+      {"get db Zed", 1, "no live record at Zed"},
+      {"delete db @999999", 1, "no live record"},
+      {"import db --format csv --input more.csv --append", 0, "appended 1"},
+      {"import db --format csv --input bad-more.csv --append", 1, "line 3: 2 fields"},
+      {"import db --format csv --input other-names.csv --append", 2, "not the database's"},
+      {"count db", 0, "5\n"},
+      {"get nothing Ada", 3, "no database"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const ToolRun run = mero(c.args);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE((c.status == 0 && c.args.rfind("delete", 0) != 0 && c.args.rfind("import", 0) != 0 ? run.out : run.err)
+                  .find(c.out),
+              std::string::npos)
+        << run.out << run.err;
+  }
+  // An application holding the files: the engine's lock refuses.
+  File engine;
+  ASSERT_TRUE(engine.openReadWrite(at("db.str")) && engine.lockExclusive() == File::LockResult::taken);
+  const ToolRun locked = mero("get db Ada");
+  EXPECT_EQ(locked.status, 4);
+  EXPECT_NE(locked.err.find("db is open in an application"), std::string::npos) << locked.err;
+}
+
+}  // namespace
+}  // namespace mero::test
