@@ -1,7 +1,9 @@
 // mero check: the structure of the three files, without the key; with
 // --full, also every live value deciphered.
 
+#include <chrono>
 #include <cinttypes>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -54,24 +56,28 @@ int runCheck(const CommandLine& line) {
   const FieldCipher cipher(key);
 
   if (db.readingLive()) {
-    // An application is changing the files: a pass counts only when they
-    // did not change under it. Problems seen by a pass that did not see the
-    // files whole are not reported: a healthy database is never called damaged.
+    // An application is changing the files: a pass counts only when they did
+    // not change under it. Problems count only when a second pass, after the
+    // files' timestamps have had time to move, finds the same ones in the
+    // same files: a healthy database is never called damaged.
     std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n",
                  line.base().c_str());
     for (int attempt = 0; attempt < 20; ++attempt) {
-      ProblemList kept(false);
+      ProblemList first(false, true);
       db.refreshSizes();
-      const StructureResult result = checkOnce(db, kept, full, cipher, true);
+      const StructureResult result = checkOnce(db, first, full, cipher, true);
+      const auto seen = db.seen();
       if (!db.unchangedSinceLoad()) continue;
-      if (kept.count() == 0) {
+      if (first.count() == 0) {
         std::printf("no problems found: %" PRIu64 " records\n", result.records);
         return kSuccess;
       }
-      ProblemList printed(true);
-      checkOnce(db, printed, full, cipher, true);
-      if (!db.unchangedSinceLoad()) continue;
-      std::printf("%" PRIu64 " problems found\n", printed.count());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ProblemList second(false, true);
+      checkOnce(db, second, full, cipher, true);
+      if (!db.unchangedSinceLoad() || db.seen() != seen || second.kept() != first.kept()) continue;
+      for (const std::string& problem : first.kept()) std::printf("%s\n", problem.c_str());
+      std::printf("%" PRIu64 " problems found\n", first.count());
       return kProblems;
     }
     return fail(kInUse, line.base() + " kept changing while it was read: try again, or close the application first");

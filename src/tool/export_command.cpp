@@ -1,7 +1,9 @@
 // mero export: the live records in record order as CSV, JSON Lines or a
 // SQLite table, with values converted to standard UTF-8.
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "tool/commands.h"
 #include "tool/csv_format.h"
@@ -53,7 +55,7 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
   for (const int32_t position : db.positions()) {
     auto where = [&] { return "record " + std::to_string(r) + " at position " + std::to_string(position); };
     if (!reader.readRecord(position, schema.fieldCount, plan.cipher, values)) {
-      if (live) return kRetry;
+      if (live && !db.unchangedSinceLoad()) return kRetry;
       error = where() + " is damaged (run mero check); nothing was written";
       return kUnreadable;
     }
@@ -125,6 +127,7 @@ int runExport(const CommandLine& line) {
     std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n", base.c_str());
   }
   size_t exported = 0;
+  std::string lastError;  // live: a failure counts when the next pass meets it again
   for (int attempt = 0;; ++attempt) {
     if (!db.loadPositions(error)) {
       if (!db.readingLive()) return fail(kUnreadable, error);
@@ -137,9 +140,15 @@ int runExport(const CommandLine& line) {
       return fail(kUnreadable, base + ".str defines no fields, but the index lists " +
                                    std::to_string(db.positions().size()) +
                                    " records: the schema file is damaged");
+    error.clear();
     const int status = exportOnce(db, plan, sink, exported, replaced, error);
     if (status == kSuccess) break;
-    if (status != kRetry) return fail(status, error);
+    // A file's timestamp may not move with every change: live, a failure is
+    // believed only when a pass after a pause meets it again in the same place.
+    const bool confirmed = !db.readingLive() || status == kWriteFailed || (!error.empty() && error == lastError);
+    if (status != kRetry && confirmed) return fail(status, error);
+    lastError = error;
+    if (!error.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (attempt >= 20 || !sink.restart())
       return fail(kInUse, base + " kept changing while it was read: try again, or close the application first");
   }

@@ -18,7 +18,7 @@ void ProblemList::add(int64_t position, const std::string& what) {
   if (print_) {
     ProgressBar::clearActive();
     std::printf("%s\n", line.c_str());
-  } else if (kept_.size() < 5) {
+  } else if (keepAll_ || kept_.size() < 5) {
     kept_.push_back(line);
   }
 }

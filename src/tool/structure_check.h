@@ -22,15 +22,17 @@ namespace mero::tool {
 
 class ProblemList {
  public:
-  // Printed on stdout as they are found (check), or kept, the first few only
-  // (a rewrite, which refuses with them).
-  explicit ProblemList(bool print) : print_(print) {}
+  // Printed on stdout as they are found (check), or kept: the first few
+  // (a rewrite, which refuses with them), or all (a live check, which prints
+  // them once they are known to be real).
+  explicit ProblemList(bool print, bool keepAll = false) : print_(print), keepAll_(keepAll) {}
   void add(int64_t position, const std::string& what);
   uint64_t count() const { return count_; }
   const std::vector<std::string>& kept() const { return kept_; }
 
  private:
   bool print_;
+  bool keepAll_;
   uint64_t count_ = 0;
   std::vector<std::string> kept_;
 };

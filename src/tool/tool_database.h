@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/schema.h"
@@ -41,6 +42,8 @@ class ToolDatabase {
   // Whether the index and data files are still as they were at the last
   // loadPositions or refreshSizes (a live reader's answer is then whole).
   bool unchangedSinceLoad() const;
+  // The files as the last loadPositions or refreshSizes saw them.
+  std::pair<FileIdentity, FileIdentity> seen() const { return {indexSeen_, dataSeen_}; }
 
   const std::string& base() const { return base_; }
   bool indexMissing() const { return !index_.isOpen(); }
