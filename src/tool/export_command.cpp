@@ -123,7 +123,7 @@ int runExport(const CommandLine& line) {
   const FieldCipher cipher(key);
   const ExportPlan plan{format, names, cipher, line.flag("--quiet")};
   if (db.readingLive()) {
-    sink.holdUntilCommit();
+    if (!sink.toFile()) sink.holdUntilCommit();  // stdout cannot start over
     std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n", base.c_str());
   }
   size_t exported = 0;

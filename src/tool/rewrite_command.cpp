@@ -158,8 +158,9 @@ bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std:
   std::string text;
   File markerFile;
   bool created = false;
-  if (!describeRewrite(base, extensions, false, text) || !File::syncDirectoryOf(marker) ||
-      !File::createIfMissing(marker, &created) || !markerFile.openReadWrite(marker) ||
+  // Made afresh: a marker's text is never written over an older one's.
+  if (!describeRewrite(base, extensions, false, text) || !File::remove(marker) || !File::syncDirectoryOf(marker) ||
+      !File::createIfMissing(marker, &created) || !created || !markerFile.openReadWrite(marker) ||
       !markerFile.writeAt(0, text.data(), text.size()) || !markerFile.sync() || !File::syncDirectoryOf(marker)) {
     error = "cannot write the commit marker beside " + base + ": " + File::lastErrorText() + "; nothing was changed";
     markerFile.close();
