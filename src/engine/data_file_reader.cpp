@@ -73,10 +73,10 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) 
 }
 
 bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher,
-                                FieldValues& out, const uint8_t* wanted) {
+                                FieldValues& out, const uint8_t* wanted, bool* filled) {
   const std::string_view image = rawImage(position, fieldCount);
   if (image.empty()) return false;
-  return decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, out, wanted);
+  return decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, out, wanted, filled);
 }
 
 }  // namespace mero

@@ -40,7 +40,7 @@ class DataFileReader {
   // the file: past its end, a length below 4 + 4 * fieldCount or past the
   // end, or field lengths running past the image.
   bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,
-                  const uint8_t* wanted = nullptr);
+                  const uint8_t* wanted = nullptr, bool* filled = nullptr);
 
   // The raw image at position (length prefix included), or an empty view.
   std::string_view rawImage(int64_t position, int32_t fieldCount);

@@ -176,19 +176,22 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::
   for (size_t r = 0; r < positions.size(); ++r) {
     const int32_t position = positions[r];
     bool read = false;
+    bool filled = true;
     if (nextAhead < ahead.images.size() && ahead.images[nextAhead].record == r) {
       const ReadAhead::Image& image = ahead.images[nextAhead++];
       read = decodeRecordBody(cipher_, schema_.fieldCount, ahead.bytes.data() + image.start + 4, image.length - 4,
-                              scratch_, keyAndIndexedFields_.data());
+                              scratch_, keyAndIndexedFields_.data(), &filled);
     } else {
-      read = reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
+      read = reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data(), &filled);
     }
-    if (!read) {
+    if (!read || !filled) {
       DropReason reason = DropReason::pastDataEnd;
-      const OpenFailure verdict = judgeImage(dataFile_, dataEnd_, schema_.fieldCount, position, lastStart, reason);
-      if (verdict != OpenFailure::none) return verdict;
-      recovery_.dropped.push_back({numbers[r], position, reason});
-      continue;
+      const ImageVerdict verdict = judgeImage(dataFile_, dataEnd_, schema_.fieldCount, position, lastStart, reason);
+      if (verdict == ImageVerdict::refuse) return OpenFailure::damagedRecord;
+      if (verdict == ImageVerdict::drop) {
+        recovery_.dropped.push_back({numbers[r], position, reason});
+        continue;
+      }
     }
     if (!fitsInMemory(scratch_)) return OpenFailure::tooLargeForMemory;
     addToMemory(position, scratch_);

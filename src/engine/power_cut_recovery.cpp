@@ -99,29 +99,34 @@ bool holdsZeroSector(const File& data, int64_t from, int64_t to) {
 
 }  // namespace
 
-OpenFailure judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position,
-                       int64_t lastStart, DropReason& reason) {
+ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position,
+                        int64_t lastStart, DropReason& reason) {
   reason = DropReason::pastDataEnd;
-  if (position > dataSize - 4) return OpenFailure::none;
+  if (position > dataSize - 4) return ImageVerdict::drop;
   char prefix[4];
-  if (data.readAt(position, prefix, 4) != 4) return OpenFailure::filesUnavailable;
+  if (data.readAt(position, prefix, 4) != 4) return ImageVerdict::refuse;
   const int32_t length = decodeInt32(prefix);
   reason = DropReason::zeroFilledImage;
-  if (length == 0) return OpenFailure::none;
-  if (length < 4 + 4 * static_cast<int64_t>(fieldCount)) return OpenFailure::damagedRecord;
+  if (length == 0) return ImageVerdict::drop;
+  if (length < 4 + 4 * static_cast<int64_t>(fieldCount)) return ImageVerdict::refuse;
   int64_t at = 0;
   const Chain chain = followFields(data, dataSize, position, length, fieldCount, at);
-  if (position + length > dataSize) {
+  const int64_t end = position + length;
+  if (end > dataSize) {
     // Only the last image in the file can have lost its tail; a length
     // whose fields end inside the file is not a tail that went missing.
-    if (position != lastStart || chain == Chain::complete) return OpenFailure::damagedRecord;
+    if (position != lastStart || chain == Chain::complete) return ImageVerdict::refuse;
     reason = DropReason::pastDataEnd;
-    if (chain == Chain::cutByEnd) return OpenFailure::none;
+    if (chain == Chain::cutByEnd) return ImageVerdict::drop;
   }
   reason = DropReason::zeroFilledImage;
+  // Fields that stop short of the image's end read a zeroed header as an
+  // empty field: with a sector of zeros inside, the image never arrived.
+  if (chain == Chain::complete && at != end)
+    return holdsZeroSector(data, position, end) ? ImageVerdict::drop : ImageVerdict::keep;
   if (chain == Chain::broken && holdsZeroSector(data, position, std::min(at + 4, dataSize)))
-    return OpenFailure::none;
-  return OpenFailure::damagedRecord;
+    return ImageVerdict::drop;
+  return chain == Chain::complete ? ImageVerdict::keep : ImageVerdict::refuse;
 }
 
 bool writeRecoveredIndex(File& index, const IndexEntries& entries, const std::vector<int32_t>& kept,
@@ -159,13 +164,15 @@ OpenFailure analyseFiles(File& schemaFile, const File& indexFile, const File& da
   for (size_t k = 0; k < entries.positions.size(); ++k) {
     const int32_t position = entries.positions[k];
     const std::string_view image = dataFile.isOpen() ? reader.rawImage(position, schema.fieldCount) : std::string_view();
+    bool filled = true;
     if (!image.empty() && decodeRecordBody(noKey, schema.fieldCount, image.data() + 4, image.size() - 4, values,
-                                           nothingDeciphered.data()))
+                                           nothingDeciphered.data(), &filled) && filled)
       continue;
     DropReason reason = DropReason::pastDataEnd;
     if (dataFile.isOpen()) {
-      const OpenFailure verdict = judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason);
-      if (verdict != OpenFailure::none) return verdict;
+      const ImageVerdict verdict = judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason);
+      if (verdict == ImageVerdict::refuse) return OpenFailure::damagedRecord;
+      if (verdict == ImageVerdict::keep) continue;
     }
     dropped.push_back({entries.numbers[k], position, reason});
   }

@@ -27,7 +27,9 @@ void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::str
 // field's length runs past it. Bytes after the last field are ignored.
 // With `wanted`, only the fields it marks are deciphered; the others come
 // back empty (the image is still checked whole).
+// `filled` (when given) tells whether the fields fill the body exactly, as
+// every image the library writes does.
 bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body,
-                      size_t bodyLength, FieldValues& out, const uint8_t* wanted = nullptr);
+                      size_t bodyLength, FieldValues& out, const uint8_t* wanted = nullptr, bool* filled = nullptr);
 
 }  // namespace mero

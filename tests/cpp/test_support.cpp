@@ -30,11 +30,13 @@ namespace {
 [[maybe_unused]] const bool hashKeyFixed = (fixHashKeyForTesting(kTestHashKey), true);
 }  // namespace
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::string& preferred) {
   static std::atomic<int> made{0};
   const char* root = std::getenv("MERO_TEST_TMP");
   const std::filesystem::path parent =
-      root != nullptr && *root != 0 ? std::filesystem::path(root) : std::filesystem::temp_directory_path();
+      !preferred.empty() && std::filesystem::is_directory(preferred) ? std::filesystem::path(preferred)
+      : root != nullptr && *root != 0                                 ? std::filesystem::path(root)
+                                                                      : std::filesystem::temp_directory_path();
   dir_ = parent / ("mero-test-" + std::to_string(getpid()) + "-" + std::to_string(made++));
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);

@@ -20,11 +20,11 @@ namespace mero::test {
 // The hash key every native test runs under (fixed before main).
 extern const HashKey kTestHashKey;
 
-// A fresh directory under $MERO_TEST_TMP (or the system's), removed with
-// its contents when the object goes.
+// A fresh directory under $MERO_TEST_TMP (or the system's, or `parent`
+// when given and present), removed with its contents when the object goes.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& parent = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
