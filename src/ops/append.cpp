@@ -12,7 +12,9 @@ namespace mero {
 // only once all three writes have succeeded.
 WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
   const ScratchRelease release{*this};
-  if (!open_) return WriteStatus::notStored;
+  // A schema block cut short is undefined until the next define replaces it;
+  // records written meanwhile would keep that define out for good.
+  if (!open_ || recovery_.schemaIncomplete) return WriteStatus::notStored;
   if (values.size() != schema_.fieldCount) return WriteStatus::wrongFieldCount;
   // With no fields there is no first value to key on: the record is appended.
   const bool keyed = keyIndexEnabled_ && schema_.fieldCount > 0;

@@ -22,7 +22,7 @@ WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::ve
     if (failedAt != nullptr) *failedAt = record;
     return status;
   };
-  if (!open_) return refuse(0, WriteStatus::notStored);
+  if (!open_ || recovery_.schemaIncomplete) return refuse(0, WriteStatus::notStored);  // as write()
   if (batch.empty()) return WriteStatus::appended;
 
   const bool keyed = keyIndexEnabled_ && schema_.fieldCount > 0;
