@@ -16,6 +16,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/rewrite_recovery.cpp
+  ${_src}/engine/rollback_journal.cpp
   ${_src}/engine/schema.cpp
   ${_src}/engine/search_text.cpp
   ${_src}/engine/value_hash_index.cpp

@@ -1,4 +1,7 @@
 #pragma once
+
+#include <cstdint>
+
 // The crash order: the rules that let a database survive a process killed at
 // any instant, with every acknowledged change present, no half-made change
 // visible and no record twice. Each rule is kept where its writes are made,
@@ -14,10 +17,13 @@
 // Rule 3, moved update: the new image goes to the end of the data file,
 //   then the record's one index entry is repointed; a 4-byte aligned write
 //   is never torn.
-// Rule 4, in-place update: an image is rewritten in place only when it is no
-//   longer than the one there and lies within one 512-byte sector, since a
-//   write within a sector is whole or absent after a kill and after a power
-//   cut (rule 20); every other update follows rule 3.
+// Rule 4, in-place update: an image no longer than the one there is
+//   rewritten in place; one that is longer follows rule 3. A write within
+//   one page is whole or absent after a kill, and within one sector after a
+//   power cut (rule 20). A longer one goes through the rollback journal
+//   (rule 12): against a kill in every mode, against a power cut in FULL.
+//   In OFF and CLOSE, which promise nothing of unsynced changes across a
+//   power cut, an in-place write across sectors can be left torn by one.
 // Rule 5, repair at open: a doubled entry is dropped, and the delete is
 //   completed with the writes it would have finished with, before the
 //   database is handed out. A kill during the repair leaves the same state.
@@ -62,3 +68,48 @@
 //   whole (a define cut short by a full disk or a power cut) with no records
 //   opens as undefined, and the next define cuts it off and writes its own;
 //   a failed define takes its partial block back at once.
+//
+// Sync modes (sync_mode.h) carry these rules from a killed process to a
+// power cut, which keeps of the writes since the last sync any subset, each
+// whole, absent or torn at 512-byte sectors.
+// Rule 9, OFF and CLOSE: no write is synced during an operation. CLOSE syncs
+//   the data, index and schema files at shutdown, and the folder when open
+//   created a file or a journal came and went, before close returns.
+// Rule 10, FULL append: the image is written and synced, then the entry is
+//   written and synced, then the count. Past the count may lie entries a
+//   delete left: a count on the disk before its entry would revive one.
+// Rule 11, FULL moved update: the new image is synced before the entry is
+//   repointed; the entry is synced before the call returns.
+// Rule 12, rollback journal: an in-place write that could be torn (across a
+//   page in OFF and CLOSE, across a sector in FULL) is preceded by a journal
+//   of the bytes it overwrites, written whole, and followed by the journal's
+//   removal (rollback_journal.h). In FULL the journal and its folder entry
+//   are synced before the write, the write is synced before the removal,
+//   and the removal is synced before the call returns, so no journal ever
+//   outlives an acknowledged write. A failed write puts the old bytes back,
+//   and only then removes the journal.
+// Rule 13, FULL delete: a shift within one sector is synced, then the count
+//   is written and synced (a torn count is within one sector too). A shift
+//   across sectors can be torn anywhere by a power cut, which rule 5 cannot
+//   repair: the old count and the entries it overwrites are journaled first
+//   (rule 12).
+// Rule 14, journal at open: under the lock, after a rewrite's recovery and
+//   before anything is read, a complete journal's bytes are written back and
+//   synced, then the journal is removed; an incomplete one (a crash before
+//   the guarded write began) is removed. A crash during this leaves the
+//   journal for the next open.
+// Rule 15, define: the block is synced in every mode (rule 24); in CLOSE
+//   and FULL a schema file it created has its folder entry synced too.
+
+namespace mero {
+
+// The units a write is whole or absent in: a killed process stops a write
+// between pages (the kernel copies page by page); a power cut, between
+// sectors (kSectorBytes, power_cut_recovery.h).
+inline constexpr int64_t kPageBytes = 4096;
+
+inline bool isUntearableWrite(int64_t offset, uint64_t length, int64_t unit) {
+  return length > 0 && offset / unit == (offset + static_cast<int64_t>(length) - 1) / unit;
+}
+
+}  // namespace mero

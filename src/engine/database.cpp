@@ -8,13 +8,16 @@
 #include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
+#include "engine/rollback_journal.h"
 
 namespace mero {
 
-Database::Database(Schema schema, std::string_view key, bool useKeyIndex)
+Database::Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMode sync, std::string baseName)
     : schema_(std::move(schema)),
       cipher_(key),
       keyIndexEnabled_(useKeyIndex),
+      sync_(sync),
+      baseName_(std::move(baseName)),
       indexed_(schema_.indexed.begin(), schema_.indexed.end()),
       searchTexts_(static_cast<size_t>(schema_.fieldCount)),
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
@@ -37,6 +40,7 @@ class CreatedFiles {
     return file.openReadWrite(path);
   }
   void keep() { paths_.clear(); }
+  bool madeAny() const { return !paths_.empty(); }
   ~CreatedFiles() {
     for (const std::string& path : paths_) File::remove(path);
   }
@@ -47,7 +51,7 @@ class CreatedFiles {
 }  // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key,
-                                         bool useKeyIndex, OpenFailure* failure) {
+                                         bool useKeyIndex, OpenFailure* failure, SyncMode sync) {
   OpenFailure ignored = OpenFailure::none;
   OpenFailure& why = failure != nullptr ? *failure : ignored;
   why = OpenFailure::none;
@@ -57,7 +61,8 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   // The engine holds the schema file's lock exclusively, as a tool's rewrite
   // does; the schema file is never replaced, so the lock stands for the set.
   // Under the lock, a rewrite that a killed tool left half done is finished
-  // or undone before the data and index files are opened.
+  // or undone, and a write that a rollback journal guards is rolled back,
+  // before the data and index files are opened.
   if (!created.openOrCreate(baseName + extensions[2], files[2])) {
     why = OpenFailure::filesUnavailable;
     return nullptr;
@@ -69,7 +74,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
     why = lock == File::LockResult::heldElsewhere ? OpenFailure::locked : OpenFailure::lockUnsupported;
     return nullptr;
   }
-  if (!recoverInterruptedRewrite(baseName)) {
+  if (!recoverInterruptedRewrite(baseName) || !recoverRollbackJournal(baseName)) {
     why = OpenFailure::repairFailed;
     return nullptr;
   }
@@ -108,7 +113,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
     report.schemaIncomplete = true;
   }
 
-  std::unique_ptr<Database> db(new Database(std::move(schema), key, useKeyIndex));
+  std::unique_ptr<Database> db(new Database(std::move(schema), key, useKeyIndex, sync, baseName));
   db->dataFile_ = std::move(dataFile);
   db->indexFile_ = std::move(indexFile);
   db->schemaFile_ = std::move(files[2]);
@@ -119,6 +124,11 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   if (why == OpenFailure::none &&
       !writeRecoveredIndex(db->indexFile_, entries, db->records_.positions(), db->recovery_))
     why = OpenFailure::repairFailed;
+  // New files' names reach the disk with the folder: at once in FULL, at close in CLOSE.
+  if (why == OpenFailure::none && created.madeAny() && sync != SyncMode::off) {
+    db->directoryUnsynced_ = true;
+    if (sync == SyncMode::full && !File::syncDirectoryOf(baseName)) why = OpenFailure::filesUnavailable;
+  }
   if (why != OpenFailure::none) {
     db->shutdown();
     return nullptr;
@@ -312,11 +322,22 @@ void Database::resyncDataEnd() {
   if (size > dataEnd_) dataEnd_ = size;
 }
 
-void Database::shutdown() {
+bool Database::madeDurable(File& file) {
+  unsynced_ = true;
+  return sync_ != SyncMode::full || file.sync();
+}
+
+bool Database::shutdown() {
+  bool durable = true;
+  if (open_ && sync_ != SyncMode::off) {
+    if (unsynced_) durable = dataFile_.sync() && indexFile_.sync() && schemaFile_.sync();
+    if (directoryUnsynced_) durable = File::syncDirectoryOf(baseName_) && durable;
+  }
   open_ = false;
   dataFile_.close();
   indexFile_.close();
   schemaFile_.close();
+  return durable;
 }
 
 }  // namespace mero

@@ -26,6 +26,7 @@
 #include "engine/record_table.h"
 #include "engine/schema.h"
 #include "engine/search_text.h"
+#include "engine/sync_mode.h"
 #include "engine/value_hash_index.h"
 #include "platform/file.h"
 #include "platform/lock.h"
@@ -64,15 +65,18 @@ class Database {
   // when a file cannot be opened or holds damage that open cannot repair;
   // then `failure` (when given) says why, nothing was written, and any file
   // this call created is removed again.
+  // `sync` says how durable each change is before its call returns.
   static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key,
-                                        bool useKeyIndex, OpenFailure* failure = nullptr);
+                                        bool useKeyIndex, OpenFailure* failure = nullptr,
+                                        SyncMode sync = SyncMode::close);
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
   Lock& lock() { return lock_; }
-  // Closes the files; the caller holds lock().
-  void shutdown();
+  // Closes the files, in CLOSE and FULL first making them durable; false
+  // when that failed (the files are closed either way). The caller holds lock().
+  bool shutdown();
   bool isOpen() const { return open_; }
   // What this open dropped after a power cut; empty() when nothing.
   const RecoveryReport& recovery() const { return recovery_; }
@@ -106,9 +110,10 @@ class Database {
   const ValueHashIndex& valueHashes(int32_t field) const { return valueHashes_[static_cast<size_t>(field)]; }
   const FieldCipher& cipher() const { return cipher_; }
   int64_t dataFileSize() const { return dataEnd_; }
+  SyncMode syncMode() const { return sync_; }
 
  private:
-  Database(Schema schema, std::string_view key, bool useKeyIndex);
+  Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMode sync, std::string baseName);
   // Reads the kept entries' records; those whose bytes never reached the
   // disk are dropped into recovery_, other damage refuses.
   OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart);
@@ -153,11 +158,22 @@ class Database {
   // buffer is kept, so a read allocates nothing.
   DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512, readBuffer_); }
   void resyncDataEnd();
+  // In FULL, makes the file's writes durable; in the other modes notes that
+  // shutdown has something to sync. False when the sync failed.
+  bool madeDurable(File& file);
+  // Writes image over the one at offset (previous), through the rollback
+  // journal when the write could be torn; on failure the previous image is
+  // put back. Rule 12 of crash_order.h.
+  bool writeInPlace(int64_t offset, const std::string& previous, const std::string& image);
 
   Schema schema_;
   FieldCipher cipher_;
   bool keyIndexEnabled_;
   bool open_ = true;
+  SyncMode sync_;
+  std::string baseName_;           // where the rollback journal goes
+  bool unsynced_ = false;          // written since open: shutdown syncs (CLOSE)
+  bool directoryUnsynced_ = false; // a file came or went since open: shutdown syncs the folder
   File dataFile_;
   File indexFile_;
   File schemaFile_;

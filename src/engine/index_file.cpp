@@ -17,12 +17,17 @@ bool writeEntries(File& file, int64_t offset, const int32_t* positions, size_t n
   if constexpr (std::endian::native == std::endian::little) {
     return file.writeAt(offset, positions, 4 * n);
   } else {
-    std::string bytes(4 * n, '\0');
-    for (size_t i = 0; i < n; ++i) encodeInt32(positions[i], bytes.data() + 4 * i);
+    const std::string bytes = encodeEntries(positions, n);
     return file.writeAt(offset, bytes.data(), bytes.size());
   }
 }
 }  // namespace
+
+std::string encodeEntries(const int32_t* positions, size_t n) {
+  std::string bytes(4 * n, '\0');
+  for (size_t i = 0; i < n; ++i) encodeInt32(positions[i], bytes.data() + 4 * i);
+  return bytes;
+}
 
 bool indexListsRecords(const std::string& path) {
   if (!File::exists(path)) return false;
@@ -76,11 +81,15 @@ bool IndexFile::writeCount(int32_t count) {
   return file_.writeAt(kCountOffset, bytes, 4);
 }
 
+bool IndexFile::step(bool written) { return written && (!syncEachStep_ || file_.sync()); }
+
 bool IndexFile::appendEntry(int32_t newCount, int32_t position) {
   char bytes[4];
   encodeInt32(position, bytes);
-  if (!file_.writeAt(entryOffset(newCount - 1), bytes, 4)) return false;  // past the count: unseen
-  if (writeCount(newCount)) return true;
+  // Past the count the entry is unseen; a stale entry left there by a delete
+  // would come alive if the count reached the disk before the new entry.
+  if (!step(file_.writeAt(entryOffset(newCount - 1), bytes, 4))) return false;
+  if (step(writeCount(newCount))) return true;
   writeCount(newCount - 1);  // a count written in part must not stand
   return false;
 }
@@ -96,7 +105,7 @@ bool IndexFile::appendEntries(int32_t oldCount, const std::vector<int32_t>& posi
 bool IndexFile::rewriteEntry(int32_t r, int32_t position, int32_t previous) {
   char bytes[4];
   encodeInt32(position, bytes);
-  if (file_.writeAt(entryOffset(r), bytes, 4)) return true;
+  if (step(file_.writeAt(entryOffset(r), bytes, 4))) return true;
   encodeInt32(previous, bytes);  // an entry written in part must not stand
   file_.writeAt(entryOffset(r), bytes, 4);
   return false;
@@ -108,11 +117,11 @@ bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefo
   const int64_t slot = entryOffset(r);
   // On a failed write the entries as they were are put back, so the file
   // does not show a half-done delete that open would complete.
-  if (after > 0 && !writeEntries(file_, slot, positionsBefore.data() + r + 1, after)) {
+  if (after > 0 && !step(writeEntries(file_, slot, positionsBefore.data() + r + 1, after))) {
     writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
     return false;
   }
-  if (!writeCount(static_cast<int32_t>(count - 1))) {
+  if (!step(writeCount(static_cast<int32_t>(count - 1)))) {
     writeCount(static_cast<int32_t>(count));
     if (after > 0) writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
     return false;

@@ -23,6 +23,9 @@ class File;
 constexpr int64_t kCountOffset = 0;
 constexpr int64_t entryOffset(int64_t r) { return 4 + 4 * r; }
 
+// Entries (or a count) in their stored form: 4 bytes each, little-endian.
+std::string encodeEntries(const int32_t* positions, size_t n);
+
 // Whether the index file at path lists any live record. A missing or empty
 // file lists none; one that exists but cannot be read counts as listing some,
 // so that a caller guarding against records errs on the safe side.
@@ -30,7 +33,10 @@ bool indexListsRecords(const std::string& path);
 
 class IndexFile {
  public:
-  explicit IndexFile(File& file) : file_(file) {}
+  // With syncEachStep (sync mode FULL), every step below reaches the disk
+  // before the next is written, so a power cut keeps the order a kill
+  // keeps: the entry before the count, the shift before the count.
+  explicit IndexFile(File& file, bool syncEachStep = false) : file_(file), syncEachStep_(syncEachStep) {}
 
   enum class LoadResult { ok, tornDelete, damaged };
   // Reads the live positions. `damaged`: the count is negative or announces
@@ -55,8 +61,10 @@ class IndexFile {
 
  private:
   bool writeCount(int32_t count);
+  bool step(bool written);  // written, and in FULL synced
 
   File& file_;
+  bool syncEachStep_;
 };
 
 }  // namespace mero

@@ -55,8 +55,10 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 // match; the lock also makes the check and the append one step. A schema
 // file this call made is removed again when the define fails (a full disk):
 // left empty or half written, it would read as no schema or a damaged one.
+// In CLOSE and FULL the block and the file's name are durable before define
+// returns: it is the whole of the change, as a close would leave it.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
-                  const DbArray<DbString>& names) {
+                  const DbArray<DbString>& names, SyncMode sync) {
   const std::string path = baseName + ".str";
   bool created = false;
   if (!File::createIfMissing(path, &created)) return false;
@@ -70,7 +72,8 @@ bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
   if (written) {
     const int64_t end = file.size();
     const std::string block = encodeSchemaBlock(indexed, names);
-    written = end >= 0 && file.writeAt(end, block.data(), block.size()) && file.sync();
+    written = end >= 0 && file.writeAt(end, block.data(), block.size()) && file.sync() &&
+              (sync == SyncMode::off || !created || File::syncDirectoryOf(path));
     if (!written && end >= 0 && file.size() > end) file.truncate(end);  // take back a part written
   }
   file.close();

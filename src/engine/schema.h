@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/sync_mode.h"
 #include "foundation/db_array.h"
 #include "foundation/db_string.h"
 
@@ -37,7 +38,7 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 // whole (an earlier define cut short) is the only thing in the file a define
 // replaces: the file is cut back to nothing before the new block goes out.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
-                  const DbArray<DbString>& names);
+                  const DbArray<DbString>& names, SyncMode sync = SyncMode::close);
 
 enum class SchemaBlock {
   whole,       // the block at offset 0 is complete

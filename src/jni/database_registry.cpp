@@ -45,10 +45,10 @@ std::shared_ptr<Database> DatabaseRegistry::takeEngine(int32_t i) {
   return std::exchange(databases_.at(i), nullptr);
 }
 
-void DatabaseRegistry::shutdownEngine(const std::shared_ptr<Database>& db) {
-  if (!db) return;
+bool DatabaseRegistry::shutdownEngine(const std::shared_ptr<Database>& db) {
+  if (!db) return true;
   LockGuard guard(db->lock());
-  db->shutdown();
+  return db->shutdown();
 }
 
 bool DatabaseRegistry::unregister(int32_t id) {
@@ -74,7 +74,8 @@ bool DatabaseRegistry::unregister(int32_t id) {
   return true;
 }
 
-bool DatabaseRegistry::define(int32_t id, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names) {
+bool DatabaseRegistry::define(int32_t id, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names,
+                              SyncMode sync) {
   if (indexed.size() != names.size()) return false;
   std::string baseName;
   {
@@ -83,12 +84,12 @@ bool DatabaseRegistry::define(int32_t id, const DbArray<uint8_t>& indexed, const
     if (i < 0 || openFlags_.at(i) != 0) return false;
     baseName = names_.at(i).view();
   }
-  return defineSchema(baseName, indexed, names);
+  return defineSchema(baseName, indexed, names, sync);
 }
 
 // Calls on id meanwhile find no engine and answer their failure results. Of
 // two opens of one id racing, the later to finish keeps its engine.
-bool DatabaseRegistry::open(int32_t id, std::string_view key, bool useKeyIndex) {
+bool DatabaseRegistry::open(int32_t id, std::string_view key, bool useKeyIndex, SyncMode sync) {
   std::string baseName;
   std::shared_ptr<Database> previous;
   {
@@ -100,7 +101,7 @@ bool DatabaseRegistry::open(int32_t id, std::string_view key, bool useKeyIndex) 
   }
   shutdownEngine(previous);
   previous.reset();
-  std::shared_ptr<Database> db = Database::open(baseName, key, useKeyIndex);
+  std::shared_ptr<Database> db = Database::open(baseName, key, useKeyIndex, nullptr, sync);
   if (!db) return false;
   {
     LockGuard guard(*registryLock_);
@@ -124,8 +125,7 @@ bool DatabaseRegistry::close(int32_t id) {
     if (i < 0) return false;
     engine = takeEngine(i);
   }
-  shutdownEngine(engine);
-  return true;
+  return shutdownEngine(engine);
 }
 
 std::shared_ptr<Database> DatabaseRegistry::lookup(int32_t id) {

@@ -34,9 +34,11 @@ class DatabaseRegistry {
 
   int32_t registerName(std::string_view name);
   bool unregister(int32_t id);  // an open database is closed first
-  bool define(int32_t id, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names);
-  bool open(int32_t id, std::string_view key, bool useKeyIndex);  // reopening closes first
-  bool close(int32_t id);
+  bool define(int32_t id, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names,
+              SyncMode sync = SyncMode::close);
+  bool open(int32_t id, std::string_view key, bool useKeyIndex,
+            SyncMode sync = SyncMode::close);  // reopening closes first
+  bool close(int32_t id);  // false when id is unknown or the files could not be made durable
   // The open engine of id, or null.
   std::shared_ptr<Database> lookup(int32_t id);
 
@@ -59,8 +61,8 @@ class DatabaseRegistry {
   // Takes entry i's engine out and clears its open flag; registry lock held.
   std::shared_ptr<Database> takeEngine(int32_t i);
   // Waits for the operation in progress on db to end, then closes its files;
-  // registry lock not held.
-  static void shutdownEngine(const std::shared_ptr<Database>& db);
+  // registry lock not held. False when the closing sync failed.
+  static bool shutdownEngine(const std::shared_ptr<Database>& db);
 
   DbArray<DbString> names_;
   DbArray<int32_t> ids_;

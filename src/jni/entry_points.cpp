@@ -5,6 +5,7 @@
 
 #include <jni.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ namespace conv = mero::jni;
 namespace {
 
 DatabaseRegistry& registry() { return DatabaseRegistry::instance(); }
+
+// The sync mode of define and open: MERO_SYNC=OFF, CLOSE or FULL, in any
+// case; unset or anything else is CLOSE.
+mero::SyncMode syncMode() { return mero::syncModeNamed(std::getenv("MERO_SYNC")); }
 
 }  // namespace
 
@@ -53,7 +58,7 @@ JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_define(JNIEnv* env, jobject, ji
       return JNI_FALSE;
     DbArray<uint8_t> flagArray(static_cast<int32_t>(flags.size()), 0);
     for (size_t i = 0; i < flags.size(); ++i) flagArray.at(static_cast<int32_t>(i)) = flags[i];
-    return registry().define(id, flagArray, names);
+    return registry().define(id, flagArray, names, syncMode());
   });
 }
 
@@ -62,7 +67,7 @@ JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_open(JNIEnv* env, jobject, jint
   return guarded<jboolean>(JNI_FALSE, [&]() -> jboolean {
     std::string keyBytes;
     if (!conv::copyString(env, key, keyBytes)) return JNI_FALSE;
-    return registry().open(id, keyBytes, useKeyIndex == JNI_TRUE);
+    return registry().open(id, keyBytes, useKeyIndex == JNI_TRUE, syncMode());
   });
 }
 

@@ -36,7 +36,10 @@ WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
     return WriteStatus::notStored;
   }
   dataEnd_ += static_cast<int64_t>(size);
-  if (!IndexFile(indexFile_).appendEntry(records_.count() + 1, position)) return WriteStatus::notStored;
+  // In FULL the image is on the disk before the entry, the entry before the count.
+  if (!madeDurable(dataFile_) ||
+      !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntry(records_.count() + 1, position))
+    return WriteStatus::notStored;
 
   addToMemory(position, values, keyed ? &key : nullptr);  // a fresh position: the old end of the file
   if (appendedAt != nullptr) *appendedAt = position;

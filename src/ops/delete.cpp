@@ -1,8 +1,11 @@
 // Delete: remove one live record from the index file and from memory. The
 // data file is not touched; the image stays where it was.
 
+#include "engine/crash_order.h"
 #include "engine/database.h"
 #include "engine/index_file.h"
+#include "engine/power_cut_recovery.h"
+#include "engine/rollback_journal.h"
 
 namespace mero {
 
@@ -18,7 +21,32 @@ bool Database::deleteRecord(int32_t position) {
     haveKey = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_,
                                               keyAndIndexedFields_.data());
 
-  if (!IndexFile(indexFile_).removeEntry(r, records_.positions())) return false;
+  // In FULL a shift across sectors is journaled: a power cut may keep any
+  // of its sectors, which no repair at open could sort out (rule 13).
+  const bool full = sync_ == SyncMode::full;
+  const std::vector<int32_t>& before = records_.positions();
+  const size_t shifted = before.size() - static_cast<size_t>(r) - 1;
+  const bool journaled = full && shifted > 0 && !isUntearableWrite(entryOffset(r), 4 * shifted, kSectorBytes);
+  const int32_t count = records_.count();
+  const std::string oldCount = journaled ? encodeEntries(&count, 1) : std::string();
+  const std::string oldEntries = journaled ? encodeEntries(before.data() + r, shifted) : std::string();
+  if (journaled) {
+    directoryUnsynced_ = true;
+    if (!writeRollbackJournal(baseName_, JournalTarget::indexFile,
+                              {{kCountOffset, oldCount}, {entryOffset(r), oldEntries}}, true))
+      return false;
+  }
+  unsynced_ = true;
+  bool done = IndexFile(indexFile_, full).removeEntry(r, before);
+  if (journaled && !removeRollbackJournal(baseName_, true) && done) {
+    // A journal left behind would undo this delete, and every later change
+    // to these entries, at the next open: the delete is undone now instead.
+    indexFile_.writeAt(entryOffset(r), oldEntries.data(), oldEntries.size());
+    indexFile_.writeAt(kCountOffset, oldCount.data(), oldCount.size());
+    indexFile_.sync();
+    done = false;
+  }
+  if (!done) return false;
 
   if (haveKey) keyIndex_.removeKey(scratch_[0], position);
   removeFromMemory(slot);

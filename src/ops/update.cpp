@@ -1,28 +1,38 @@
 // Update: replace all values of one live record, in place when the new image
-// is no longer than the one stored at its position and the write cannot be
-// torn, else at the end of the data file. The record keeps its record number
-// either way.
+// is no longer than the one stored at its position (through the rollback
+// journal when the write could be torn), else at the end of the data file.
+// The record keeps its record number either way.
 
 #include <string>
 
+#include "engine/crash_order.h"
 #include "engine/database.h"
 #include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
+#include "engine/rollback_journal.h"
 
 namespace mero {
 
-namespace {
-// A write to a regular file can be cut short by a fatal signal between two
-// pages (the kernel copies page by page), and by a power cut between two
-// 512-byte sectors (the disk writes sector by sector); never inside a sector.
-// A longer in-place write cut short would leave a record that is part old,
-// part new, or whose field lengths no longer add up, so such an image goes to
-// the end of the file instead, and only the 4-byte index entry is rewritten.
-bool isUntearableWrite(int64_t offset, uint64_t length) {
-  return length > 0 && offset / kSectorBytes == (offset + static_cast<int64_t>(length) - 1) / kSectorBytes;
+bool Database::writeInPlace(int64_t offset, const std::string& previous, const std::string& image) {
+  const bool full = sync_ == SyncMode::full;
+  unsynced_ = true;
+  const bool journaled = !isUntearableWrite(offset, image.size(), full ? kSectorBytes : kPageBytes);
+  if (journaled) {
+    directoryUnsynced_ = true;
+    const std::string_view overwritten = std::string_view(previous).substr(0, image.size());
+    if (!writeRollbackJournal(baseName_, JournalTarget::dataFile, {{offset, overwritten}}, full)) return false;
+  }
+  bool done = dataFile_.writeAt(offset, image.data(), image.size()) && (!full || dataFile_.sync());
+  // A journal that outlived its write would roll an acknowledged update back.
+  if (done && journaled) done = removeRollbackJournal(baseName_, full);
+  if (done) return true;
+  // The previous image goes back; the journal goes only once it is back, so
+  // that open rolls back what a failed restore leaves.
+  if (dataFile_.writeAt(offset, previous.data(), previous.size()) && (!full || dataFile_.sync()) && journaled)
+    removeRollbackJournal(baseName_, full);
+  return false;
 }
-}  // namespace
 
 bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t* movedTo) {
   const ScratchRelease release{*this};
@@ -43,11 +53,8 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
   encodeRecord(cipher_, values, image_);
 
   int32_t newPosition = position;
-  if (newLength <= previousImage.size() && isUntearableWrite(position, newLength)) {
-    if (!dataFile_.writeAt(position, image_.data(), image_.size())) {
-      dataFile_.writeAt(position, previousImage.data(), previousImage.size());
-      return false;
-    }
+  if (newLength <= previousImage.size()) {
+    if (!writeInPlace(position, previousImage, image_)) return false;
   } else {
     // The new image goes to the end first; only then does the index entry
     // point at it, so a crash in between leaves the old record live.
@@ -58,7 +65,9 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
       return false;
     }
     dataEnd_ += static_cast<int64_t>(newLength);
-    if (!IndexFile(indexFile_).rewriteEntry(records_.recordNumberOf(slot), newPosition, position)) return false;
+    if (!madeDurable(dataFile_) || !IndexFile(indexFile_, sync_ == SyncMode::full)
+                                        .rewriteEntry(records_.recordNumberOf(slot), newPosition, position))
+      return false;
     records_.move(slot, newPosition);
   }
 

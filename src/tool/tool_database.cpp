@@ -2,6 +2,7 @@
 
 #include "engine/index_file.h"
 #include "engine/rewrite_recovery.h"
+#include "engine/rollback_journal.h"
 #include "tool/exit_status.h"
 
 namespace mero::tool {
@@ -34,9 +35,11 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
     return kInUse;
   }
   live_ = !locked;
-  // Only a holder of the lock may finish or undo what a killed rewrite left.
-  if (locked && access != Access::untouched && !recoverInterruptedRewrite(base)) {
-    error = "cannot finish an interrupted rewrite of " + base + ": " + File::lastErrorText();
+  // Only a holder of the lock may finish or undo what a killed rewrite or
+  // in-place update left.
+  if (locked && access != Access::untouched &&
+      (!recoverInterruptedRewrite(base) || !recoverRollbackJournal(base))) {
+    error = "cannot finish an interrupted rewrite or update of " + base + ": " + File::lastErrorText();
     return kUnreadable;
   }
   File* files[2] = {&data_, &index_};

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 
+#include "engine/rollback_journal.h"
 #include "engine/schema.h"
 #include "platform/write_faults.h"
 #include "test_support.h"
@@ -31,6 +32,7 @@ struct Operation {
   size_t valueBytes;  // padding of the city and note values
   std::function<bool(Database&)> run;
   bool endingsOnly = false;  // the failures are the same as a smaller case's
+  SyncMode sync = SyncMode::close;
 };
 
 bool updateKey(Database& db, const std::string& key, const Record& record) {
@@ -79,6 +81,20 @@ const std::vector<Operation>& operations() {
       {"Rule4_EqualLengthUpdateAcrossPages", 3, 9000, [](Database& db) {
          return updateKey(db, "k1", {"k1", "CITY1" + std::string(9000, 'Y'), "NOTE 1" + std::string(9000, 'Z')});
        }},
+      // In FULL every step is synced, and writes a power cut could tear at a
+      // sector go through the journal: other writes, met with the same faults.
+      {"Rule10_AppendInFull", 4, 0, [](Database& db) { return db.write(values({"new", "Oslo", "fresh"})) == WriteStatus::appended; },
+       false, SyncMode::full},
+      {"Rule11_MovedUpdateInFull", 4, 0, [](Database& db) { return updateKey(db, "k1", {"k1", "a longer city", "a longer note"}); },
+       false, SyncMode::full},
+      {"Rule12_InPlaceAcrossSectorsInFull", 3, 300, [](Database& db) {
+         return updateKey(db, "k1", {"k1", "CITY1" + std::string(300, 'Y'), "NOTE 1" + std::string(300, 'Z')});
+       }, false, SyncMode::full},
+      {"Rule12_InPlaceAcrossPagesInFull", 3, 9000, [](Database& db) {
+         return updateKey(db, "k1", {"k1", std::string(8000, 'a'), std::string(8000, 'b')});
+       }, false, SyncMode::full},
+      {"Rule13_DeleteWithinASectorInFull", 5, 0, [](Database& db) { return deleteKey(db, "k2"); }, false, SyncMode::full},
+      {"Rule13_DeleteAcrossSectorsInFull", 300, 0, [](Database& db) { return deleteKey(db, "k0"); }, false, SyncMode::full},
   };
   return list;
 }
@@ -111,7 +127,7 @@ struct Reference {
 Reference referenceRun(const Operation& op) {
   TempDir dir;
   const std::string base = copyOf(op, dir);
-  std::unique_ptr<Database> db = openStandardDatabase(base);
+  std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
   Reference ref;
   ref.before = snapshotOf(*db);
   writeFaults::disarm();
@@ -131,10 +147,11 @@ bool sameValues(const Snapshot& a, const Snapshot& b) {
 void expectFailureChangedNothing(const Operation& op, const Reference& ref, long k, Action action) {
   TempDir dir;
   const std::string base = copyOf(op, dir);
-  std::unique_ptr<Database> db = openStandardDatabase(base);
+  std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
   writeFaults::arm(k, action);
   EXPECT_FALSE(op.run(*db)) << "a failed write was reported as success";
   writeFaults::disarm();
+  EXPECT_FALSE(std::filesystem::exists(rollbackJournalPath(base))) << "a failed call left its journal";
   EXPECT_EQ(snapshotOf(*db), ref.before);
   EXPECT_EQ(checkConsistency(*db, base), "");
   EXPECT_TRUE(op.run(*db)) << "the call failed again once the fault had passed";
@@ -149,7 +166,7 @@ void expectBeforeOrAfterOnceEnded(const Operation& op, const Reference& ref, lon
   TempDir dir;
   const std::string base = copyOf(op, dir);
   const int status = runInChild([&] {
-    std::unique_ptr<Database> db = openStandardDatabase(base);
+    std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
     if (!db) _Exit(2);
     writeFaults::arm(k, action);
     op.run(*db);
@@ -159,6 +176,7 @@ void expectBeforeOrAfterOnceEnded(const Operation& op, const Reference& ref, lon
   OpenFailure why = OpenFailure::none;
   std::unique_ptr<Database> db = openStandardDatabase(base, &why);
   ASSERT_TRUE(db) << "unopenable, reason " << static_cast<int>(why);
+  EXPECT_FALSE(std::filesystem::exists(rollbackJournalPath(base))) << "open left the journal";
   EXPECT_EQ(checkConsistency(*db, base), "");
   Snapshot state = snapshotOf(*db);
   EXPECT_TRUE(state == ref.before || state == ref.after) << describe(state);
@@ -239,6 +257,97 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
       EXPECT_EQ(repaired.size(), torn.size());
     }
   }
+}
+
+// Rule 14: what open makes of a journal left behind. A complete journal is
+// rolled back whether the write it guards reached the file not at all, in
+// part or whole; an incomplete or garbled one is dropped and the file left
+// as it is. A roll-back that fails refuses the open and keeps the journal;
+// one that is ended is made again by the next open.
+TEST(CrashOrder, Rule14_JournalAtOpen) {
+  const Operation& update = *std::find_if(operations().begin(), operations().end(), [](const Operation& op) {
+    return op.name == "Rule4_EqualLengthUpdateAcrossPages";
+  });
+  const Reference ref = referenceRun(update);
+  TempDir dir;
+  const std::string base = copyOf(update, dir);
+  const std::string journalPath = rollbackJournalPath(base);
+  const std::string before = readFile(base + ".dat");
+  ASSERT_EQ(runInChild([&] {
+              std::unique_ptr<Database> db = openStandardDatabase(base);
+              writeFaults::arm(2, Action::abort);  // the journal is whole, the image not begun
+              update.run(*db);
+            }),
+            writeFaults::kExitStatus);
+  const std::string journal = readFile(journalPath);
+  ASSERT_GT(journal.size(), 9000u);
+  std::string after;
+  {
+    TempDir other;
+    const std::string done = copyOf(update, other);
+    ASSERT_TRUE(update.run(*openStandardDatabase(done)));
+    after = readFile(done + ".dat");
+  }
+  ASSERT_EQ(after.size(), before.size());
+  const std::string torn = after.substr(0, after.size() / 2) + before.substr(after.size() / 2);
+  std::string garbled = journal;
+  garbled[garbled.size() / 2] ^= 1;
+  const struct {
+    const char* name;
+    const std::string& data;
+    std::string journal;
+    const Snapshot& expected;
+  } cases[] = {
+      {"complete, the write not begun", before, journal, ref.before},
+      {"complete, the write torn", torn, journal, ref.before},
+      {"complete, the write whole", after, journal, ref.before},
+      {"empty", after, "", ref.after},
+      {"its header alone", after, journal.substr(0, 16), ref.after},
+      {"all but its last byte", after, journal.substr(0, journal.size() - 1), ref.after},
+      {"a byte flipped", after, garbled, ref.after},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(base + ".dat", c.data);
+    writeFile(journalPath, c.journal);
+    std::unique_ptr<Database> db = openStandardDatabase(base);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(snapshotOf(*db), c.expected);
+    EXPECT_EQ(checkConsistency(*db, base), "");
+    EXPECT_FALSE(std::filesystem::exists(journalPath));
+  }
+  for (const Action action : {Action::fail, Action::partial, Action::abort, Action::tear}) {
+    SCOPED_TRACE("roll-back write, action " + std::to_string(static_cast<int>(action)));
+    writeFile(base + ".dat", torn);
+    writeFile(journalPath, journal);
+    if (action == Action::fail || action == Action::partial) {
+      writeFaults::arm(1, action);
+      OpenFailure why = OpenFailure::none;
+      EXPECT_FALSE(openStandardDatabase(base, &why));
+      writeFaults::disarm();
+      EXPECT_EQ(why, OpenFailure::repairFailed);
+      EXPECT_EQ(readFile(journalPath), journal);
+    } else {
+      ASSERT_EQ(runInChild([&] {
+                  writeFaults::arm(1, action);
+                  openStandardDatabase(base);
+                }),
+                writeFaults::kExitStatus);
+    }
+    std::unique_ptr<Database> db = openStandardDatabase(base);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(snapshotOf(*db), ref.before);
+    EXPECT_EQ(readFile(base + ".dat"), before);
+  }
+}
+
+// Rule 9: the modes by the names MERO_SYNC gives them; anything else is the default.
+TEST(CrashOrder, Rule9_SyncModeNames) {
+  const std::pair<const char*, SyncMode> names[] = {
+      {"OFF", SyncMode::off},    {"off", SyncMode::off},     {"Full", SyncMode::full}, {"FULL", SyncMode::full},
+      {"CLOSE", SyncMode::close}, {nullptr, SyncMode::close}, {"", SyncMode::close},    {"fully", SyncMode::close},
+      {"of", SyncMode::close}};
+  for (const auto& [name, mode] : names) EXPECT_EQ(syncModeNamed(name), mode) << (name ? name : "(unset)");
 }
 
 // Rules 7 and 24: a schema write that fails is reported and can be made

@@ -113,8 +113,8 @@ void createStandardDatabase(const std::string& base, int records, size_t valueBy
   }
 }
 
-std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure) {
-  return Database::open(base, kKey, true, failure);
+std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure, SyncMode sync) {
+  return Database::open(base, kKey, true, failure, sync);
 }
 
 Snapshot snapshotOf(const Database& db) {

@@ -53,7 +53,8 @@ std::unique_ptr<Database> createDatabase(const std::string& base, const std::vec
 // more, so that images can be made to span pages.
 inline constexpr const char* kKey = "s3cret-key";
 void createStandardDatabase(const std::string& base, int records, size_t valueBytes = 0);
-std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure = nullptr);
+std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure = nullptr,
+                                               SyncMode sync = SyncMode::close);
 
 // Everything a caller can observe of the live records, in record order.
 struct LiveRecord {

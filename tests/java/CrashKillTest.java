@@ -180,7 +180,8 @@ class CrashKillTest {
     if (run.ready) {
       // The child holds the files: this JVM must not get them too. Once it is killed, it does.
       assertFalse(openHere.getAsBoolean(), "a second process opened the files while the child held them");
-      Thread.sleep(random.nextInt(120));
+      // Megabyte records take tens of milliseconds a call: a longer window lets calls complete.
+      Thread.sleep(random.nextInt(System.getenv("MERO_CRASH_NOTE_BYTES") != null ? 1500 : 120));
     }
     // SIGKILL. Process.destroyForcibly would also close our end of the child's stdout and lose
     // lines still in the pipe; the handle only sends the signal.

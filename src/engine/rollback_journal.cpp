@@ -1,0 +1,140 @@
+#include "engine/rollback_journal.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/rewrite_recovery.h"  // the data and index files' extensions, in target order
+#include "platform/file.h"
+
+namespace mero {
+
+namespace {
+constexpr char kMagic[8] = {'M', 'E', 'R', 'O', 'J', 'R', 'N', 'L'};
+constexpr size_t kHeaderBytes = 16;        // magic, target, region count
+constexpr size_t kRegionHeaderBytes = 16;  // offset, length
+constexpr size_t kChecksumBytes = 8;
+
+void put64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+void put32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+uint64_t get64(const char* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
+uint32_t get32(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
+
+// Not a defence against anyone: it only tells a journal written whole from
+// one a crash cut short or that holds stale bytes, eight bytes at a time.
+uint64_t checksumOf(const char* p, size_t n) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 29;
+  }
+  for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001B3ull;
+  return h ^ (h >> 32);
+}
+
+struct Region {
+  int64_t offset;
+  std::string_view bytes;
+};
+
+// The regions of a complete journal, or false.
+bool parse(const std::string& journal, uint32_t& target, std::vector<Region>& regions) {
+  if (journal.size() < kHeaderBytes + kChecksumBytes || std::memcmp(journal.data(), kMagic, 8) != 0) return false;
+  const size_t body = journal.size() - kChecksumBytes;
+  if (get64(journal.data() + body) != checksumOf(journal.data(), body)) return false;
+  target = get32(journal.data() + 8);
+  const uint32_t count = get32(journal.data() + 12);
+  size_t at = kHeaderBytes;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (body - at < kRegionHeaderBytes) return false;
+    const auto offset = static_cast<int64_t>(get64(journal.data() + at));
+    const uint64_t length = get64(journal.data() + at + 8);
+    at += kRegionHeaderBytes;
+    if (offset < 0 || length > body - at) return false;
+    regions.push_back({offset, std::string_view(journal.data() + at, static_cast<size_t>(length))});
+    at += static_cast<size_t>(length);
+  }
+  return at == body && target < 2;
+}
+}  // namespace
+
+bool writeRollbackJournal(const std::string& baseName, JournalTarget target,
+                          std::initializer_list<JournalRegion> regions, bool durable) {
+  std::string journal(kMagic, 8);
+  put32(journal, static_cast<uint32_t>(target));
+  put32(journal, static_cast<uint32_t>(regions.size()));
+  for (const JournalRegion& region : regions) {
+    put64(journal, static_cast<uint64_t>(region.offset));
+    put64(journal, region.bytes.size());
+    journal.append(region.bytes);
+  }
+  put64(journal, checksumOf(journal.data(), journal.size()));
+
+  // A file is never shortened in place: a journal left behind is removed and
+  // a fresh one made, so no stale tail can follow the new bytes.
+  const std::string path = rollbackJournalPath(baseName);
+  File file;
+  const bool written = File::remove(path) && File::createIfMissing(path) && file.openReadWrite(path) &&
+                       file.writeAt(0, journal.data(), journal.size()) &&
+                       (!durable || (file.sync() && File::syncDirectoryOf(path)));
+  if (!written) {
+    file.close();
+    File::remove(path);
+  }
+  return written;
+}
+
+bool removeRollbackJournal(const std::string& baseName, bool durable) {
+  const std::string path = rollbackJournalPath(baseName);
+  return File::remove(path) && (!durable || File::syncDirectoryOf(path));
+}
+
+bool recoverRollbackJournal(const std::string& baseName) {
+  const std::string path = rollbackJournalPath(baseName);
+  if (!File::exists(path)) return true;
+  File journalFile;
+  if (!journalFile.openReadWrite(path)) return false;
+  const int64_t size = journalFile.size();
+  if (size < 0) return false;
+  std::string journal(static_cast<size_t>(size), '\0');
+  if (journalFile.readAt(0, journal.data(), journal.size()) != size) return false;
+  journalFile.close();
+
+  uint32_t target = 0;
+  std::vector<Region> regions;
+  if (parse(journal, target, regions)) {
+    // The write it guards may have reached the file in any part: the old
+    // bytes go back whole, and reach the disk before the journal goes. A
+    // region past the end of the file is not this file's: the files are
+    // never shortened, so such a journal is not ours to apply.
+    const std::string targetPath = baseName + kRewrittenExtensions[target];
+    File file;
+    if (File::exists(targetPath) && !file.openReadWrite(targetPath)) return false;
+    const int64_t end = file.isOpen() ? file.size() : -1;
+    bool fits = end >= 0;
+    for (const Region& region : regions)
+      fits = fits && region.offset + static_cast<int64_t>(region.bytes.size()) <= end;
+    if (fits) {
+      for (const Region& region : regions)
+        if (!file.writeAt(region.offset, region.bytes.data(), region.bytes.size())) return false;
+      if (!file.sync()) return false;
+    }
+  }
+  return File::remove(path) && File::syncDirectoryOf(path);
+}
+
+}  // namespace mero
