@@ -96,8 +96,8 @@ bool IndexFile::appendEntry(int32_t newCount, int32_t position) {
 
 bool IndexFile::appendEntries(int32_t oldCount, const std::vector<int32_t>& positions) {
   const auto newCount = static_cast<int32_t>(oldCount + static_cast<int64_t>(positions.size()));
-  if (!writeEntries(file_, entryOffset(oldCount), positions.data(), positions.size())) return false;  // unseen
-  if (writeCount(newCount)) return true;
+  if (!step(writeEntries(file_, entryOffset(oldCount), positions.data(), positions.size()))) return false;  // unseen
+  if (step(writeCount(newCount))) return true;
   writeCount(oldCount);  // a count written in part must not stand
   return false;
 }

@@ -67,7 +67,8 @@ WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::ve
     return refuse(0, WriteStatus::notStored);
   }
   dataEnd_ += static_cast<int64_t>(total);
-  if (!IndexFile(indexFile_).appendEntries(records_.count(), positions)) {
+  // In FULL, as a single append: images, then entries, then the count, each synced.
+  if (!madeDurable(dataFile_) || !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntries(records_.count(), positions)) {
     positions.clear();
     return refuse(0, WriteStatus::notStored);
   }
