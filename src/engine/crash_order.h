@@ -18,12 +18,10 @@
 //   then the record's one index entry is repointed; a 4-byte aligned write
 //   is never torn.
 // Rule 4, in-place update: an image no longer than the one there is
-//   rewritten in place; one that is longer follows rule 3. A write within
-//   one page is whole or absent after a kill, and within one sector after a
-//   power cut (rule 20). A longer one goes through the rollback journal
-//   (rule 12): against a kill in every mode, against a power cut in FULL.
-//   In OFF and CLOSE, which promise nothing of unsynced changes across a
-//   power cut, an in-place write across sectors can be left torn by one.
+//   rewritten in place when it lies within one sector, which a kill or a
+//   power cut leaves whole or absent (rule 20); in FULL a longer one is
+//   rewritten in place too, through the rollback journal (rule 12). Every
+//   other update follows rule 3.
 // Rule 5, repair at open: a doubled entry is dropped, and the delete is
 //   completed with the writes it would have finished with, before the
 //   database is handed out. A kill during the repair leaves the same state.
@@ -80,8 +78,8 @@
 //   delete left: a count on the disk before its entry would revive one.
 // Rule 11, FULL moved update: the new image is synced before the entry is
 //   repointed; the entry is synced before the call returns.
-// Rule 12, rollback journal: an in-place write that could be torn (across a
-//   page in OFF and CLOSE, across a sector in FULL) is preceded by a journal
+// Rule 12, rollback journal: in FULL, an in-place write across sectors,
+//   which a power cut could tear, is preceded by a journal
 //   of the bytes it overwrites, written whole, and followed by the journal's
 //   removal (rollback_journal.h). In FULL the journal and its folder entry
 //   are synced before the write, the write is synced before the removal,

@@ -17,7 +17,11 @@ namespace mero {
 bool Database::writeInPlace(int64_t offset, const std::string& previous, const std::string& image) {
   const bool full = sync_ == SyncMode::full;
   unsynced_ = true;
-  const bool journaled = !isUntearableWrite(offset, image.size(), full ? kSectorBytes : kPageBytes);
+  // Within one sector a write is whole after a kill and after a power cut.
+  // In FULL a longer one goes through the journal; in OFF and CLOSE, where
+  // the journal is not synced and so cannot guard against a power cut, the
+  // caller moves such an image instead.
+  const bool journaled = !isUntearableWrite(offset, image.size(), kSectorBytes);
   if (journaled) {
     directoryUnsynced_ = true;
     const std::string_view overwritten = std::string_view(previous).substr(0, image.size());
@@ -53,7 +57,8 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
   encodeRecord(cipher_, values, image_);
 
   int32_t newPosition = position;
-  if (newLength <= previousImage.size()) {
+  if (newLength <= previousImage.size() &&
+      (sync_ == SyncMode::full || isUntearableWrite(position, newLength, kSectorBytes))) {
     if (!writeInPlace(position, previousImage, image_)) return false;
   } else {
     // The new image goes to the end first; only then does the index entry

@@ -266,7 +266,7 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
 // one that is ended is made again by the next open.
 TEST(CrashOrder, Rule14_JournalAtOpen) {
   const Operation& update = *std::find_if(operations().begin(), operations().end(), [](const Operation& op) {
-    return op.name == "Rule4_EqualLengthUpdateAcrossPages";
+    return op.name == "Rule12_InPlaceAcrossPagesInFull";
   });
   const Reference ref = referenceRun(update);
   TempDir dir;
@@ -274,7 +274,7 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
   const std::string journalPath = rollbackJournalPath(base);
   const std::string before = readFile(base + ".dat");
   ASSERT_EQ(runInChild([&] {
-              std::unique_ptr<Database> db = openStandardDatabase(base);
+              std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, SyncMode::full);
               writeFaults::arm(2, Action::abort);  // the journal is whole, the image not begun
               update.run(*db);
             }),
@@ -285,7 +285,7 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
   {
     TempDir other;
     const std::string done = copyOf(update, other);
-    ASSERT_TRUE(update.run(*openStandardDatabase(done)));
+    ASSERT_TRUE(update.run(*openStandardDatabase(done, nullptr, SyncMode::full)));
     after = readFile(done + ".dat");
   }
   ASSERT_EQ(after.size(), before.size());

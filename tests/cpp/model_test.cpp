@@ -17,7 +17,8 @@ namespace {
 using Record = std::vector<std::string>;
 
 // The rules, stated plainly: records in append order, positions at the end
-// of the data file, in-place updates when the image fits the stored length.
+// of the data file, in-place updates when the image fits the stored length
+// and lies within one 512-byte sector.
 class Model {
  public:
   explicit Model(std::vector<bool> indexed) : indexed_(std::move(indexed)) {}
@@ -61,7 +62,7 @@ class Model {
     if (it == live_.end()) return false;
     int32_t target = position;
     const int64_t size = imageSize(r);
-    if (size > imageSize(images_[position])) {
+    if (size > imageSize(images_[position]) || position / 512 != (position + size - 1) / 512) {
       target = static_cast<int32_t>(end_);
       end_ += imageSize(r);
     }
