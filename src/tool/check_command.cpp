@@ -86,7 +86,10 @@ int runCheck(const CommandLine& line) {
   ProblemList problems(true);
   const StructureResult result = checkOnce(db, problems, full, cipher, line.flag("--quiet"));
   if (problems.count() == 0) {
-    if (result.interruptedDelete)
+    if (!result.powerCut.empty())
+      std::printf("note: what a power cut or a crash left, which the next open takes back: %s\n",
+                  result.powerCut.c_str());
+    else if (result.interruptedDelete)
       std::printf("note: an interrupted delete that the next open completes\n");
     std::printf("no problems found: %" PRIu64 " records\n", result.records);
     return kSuccess;

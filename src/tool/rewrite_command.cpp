@@ -194,7 +194,11 @@ int openForRewrite(const CommandLine& line, ToolDatabase& db) {
   if (const int status = db.open(line.base(), ToolDatabase::Access::exclusive, error); status != kSuccess)
     return fail(status, error);
   ProblemList problems(false);
-  checkStructure(db, problems, line.flag("--quiet"));
+  const StructureResult checked = checkStructure(db, problems, line.flag("--quiet"));
+  if (problems.count() == 0 && !checked.powerCut.empty())
+    return fail(kProblems, line.base() + " holds what a power cut or a crash left (" + checked.powerCut +
+                               "), which only the library's open takes back: open it once (mero count " +
+                               line.base() + " does), then run this again (nothing was changed)");
   if (problems.count() > 0) {
     std::string list;
     for (const std::string& problem : problems.kept()) list += "\n  " + problem;

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "engine/power_cut_recovery.h"
 #include "foundation/int32_codec.h"
 #include "tool/progress_bar.h"
 #include "tool/record_cursor.h"
@@ -182,15 +183,41 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
                                const std::function<void(size_t, int64_t, std::string_view)>& onImage) {
   StructureResult result;
   std::string error;
+  // What open would take back, judged as open judges it. Anything beyond a
+  // delete cut short (which the rewrites complete as open does) is a state
+  // that only open repairs: a note here, and the rewrites refuse it.
+  RecoveryReport recovery;
+  const bool repairable = !db.indexMissing() &&
+                          analyseFiles(db.schemaFile(), db.indexFile(), db.dataFile(), recovery) == OpenFailure::none &&
+                          !recovery.empty();
   const bool schemaReadable = db.readSchema(error);
-  if (!schemaReadable) problems.add(-1, "schema file: " + error);
+  if (!schemaReadable && !(repairable && recovery.schemaIncomplete)) problems.add(-1, "schema file: " + error);
   const int32_t fieldCount = db.schema().fieldCount;
   if (db.indexMissing() && db.dataSize() > 0)
     problems.add(-1, "index file: " + db.base() + ".idx is missing beside a data file of " +
                          std::to_string(db.dataSize()) + " bytes");
-  std::vector<int32_t> entries = readEntries(db, problems);
+  ProblemList ignored(false);
+  std::vector<int32_t> entries = readEntries(db, repairable ? ignored : problems);
   db.refreshSizes();  // after the index: see ToolDatabase::loadPositions
+  const size_t stored = entries.size();
   result.interruptedDelete = dropInterruptedDelete(entries);
+  if (repairable) {
+    const bool onlyTheDelete =
+        recovery.missingEntries == 0 && !recovery.schemaIncomplete &&
+        recovery.droppedFor(DropReason::repeatedPosition) == static_cast<int32_t>(recovery.dropped.size()) &&
+        recovery.dropped.size() == stored - entries.size();
+    if (!onlyTheDelete) {
+      result.powerCut = recovery.summary();
+      std::vector<uint8_t> drop(stored, 0);
+      for (const DroppedEntry& d : recovery.dropped)
+        if (d.recordNumber >= 0 && static_cast<size_t>(d.recordNumber) < stored)
+          drop[static_cast<size_t>(d.recordNumber)] = 1;
+      const std::vector<int32_t> all = readEntries(db, ignored);
+      entries.clear();
+      for (size_t r = 0; r < all.size(); ++r)
+        if (drop[r] == 0) entries.push_back(all[r]);
+    }
+  }
   result.records = entries.size();
   if (schemaReadable && fieldCount == 0 && !entries.empty())
     problems.add(-1, "schema file: it defines no fields, but the index lists " + std::to_string(entries.size()) +

@@ -8,7 +8,10 @@
 //   - every entry inside the data file, leading to a well-formed image;
 //   - no position listed twice, no two live images overlapping.
 // States that open repairs are notes, not problems: an entry repeated in the
-// slot after it is a delete that was cut short, which open completes.
+// slot after it is a delete that was cut short, which open completes; what a
+// power cut leaves (entries ahead of the records they name, a count ahead of
+// its entries, a delete's shift cut anywhere) open takes back, as
+// power_cut_recovery.h draws the line.
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +43,7 @@ class ProblemList {
 struct StructureResult {
   uint64_t records = 0;           // live records listed
   bool interruptedDelete = false; // an entry repeated by a delete cut short
+  std::string powerCut;           // what open takes back beyond that, in one line; "" when nothing
 };
 
 // Checks db (opened, schema not yet read) and reports into problems.
