@@ -19,10 +19,14 @@ int runInfo(const CommandLine& line) {
   const auto access = line.flag("--live") ? ToolDatabase::Access::live : ToolDatabase::Access::shared;
   if (const int status = db.open(line.base(), access, error); status != kSuccess) return fail(status, error);
   // What a power cut left, which the next open will take back.
+  // Such files hold entries that do not lead to whole records (or a count
+  // ahead of its entries): they are reported as what open takes back, not
+  // as damage, and the counts below are the records open keeps.
   RecoveryReport recovery;
-  if (analyseFiles(db.schemaFile(), db.indexFile(), db.dataFile(), recovery) == OpenFailure::none && !recovery.empty())
-    std::printf("power-cut recovery at the next open: %s\n", recovery.summary().c_str());
-  if (!db.readSchema(error)) return fail(kUnreadable, error);
+  const bool repairable =
+      analyseFiles(db.schemaFile(), db.indexFile(), db.dataFile(), recovery) == OpenFailure::none && !recovery.empty();
+  if (repairable) std::printf("power-cut recovery at the next open: %s\n", recovery.summary().c_str());
+  if (!db.readSchema(error) && !(repairable && recovery.schemaIncomplete)) return fail(kUnreadable, error);
   if (db.readingLive())
     std::fprintf(stderr, "mero: reading live: %s is open in an application; this is a moment's view\n",
                  line.base().c_str());
@@ -33,7 +37,7 @@ int runInfo(const CommandLine& line) {
   // Live, a pass counts only when the files did not change under it.
   for (int attempt = 0;; ++attempt) {
     const bool loaded = db.loadPositions(error);
-    if (!loaded && !db.readingLive()) return fail(kUnreadable, error);
+    if (!loaded && !db.readingLive() && !repairable) return fail(kUnreadable, error);
     // Live bytes: the lengths of the live images, read in one forward pass.
     RecordCursor reader(db.dataFile(), db.dataSize());
     liveBytes = damaged = 0;
@@ -57,13 +61,17 @@ int runInfo(const CommandLine& line) {
     if (!modifiedToUtf8(schema.fieldNames.at(f).view(), name, replaced)) name = "(name not valid text)";
     std::printf("  %d  %s  %s\n", f, name.c_str(), schema.indexed.at(f) ? "indexed" : "not indexed");
   }
-  std::printf("records: %zu\n", db.positions().size());
+  if (repairable)
+    std::printf("records: %d (after the next open; live bytes below count only images that read whole)\n",
+                recovery.keptCount);
+  else
+    std::printf("records: %zu\n", db.positions().size());
   const uint64_t size = static_cast<uint64_t>(db.dataSize());
   const uint64_t dead = size > liveBytes ? size - liveBytes : 0;
   std::printf("data file: %" PRIu64 " bytes, live %" PRIu64 " bytes, dead %" PRIu64 " bytes (%.1f%%)\n", size,
               liveBytes, dead, size == 0 ? 0.0 : 100.0 * static_cast<double>(dead) / static_cast<double>(size));
   std::printf("index file: %" PRId64 " bytes\n", db.indexSize());
-  if (damaged > 0)
+  if (damaged > 0 && !repairable)
     return fail(kProblems, std::to_string(damaged) + " live records are damaged: run mero check");
   return kSuccess;
 }
