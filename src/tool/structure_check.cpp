@@ -199,6 +199,7 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
   ProblemList ignored(false);
   std::vector<int32_t> entries = readEntries(db, repairable ? ignored : problems);
   db.refreshSizes();  // after the index: see ToolDatabase::loadPositions
+  const std::vector<int32_t> asStored = repairable ? entries : std::vector<int32_t>{};
   const size_t stored = entries.size();
   result.interruptedDelete = dropInterruptedDelete(entries);
   if (repairable) {
@@ -212,10 +213,9 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
       for (const DroppedEntry& d : recovery.dropped)
         if (d.recordNumber >= 0 && static_cast<size_t>(d.recordNumber) < stored)
           drop[static_cast<size_t>(d.recordNumber)] = 1;
-      const std::vector<int32_t> all = readEntries(db, ignored);
       entries.clear();
-      for (size_t r = 0; r < all.size(); ++r)
-        if (drop[r] == 0) entries.push_back(all[r]);
+      for (size_t r = 0; r < stored; ++r)
+        if (drop[r] == 0) entries.push_back(asStored[r]);
     }
   }
   result.records = entries.size();
