@@ -5,7 +5,7 @@
 set -eu
 packages="build-essential cmake g++ clang libclang-rt-14-dev openjdk-17-jdk-headless
   googletest libgtest-dev libbenchmark-dev libsqlite3-dev python3 junit5 libxerial-sqlite-jdbc-java libh2-java
-  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64 gnuplot-nox valgrind unzip
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 wine wine64 gnuplot-nox valgrind unzip clang-format-14
   maven libmaven-install-plugin-java libmaven-jar-plugin-java libmaven-compiler-plugin-java
   libmaven-resources-plugin-java libsurefire-java"
 missing=""

@@ -134,8 +134,7 @@ Costs measure(const Scratch& scratch, const std::string& name, bool keys, const 
   const std::vector<uint8_t> whole{0, 0};
   size_t found = 0;
   costs.find = secondsOf([&] {
-    for (const std::string& d : distinct)
-      found += keys ? db->getPos(d) >= 0 : db->find(whole, record("", d)).size();
+    for (const std::string& d : distinct) found += keys ? db->getPos(d) >= 0 : db->find(whole, record("", d)).size();
   });
   if (found != distinct.size()) throw std::runtime_error("finds missed records");
   db.reset();

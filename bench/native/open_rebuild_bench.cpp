@@ -40,7 +40,9 @@ void BM_OpenRebuild(benchmark::State& state) {
     state.PauseTiming();  // closing is not part of opening
     // What an open database holds in memory, per record: allocated, and of
     // that what was touched (the first open of the process shows it best).
-    const auto perRecord = [&](size_t bytes) { return static_cast<double>(bytes) / static_cast<double>(state.range(0)); };
+    const auto perRecord = [&](size_t bytes) {
+      return static_cast<double>(bytes) / static_cast<double>(state.range(0));
+    };
     state.counters["allocated_per_record"] = perRecord(allocatedBytes() - allocatedBefore);
     if (!state.counters.count("resident_per_record"))
       state.counters["resident_per_record"] = perRecord(residentBytes() - residentBefore);

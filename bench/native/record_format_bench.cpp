@@ -32,8 +32,7 @@ void BM_DecodeRecordBody(benchmark::State& state) {
   mero::encodeRecord(cipher, values, image);
   mero::FieldValues out;
   for (auto _ : state) {
-    const bool ok = mero::decodeRecordBody(cipher, mero::bench::kSampleFields, image.data() + 4,
-                                           image.size() - 4, out);
+    const bool ok = mero::decodeRecordBody(cipher, mero::bench::kSampleFields, image.data() + 4, image.size() - 4, out);
     benchmark::DoNotOptimize(ok);
     benchmark::DoNotOptimize(out);
   }

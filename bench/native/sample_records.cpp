@@ -6,7 +6,7 @@ namespace mero::bench {
 
 namespace {
 
-constexpr const char* kSyllables[] = {"ba", "ber", "ca", "dor", "el", "fa", "gan", "hol", "is", "ja",
+constexpr const char* kSyllables[] = {"ba",  "ber", "ca", "dor", "el", "fa",  "gan",  "hol", "is",  "ja",
                                       "kel", "lin", "mo", "nar", "os", "pra", "quin", "ros", "sal", "tor"};
 constexpr uint64_t kSyllableCount = sizeof(kSyllables) / sizeof(kSyllables[0]);
 constexpr uint64_t kCities = 250;

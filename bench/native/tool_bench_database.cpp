@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
   for (size_t r = 0; r < positions.size(); r += 10) {
     bench::sampleRecord(static_cast<int32_t>(r), record);
     longer.clear();
-    for (int32_t f = 0; f < record.size(); ++f) longer.add(f == 3 ? std::string(record[f]) + " and more" : std::string(record[f]));
+    for (int32_t f = 0; f < record.size(); ++f)
+      longer.add(f == 3 ? std::string(record[f]) + " and more" : std::string(record[f]));
     if (!db->updateRecord(positions[r], longer)) return 1;
   }
   return 0;

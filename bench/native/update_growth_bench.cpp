@@ -66,11 +66,12 @@ int main(int argc, char** argv) {
   db->shutdown();
   std::filesystem::remove_all(dir);
 
-  const double percentPer100k = 100.0 * static_cast<double>(grown) / static_cast<double>(live) * 100000.0 /
-                                static_cast<double>(updates);
-  std::printf("[figures] same-length edits of 200 B-20 KB records: %ld updates over %d records, %.1f MiB live; "
-              "data file grew %lld bytes = %.2f%% of live data per 100,000 updates (limit 10%%); %.1f us per update\n",
-              updates, records, static_cast<double>(live) / (1 << 20), static_cast<long long>(grown), percentPer100k,
-              1e6 * seconds / static_cast<double>(updates));
+  const double percentPer100k =
+      100.0 * static_cast<double>(grown) / static_cast<double>(live) * 100000.0 / static_cast<double>(updates);
+  std::printf(
+      "[figures] same-length edits of 200 B-20 KB records: %ld updates over %d records, %.1f MiB live; "
+      "data file grew %lld bytes = %.2f%% of live data per 100,000 updates (limit 10%%); %.1f us per update\n",
+      updates, records, static_cast<double>(live) / (1 << 20), static_cast<long long>(grown), percentPer100k,
+      1e6 * seconds / static_cast<double>(updates));
   return percentPer100k <= 10.0 ? 0 : 1;
 }

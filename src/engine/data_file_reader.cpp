@@ -72,8 +72,8 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) 
   return {image, static_cast<size_t>(length)};
 }
 
-bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher,
-                                FieldValues& out, const uint8_t* wanted, bool* filled) {
+bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,
+                                const uint8_t* wanted, bool* filled) {
   const std::string_view image = rawImage(position, fieldCount);
   if (image.empty()) return false;
   return decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, out, wanted, filled);

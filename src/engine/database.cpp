@@ -23,7 +23,8 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMo
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
       keyAndIndexedFields_(schema_.indexed.begin(), schema_.indexed.end()) {
   records_.clear();
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) valueHashes_[static_cast<size_t>(f)].attach(&searchTexts_[static_cast<size_t>(f)]);
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    valueHashes_[static_cast<size_t>(f)].attach(&searchTexts_[static_cast<size_t>(f)]);
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
@@ -50,8 +51,8 @@ class CreatedFiles {
 };
 }  // namespace
 
-std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key,
-                                         bool useKeyIndex, OpenFailure* failure, SyncMode sync) {
+std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                         OpenFailure* failure, SyncMode sync) {
   OpenFailure ignored = OpenFailure::none;
   OpenFailure& why = failure != nullptr ? *failure : ignored;
   why = OpenFailure::none;

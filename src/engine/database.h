@@ -22,8 +22,8 @@
 #include "engine/field_cipher.h"
 #include "engine/field_values.h"
 #include "engine/key_index.h"
-#include "engine/recovery_report.h"
 #include "engine/record_table.h"
+#include "engine/recovery_report.h"
 #include "engine/schema.h"
 #include "engine/search_text.h"
 #include "engine/sync_mode.h"
@@ -66,9 +66,8 @@ class Database {
   // then `failure` (when given) says why, nothing was written, and any file
   // this call created is removed again.
   // `sync` says how durable each change is before its call returns.
-  static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key,
-                                        bool useKeyIndex, OpenFailure* failure = nullptr,
-                                        SyncMode sync = SyncMode::close);
+  static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                        OpenFailure* failure = nullptr, SyncMode sync = SyncMode::close);
 
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -171,9 +170,9 @@ class Database {
   bool keyIndexEnabled_;
   bool open_ = true;
   SyncMode sync_;
-  std::string baseName_;           // where the rollback journal goes
-  bool unsynced_ = false;          // written since open: shutdown syncs (CLOSE)
-  bool directoryUnsynced_ = false; // a file came or went since open: shutdown syncs the folder
+  std::string baseName_;            // where the rollback journal goes
+  bool unsynced_ = false;           // written since open: shutdown syncs (CLOSE)
+  bool directoryUnsynced_ = false;  // a file came or went since open: shutdown syncs the folder
   File dataFile_;
   File indexFile_;
   File schemaFile_;

@@ -46,8 +46,7 @@ class FieldCipher {
   }
   // decode followed by upperCase, in one pass.
   void decodeUpper(const char* in, size_t n, char* out) const {
-    apply(in, n, out,
-          [](unsigned char c, unsigned char k) { return upperByte(static_cast<unsigned char>(c - k)); });
+    apply(in, n, out, [](unsigned char c, unsigned char k) { return upperByte(static_cast<unsigned char>(c - k)); });
   }
 
  private:

@@ -53,8 +53,8 @@ class FieldValues {
   int32_t size() const { return static_cast<int32_t>(starts_.size()); }
   std::string_view operator[](int32_t i) const {
     const size_t start = starts_[static_cast<size_t>(i)];
-    const size_t end = static_cast<size_t>(i) + 1 < starts_.size() ? starts_[static_cast<size_t>(i) + 1]
-                                                                    : bytes_.size();
+    const size_t end =
+        static_cast<size_t>(i) + 1 < starts_.size() ? starts_[static_cast<size_t>(i) + 1] : bytes_.size();
     return {bytes_.data() + start, end - start - 1};
   }
   // Total bytes of all values, terminators excluded.

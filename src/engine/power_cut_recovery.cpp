@@ -89,8 +89,7 @@ Chain followFields(const File& data, int64_t dataSize, int64_t position, int64_t
 // image sends the walk astray, so the sector lies before where it broke.
 bool holdsZeroSector(const File& data, int64_t from, int64_t to) {
   char sector[kSectorBytes];
-  for (int64_t s = (from + kSectorBytes - 1) / kSectorBytes * kSectorBytes; s + kSectorBytes <= to;
-       s += kSectorBytes) {
+  for (int64_t s = (from + kSectorBytes - 1) / kSectorBytes * kSectorBytes; s + kSectorBytes <= to; s += kSectorBytes) {
     if (data.readAt(s, sector, sizeof sector) != kSectorBytes) return false;
     if (std::all_of(sector, sector + kSectorBytes, [](char c) { return c == 0; })) return true;
   }
@@ -99,8 +98,8 @@ bool holdsZeroSector(const File& data, int64_t from, int64_t to) {
 
 }  // namespace
 
-ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position,
-                        int64_t lastStart, DropReason& reason) {
+ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position, int64_t lastStart,
+                        DropReason& reason) {
   reason = DropReason::pastDataEnd;
   if (position > dataSize - 4) return ImageVerdict::drop;
   char prefix[4];
@@ -124,8 +123,7 @@ ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, 
   // empty field: with a sector of zeros inside, the image never arrived.
   if (chain == Chain::complete && at != end)
     return holdsZeroSector(data, position, end) ? ImageVerdict::drop : ImageVerdict::keep;
-  if (chain == Chain::broken && holdsZeroSector(data, position, std::min(at + 4, dataSize)))
-    return ImageVerdict::drop;
+  if (chain == Chain::broken && holdsZeroSector(data, position, std::min(at + 4, dataSize))) return ImageVerdict::drop;
   return chain == Chain::complete ? ImageVerdict::keep : ImageVerdict::refuse;
 }
 
@@ -163,14 +161,18 @@ OpenFailure analyseFiles(File& schemaFile, const File& indexFile, const File& da
   std::vector<DroppedEntry> dropped;
   for (size_t k = 0; k < entries.positions.size(); ++k) {
     const int32_t position = entries.positions[k];
-    const std::string_view image = dataFile.isOpen() ? reader.rawImage(position, schema.fieldCount) : std::string_view();
+    const std::string_view image =
+        dataFile.isOpen() ? reader.rawImage(position, schema.fieldCount) : std::string_view();
     bool filled = true;
-    if (!image.empty() && decodeRecordBody(noKey, schema.fieldCount, image.data() + 4, image.size() - 4, values,
-                                           nothingDeciphered.data(), &filled) && filled)
+    if (!image.empty() &&
+        decodeRecordBody(noKey, schema.fieldCount, image.data() + 4, image.size() - 4, values, nothingDeciphered.data(),
+                         &filled) &&
+        filled)
       continue;
     DropReason reason = DropReason::pastDataEnd;
     if (dataFile.isOpen()) {
-      const ImageVerdict verdict = judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason);
+      const ImageVerdict verdict =
+          judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason);
       if (verdict == ImageVerdict::refuse) return OpenFailure::damagedRecord;
       if (verdict == ImageVerdict::keep) continue;
     }

@@ -48,8 +48,8 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
 // fields do not fill it: kept (fields that end early, with no zeros to
 // explain it), dropped (with the reason) or refused.
 enum class ImageVerdict { keep, drop, refuse };
-ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position,
-                        int64_t lastStart, DropReason& reason);
+ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position, int64_t lastStart,
+                        DropReason& reason);
 
 // Writes the kept entries from the first that differs from the file's, then
 // the count, and syncs: a delete's own finishing writes (rule 5). Nothing is

@@ -24,8 +24,8 @@ void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::str
   }
 }
 
-bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body,
-                      size_t bodyLength, FieldValues& out, const uint8_t* wanted, bool* filled) {
+bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body, size_t bodyLength,
+                      FieldValues& out, const uint8_t* wanted, bool* filled) {
   out.clear();
   if (bodyLength < 4 * static_cast<uint64_t>(fieldCount)) return false;
   out.reserveBytes(bodyLength);

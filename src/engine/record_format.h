@@ -29,7 +29,7 @@ void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::str
 // back empty (the image is still checked whole).
 // `filled` (when given) tells whether the fields fill the body exactly, as
 // every image the library writes does.
-bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body,
-                      size_t bodyLength, FieldValues& out, const uint8_t* wanted = nullptr, bool* filled = nullptr);
+bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char* body, size_t bodyLength,
+                      FieldValues& out, const uint8_t* wanted = nullptr, bool* filled = nullptr);
 
 }  // namespace mero

@@ -20,10 +20,14 @@ enum class DropReason {
 
 inline const char* describeDropReason(DropReason reason) {
   switch (reason) {
-    case DropReason::zeroFilledEntry: return "index entry never written (zeros)";
-    case DropReason::repeatedPosition: return "position listed twice (a delete cut short)";
-    case DropReason::pastDataEnd: return "record bytes past the end of the data file";
-    case DropReason::zeroFilledImage: return "record bytes never written (zeros)";
+    case DropReason::zeroFilledEntry:
+      return "index entry never written (zeros)";
+    case DropReason::repeatedPosition:
+      return "position listed twice (a delete cut short)";
+    case DropReason::pastDataEnd:
+      return "record bytes past the end of the data file";
+    case DropReason::zeroFilledImage:
+      return "record bytes never written (zeros)";
   }
   return "";
 }
@@ -35,12 +39,12 @@ struct DroppedEntry {
 };
 
 struct RecoveryReport {
-  int32_t storedCount = 0;     // the count in the index file
-  int32_t missingEntries = 0;  // entries that count names past the end of the index file
+  int32_t storedCount = 0;            // the count in the index file
+  int32_t missingEntries = 0;         // entries that count names past the end of the index file
   std::vector<DroppedEntry> dropped;  // in record order
-  int32_t keptCount = 0;       // records live after the recovery
-  bool schemaIncomplete = false;  // no records and a first schema block that never arrived whole
-  bool indexRepaired = false;     // open wrote the kept entries and the count back
+  int32_t keptCount = 0;              // records live after the recovery
+  bool schemaIncomplete = false;      // no records and a first schema block that never arrived whole
+  bool indexRepaired = false;         // open wrote the kept entries and the count back
 
   bool empty() const { return missingEntries == 0 && dropped.empty() && !schemaIncomplete; }
   int32_t droppedFor(DropReason reason) const {
@@ -52,8 +56,8 @@ struct RecoveryReport {
   std::string summary() const {
     std::string line = std::to_string(keptCount) + " of " + std::to_string(storedCount) + " records kept";
     if (missingEntries > 0) line += "; " + std::to_string(missingEntries) + " index entries never written";
-    for (const DropReason reason : {DropReason::zeroFilledEntry, DropReason::repeatedPosition,
-                                    DropReason::pastDataEnd, DropReason::zeroFilledImage})
+    for (const DropReason reason : {DropReason::zeroFilledEntry, DropReason::repeatedPosition, DropReason::pastDataEnd,
+                                    DropReason::zeroFilledImage})
       if (const int32_t n = droppedFor(reason); n > 0)
         line += "; " + std::to_string(n) + " dropped: " + describeDropReason(reason);
     if (schemaIncomplete) line += "; schema block incomplete: undefined until the next define";

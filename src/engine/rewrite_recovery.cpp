@@ -33,8 +33,8 @@ bool parseIdentity(const char*& at, bool& present, FileIdentity& id) {
   }
   int used = 0;
   present = true;
-  if (std::sscanf(at, "%" SCNu64 " %" SCNu64 " %" SCNd64 " %" SCNd64 "%n", &id.volume, &id.id, &id.size,
-                  &id.modified, &used) != 4)
+  if (std::sscanf(at, "%" SCNu64 " %" SCNu64 " %" SCNd64 " %" SCNd64 "%n", &id.volume, &id.id, &id.size, &id.modified,
+                  &used) != 4)
     return false;
   at += used;
   return true;
@@ -90,7 +90,8 @@ MarkerState readMarker(const std::string& path, Marker& marker) {
     NotedFile noted;
     noted.extension = extension;
     bool draftPresent = false;
-    if (!parseIdentity(at, noted.oldPresent, noted.old) || std::strncmp(at, " >", 2) != 0) return MarkerState::unreadable;
+    if (!parseIdentity(at, noted.oldPresent, noted.old) || std::strncmp(at, " >", 2) != 0)
+      return MarkerState::unreadable;
     at += 2;
     if (!parseIdentity(at, draftPresent, noted.draft) || !draftPresent) return MarkerState::unreadable;
     marker.files.push_back(noted);

@@ -27,8 +27,7 @@ std::string encodeSchemaBlock(const DbArray<uint8_t>& indexed, const DbArray<DbS
 // ahead of the schema they are read with. A failed write (a full disk) is
 // taken back: a schema file this call made goes again, and a block written
 // in part is cut off, so the file reads as it did.
-bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
-                       const DbArray<DbString>& names) {
+bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names) {
   bool created = false;
   if (!File::createIfMissing(path, &created)) return false;
   const std::string block = encodeSchemaBlock(indexed, names);
@@ -57,8 +56,8 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 // left empty or half written, it would read as no schema or a damaged one.
 // In CLOSE and FULL the block and the file's name are durable before define
 // returns: it is the whole of the change, as a close would leave it.
-bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
-                  const DbArray<DbString>& names, SyncMode sync) {
+bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names,
+                  SyncMode sync) {
   const std::string path = baseName + ".str";
   bool created = false;
   if (!File::createIfMissing(path, &created)) return false;

@@ -18,7 +18,7 @@ class File;
 
 struct Schema {
   int32_t fieldCount = 0;
-  DbArray<uint8_t> indexed;       // 1 where the field's values are searched in memory
+  DbArray<uint8_t> indexed;  // 1 where the field's values are searched in memory
   DbArray<DbString> fieldNames;
 };
 
@@ -28,8 +28,7 @@ std::string encodeSchemaBlock(const DbArray<uint8_t>& indexed, const DbArray<DbS
 // Appends the block to the schema file at path, creating the file when it is
 // missing. False when the file cannot be opened or the write fails; a block
 // written in part is then taken back off the file's end.
-bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
-                       const DbArray<DbString>& names);
+bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names);
 
 // Defines the database at baseName: appends the block to its schema file,
 // unless its index file lists records or an engine holds the files. Records written before a schema
@@ -37,8 +36,8 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 // the database would never open again. A first block that never arrived
 // whole (an earlier define cut short) is the only thing in the file a define
 // replaces: the file is cut back to nothing before the new block goes out.
-bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed,
-                  const DbArray<DbString>& names, SyncMode sync = SyncMode::close);
+bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names,
+                  SyncMode sync = SyncMode::close);
 
 enum class SchemaBlock {
   whole,       // the block at offset 0 is complete

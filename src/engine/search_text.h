@@ -85,7 +85,7 @@ class SearchText {
   std::string text_;
   std::vector<uint32_t> offsets_;  // by slot
   std::vector<uint32_t> lengths_;  // by slot
-  std::vector<Run> runs_;  // empty while inSlotOrder_
+  std::vector<Run> runs_;          // empty while inSlotOrder_
   bool inSlotOrder_ = true;
   size_t liveBytes_ = 0;
 };

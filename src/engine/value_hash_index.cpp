@@ -30,9 +30,7 @@ void ValueHashIndex::clear() {
 
 void ValueHashIndex::reserve(size_t slots) { valueOfSlot_.reserve(slots); }
 
-std::string_view ValueHashIndex::bytesOf(uint32_t value) const {
-  return text_->valueOf(values_[value].rep);
-}
+std::string_view ValueHashIndex::bytesOf(uint32_t value) const { return text_->valueOf(values_[value].rep); }
 
 uint32_t ValueHashIndex::find(std::string_view stored) const {
   if (table_.empty()) return kNone;

@@ -138,10 +138,10 @@ class ValueHashIndex {
   std::vector<uint32_t> freeValues_;
   mutable std::vector<SlotList> lists_;
   std::vector<uint32_t> freeLists_;
-  std::vector<Place> table_;  // open addressing, linear probing; a power of two in size
+  std::vector<Place> table_;                           // open addressing, linear probing; a power of two in size
   Overflow overflow_;                                  // bytes -> value, for values with no place
   std::map<uint32_t, Overflow::iterator> overflowed_;  // value -> its overflow entry
-  int shift_ = 32;            // 32 - log2(table size)
+  int shift_ = 32;                                     // 32 - log2(table size)
   size_t distinct_ = 0;
   size_t liveSlots_ = 0;
   mutable size_t staleEntries_ = 0;  // list entries beyond the live slots they stand for

@@ -15,7 +15,7 @@ namespace mero {
 class DbString {
  public:
   DbString();
-  DbString(const char* text);  // NOLINT: implicit, like the text it copies
+  DbString(const char* text);                 // NOLINT: implicit, like the text it copies
   explicit DbString(std::string_view bytes);  // stops at the first zero byte
   DbString(const DbString& other);
   DbString(DbString&& other) noexcept;

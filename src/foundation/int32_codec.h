@@ -15,16 +15,11 @@ inline void encodeInt32(int32_t value, unsigned char out[4]) {
 }
 
 inline int32_t decodeInt32(const unsigned char in[4]) {
-  const uint32_t v = uint32_t{in[0]} | (uint32_t{in[1]} << 8) | (uint32_t{in[2]} << 16) |
-                     (uint32_t{in[3]} << 24);
+  const uint32_t v = uint32_t{in[0]} | (uint32_t{in[1]} << 8) | (uint32_t{in[2]} << 16) | (uint32_t{in[3]} << 24);
   return static_cast<int32_t>(v);
 }
 
-inline void encodeInt32(int32_t value, char out[4]) {
-  encodeInt32(value, reinterpret_cast<unsigned char*>(out));
-}
-inline int32_t decodeInt32(const char in[4]) {
-  return decodeInt32(reinterpret_cast<const unsigned char*>(in));
-}
+inline void encodeInt32(int32_t value, char out[4]) { encodeInt32(value, reinterpret_cast<unsigned char*>(out)); }
+inline int32_t decodeInt32(const char in[4]) { return decodeInt32(reinterpret_cast<const unsigned char*>(in)); }
 
 }  // namespace mero

@@ -54,23 +54,33 @@ enum OpenCode : jint {
   kRepairFailed = 7,
   kLocked = 8,
   kLockUnsupported = 9,
-  kNoSchema = 20,      // none stored and none given
-  kDefineRefused = 21, // the schema could not be written
+  kNoSchema = 20,       // none stored and none given
+  kDefineRefused = 21,  // the schema could not be written
   kOutOfMemory = 22,
 };
 
 jint codeOf(OpenFailure failure) {
   switch (failure) {
-    case OpenFailure::none: return kOpened;
-    case OpenFailure::filesUnavailable: return kFilesUnavailable;
-    case OpenFailure::damagedSchema: return kDamagedSchema;
-    case OpenFailure::damagedIndex: return kDamagedIndex;
-    case OpenFailure::damagedRecord: return kDamagedRecord;
-    case OpenFailure::repeatedPosition: return kRepeatedPosition;
-    case OpenFailure::tooLargeForMemory: return kTooLargeForMemory;
-    case OpenFailure::repairFailed: return kRepairFailed;
-    case OpenFailure::locked: return kLocked;
-    case OpenFailure::lockUnsupported: return kLockUnsupported;
+    case OpenFailure::none:
+      return kOpened;
+    case OpenFailure::filesUnavailable:
+      return kFilesUnavailable;
+    case OpenFailure::damagedSchema:
+      return kDamagedSchema;
+    case OpenFailure::damagedIndex:
+      return kDamagedIndex;
+    case OpenFailure::damagedRecord:
+      return kDamagedRecord;
+    case OpenFailure::repeatedPosition:
+      return kRepeatedPosition;
+    case OpenFailure::tooLargeForMemory:
+      return kTooLargeForMemory;
+    case OpenFailure::repairFailed:
+      return kRepairFailed;
+    case OpenFailure::locked:
+      return kLocked;
+    case OpenFailure::lockUnsupported:
+      return kLockUnsupported;
   }
   return kFilesUnavailable;
 }
@@ -117,10 +127,14 @@ jint deleteLive(Database& db, jint position) {
 
 jint codeOf(WriteStatus status) {
   switch (status) {
-    case WriteStatus::appended: return 0;
-    case WriteStatus::wrongFieldCount: return kWrongFieldCount;
-    case WriteStatus::duplicateKey: return kDuplicateKey;
-    case WriteStatus::notStored: return kNotStored;
+    case WriteStatus::appended:
+      return 0;
+    case WriteStatus::wrongFieldCount:
+      return kWrongFieldCount;
+    case WriteStatus::duplicateKey:
+      return kDuplicateKey;
+    case WriteStatus::notStored:
+      return kNotStored;
   }
   return kNotStored;
 }
@@ -187,8 +201,7 @@ JNIEXPORT jbooleanArray JNICALL Java_org_mero_db_NativeDatabase_indexedFields(JN
   });
 }
 
-JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_append(JNIEnv* env, jclass, jlong handle,
-                                                              jobjectArray values) {
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_append(JNIEnv* env, jclass, jlong handle, jobjectArray values) {
   return guarded<jint>(kNotStored, [&]() -> jint {
     BorrowedBuffers buffers;
     FieldValues& copied = buffers.values();
@@ -203,13 +216,12 @@ JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_append(JNIEnv* env, jclas
 
 // Live records only: a position that an update moved away from or a delete
 // emptied still holds the old image, which must not read as a record.
-JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_read(JNIEnv* env, jclass, jlong handle,
-                                                                    jint position) {
+JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_read(JNIEnv* env, jclass, jlong handle, jint position) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
     BorrowedBuffers buffers;
     FieldValues& values = buffers.values();
-    const bool found = locked<bool>(
-        handle, [&](Database& db) { return isLive(db, position) && db.getRecord(position, values); });
+    const bool found =
+        locked<bool>(handle, [&](Database& db) { return isLive(db, position) && db.getRecord(position, values); });
     return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
@@ -220,14 +232,12 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_readByKey(JNIEnv*
     BorrowedBuffers buffers;
     if (!conv::copyString(env, key, buffers.key())) return nullptr;
     FieldValues& values = buffers.values();
-    const bool found =
-        locked<bool>(handle, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
+    const bool found = locked<bool>(handle, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
     return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
 
-JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_positionOf(JNIEnv* env, jclass, jlong handle,
-                                                                  jstring key) {
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_positionOf(JNIEnv* env, jclass, jlong handle, jstring key) {
   return guarded<jint>(-1, [&]() -> jint {
     BorrowedBuffers buffers;
     if (!conv::copyString(env, key, buffers.key())) return -1;
@@ -280,8 +290,7 @@ JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_find(JNIEnv* env, jc
 // so the records are those of one moment: none is missed or read twice
 // because another thread changed it meanwhile.
 JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_findRecords(JNIEnv* env, jclass, jlong handle,
-                                                                           jbooleanArray partial,
-                                                                           jobjectArray terms) {
+                                                                           jbooleanArray partial, jobjectArray terms) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
     BorrowedBuffers buffers;
     std::vector<uint8_t> flags;
@@ -290,10 +299,9 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_findRecords(JNIEn
     return locked<jobjectArray>(handle, [&](Database& db) -> jobjectArray {
       const std::vector<int32_t> positions = db.find(flags, texts);
       FieldValues values;
-      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values,
-                                  [&](jsize i, FieldValues& values) {
-                                    return db.getRecord(positions[static_cast<size_t>(i)], values);
-                                  });
+      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values, [&](jsize i, FieldValues& values) {
+        return db.getRecord(positions[static_cast<size_t>(i)], values);
+      });
     });
   });
 }
@@ -307,7 +315,7 @@ enum BatchKind : int32_t { kAppend = 0, kUpdate = 1, kDelete = 2 };
 struct BatchRun {
   const std::vector<int32_t>& kinds;
   const std::vector<int32_t>& positions;
-  const std::string& bytes;           // the values' modified UTF-8, one after another
+  const std::string& bytes;             // the values' modified UTF-8, one after another
   const std::vector<int32_t>& lengths;  // per value: fieldCount per append and update, in order
   std::vector<int32_t>& results;
   jint failedAt = -1;
@@ -355,8 +363,10 @@ struct BatchRun {
         result = deleteLive(db, positions[i]);
         if (result >= 0) result = result == 1 ? positions[i] : kNoRecord;
       }
-      if (result == kNoRecord) result = -1;
-      else if (result < 0) return fail(i, i, result);
+      if (result == kNoRecord)
+        result = -1;
+      else if (result < 0)
+        return fail(i, i, result);
       results[i] = result;
       ++i;
     }
@@ -427,8 +437,8 @@ bool copyBranches(JNIEnv* env, jobjectArray partial, jobjectArray terms, std::ve
   for (jsize b = 0; b < n; ++b) {
     auto branchFlags = static_cast<jbooleanArray>(env->GetObjectArrayElement(partial, b));
     auto branchTerms = static_cast<jobjectArray>(env->GetObjectArrayElement(terms, b));
-    const bool copied = copyTerms(env, branchFlags, branchTerms, flags[static_cast<size_t>(b)],
-                                  texts[static_cast<size_t>(b)]);
+    const bool copied =
+        copyTerms(env, branchFlags, branchTerms, flags[static_cast<size_t>(b)], texts[static_cast<size_t>(b)]);
     env->DeleteLocalRef(branchFlags);
     env->DeleteLocalRef(branchTerms);
     if (!copied) return false;
@@ -465,20 +475,18 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_scan(JNIEnv* env,
         env->SetIntArrayRegion(positionsOut, 0, static_cast<jsize>(positions.size()),
                                reinterpret_cast<const jint*>(positions.data()));
       FieldValues values;
-      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values,
-                                  [&](jsize i, FieldValues& out) {
-                                    return db.getRecord(positions[static_cast<size_t>(i)], out);
-                                  });
+      return conv::newRecordArray(env, static_cast<jsize>(positions.size()), values, [&](jsize i, FieldValues& out) {
+        return db.getRecord(positions[static_cast<size_t>(i)], out);
+      });
     });
   });
 }
 
 // The whole batch runs under one hold of the lock, so other threads see it
 // all or not at all; what survives a crash is said in Database.java.
-JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, jclass, jlong handle,
-                                                                  jintArray kinds, jintArray positions,
-                                                                  jbyteArray bytes, jintArray lengths,
-                                                                  jintArray failure) {
+JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, jclass, jlong handle, jintArray kinds,
+                                                                  jintArray positions, jbyteArray bytes,
+                                                                  jintArray lengths, jintArray failure) {
   return guarded<jintArray>(nullptr, [&]() -> jintArray {
     std::vector<int32_t> kindList;
     std::vector<int32_t> positionList;

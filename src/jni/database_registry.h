@@ -38,7 +38,7 @@ class DatabaseRegistry {
               SyncMode sync = SyncMode::close);
   bool open(int32_t id, std::string_view key, bool useKeyIndex,
             SyncMode sync = SyncMode::close);  // reopening closes first
-  bool close(int32_t id);  // false when id is unknown or the files could not be made durable
+  bool close(int32_t id);                      // false when id is unknown or the files could not be made durable
   // The open engine of id, or null.
   std::shared_ptr<Database> lookup(int32_t id);
 

@@ -76,30 +76,27 @@ JNIEXPORT jboolean JNICALL Java_DatabaseMarshall_close(JNIEnv*, jobject, jint id
 }
 
 JNIEXPORT jint JNICALL Java_DatabaseMarshall_numRecs(JNIEnv*, jobject, jint id) {
-  return guarded<jint>(0, [&]() -> jint {
-    return registry().withOpen(id, jint{0}, [](Database& db) -> jint { return db.numRecs(); });
-  });
+  return guarded<jint>(
+      0, [&]() -> jint { return registry().withOpen(id, jint{0}, [](Database& db) -> jint { return db.numRecs(); }); });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__II(JNIEnv* env, jobject, jint id,
-                                                                    jint position) {
+JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__II(JNIEnv* env, jobject, jint id, jint position) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
     BorrowedBuffers buffers;
     FieldValues& values = buffers.values();
-    const bool found =
-        registry().withOpen(id, false, [&](Database& db) { return db.getRecord(position, values); });
+    const bool found = registry().withOpen(id, false, [&](Database& db) { return db.getRecord(position, values); });
     return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
 
-JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__ILjava_lang_String_2(JNIEnv* env, jobject,
-                                                                                      jint id, jstring key) {
+JNIEXPORT jobjectArray JNICALL Java_DatabaseMarshall_getRecord__ILjava_lang_String_2(JNIEnv* env, jobject, jint id,
+                                                                                     jstring key) {
   return guarded<jobjectArray>(nullptr, [&]() -> jobjectArray {
     BorrowedBuffers buffers;
     if (!conv::copyString(env, key, buffers.key())) return nullptr;
     FieldValues& values = buffers.values();
-    const bool found = registry().withOpen(
-        id, false, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
+    const bool found =
+        registry().withOpen(id, false, [&](Database& db) { return db.getRecordByKey(buffers.key(), values); });
     return found ? conv::newStringArray(env, values) : nullptr;
   });
 }
@@ -121,10 +118,9 @@ JNIEXPORT jintArray JNICALL Java_DatabaseMarshall_find(JNIEnv* env, jobject, jin
     BorrowedBuffers buffers;
     std::vector<uint8_t> flags;
     FieldValues& termValues = buffers.values();
-    if (!conv::copyBooleanArray(env, partial, flags) || !conv::copyStringArray(env, terms, termValues))
-      return empty();
-    const std::vector<int32_t> positions = registry().withOpen(
-        id, std::vector<int32_t>{}, [&](Database& db) { return db.find(flags, termValues); });
+    if (!conv::copyBooleanArray(env, partial, flags) || !conv::copyStringArray(env, terms, termValues)) return empty();
+    const std::vector<int32_t> positions =
+        registry().withOpen(id, std::vector<int32_t>{}, [&](Database& db) { return db.find(flags, termValues); });
     return conv::newIntArray(env, positions);
   });
 }

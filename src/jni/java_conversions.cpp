@@ -101,7 +101,8 @@ bool copyByteArray(JNIEnv* env, jbyteArray array, std::string& out) {
   out.clear();
   if (array == nullptr) return false;
   out.resize(static_cast<size_t>(env->GetArrayLength(array)));
-  if (!out.empty()) env->GetByteArrayRegion(array, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte*>(out.data()));
+  if (!out.empty())
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(out.size()), reinterpret_cast<jbyte*>(out.data()));
   return !env->ExceptionCheck();
 }
 
@@ -109,7 +110,8 @@ bool copyIntArray(JNIEnv* env, jintArray array, std::vector<int32_t>& out) {
   out.clear();
   if (array == nullptr) return false;
   out.resize(static_cast<size_t>(env->GetArrayLength(array)));
-  if (!out.empty()) env->GetIntArrayRegion(array, 0, static_cast<jsize>(out.size()), reinterpret_cast<jint*>(out.data()));
+  if (!out.empty())
+    env->GetIntArrayRegion(array, 0, static_cast<jsize>(out.size()), reinterpret_cast<jint*>(out.data()));
   return !env->ExceptionCheck();
 }
 

@@ -25,8 +25,7 @@ WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
   }
 
   const uint64_t size = recordImageSize(values);
-  if (static_cast<uint64_t>(dataEnd_) + size > static_cast<uint64_t>(kMaxDataFileSize))
-    return WriteStatus::notStored;
+  if (static_cast<uint64_t>(dataEnd_) + size > static_cast<uint64_t>(kMaxDataFileSize)) return WriteStatus::notStored;
   if (!fitsInMemory(values)) return WriteStatus::notStored;
 
   encodeRecord(cipher_, values, image_);

@@ -68,7 +68,8 @@ WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::ve
   }
   dataEnd_ += static_cast<int64_t>(total);
   // In FULL, as a single append: images, then entries, then the count, each synced.
-  if (!madeDurable(dataFile_) || !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntries(records_.count(), positions)) {
+  if (!madeDurable(dataFile_) ||
+      !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntries(records_.count(), positions)) {
     positions.clear();
     return refuse(0, WriteStatus::notStored);
   }

@@ -18,8 +18,8 @@ bool Database::deleteRecord(int32_t position) {
   // The key to drop is the record's first field, read back from its image.
   bool haveKey = false;
   if (keyIndexEnabled_ && schema_.fieldCount > 0)
-    haveKey = singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_,
-                                              keyAndIndexedFields_.data());
+    haveKey =
+        singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
 
   // In FULL a shift across sectors is journaled: a power cut may keep any
   // of its sectors, which no repair at open could sort out (rule 13).

@@ -38,8 +38,8 @@ bool matchesPadded(const Term& term, std::string_view padded) {
 
 // Checks the terms on fields that are not indexed against one record image,
 // deciphering and upper-casing only the fields that have terms.
-bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<Term>& terms,
-                  const FieldCipher& cipher, std::string& scratch) {
+bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<Term>& terms, const FieldCipher& cipher,
+                  std::string& scratch) {
   size_t at = 4;
   size_t next = 0;  // terms are in ascending field order
   for (int32_t f = 0; f < fieldCount && next < terms.size(); ++f) {

@@ -48,8 +48,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
   if (oldImage.empty()) return false;
   previousImage_.assign(oldImage);  // put back if the write fails
   const std::string& previousImage = previousImage_;
-  if (!decodeRecordBody(cipher_, schema_.fieldCount, previousImage.data() + 4, previousImage.size() - 4,
-                        scratch_))
+  if (!decodeRecordBody(cipher_, schema_.fieldCount, previousImage.data() + 4, previousImage.size() - 4, scratch_))
     return false;
 
   const uint64_t newLength = recordImageSize(values);

@@ -38,7 +38,6 @@ bool File::createIfMissing(const std::string& path, bool* created) {
   return true;
 }
 
-
 bool File::openReadWrite(const std::string& path) {
   close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -147,9 +146,7 @@ bool File::exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-bool File::rename(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
-}
+bool File::rename(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 
 bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 

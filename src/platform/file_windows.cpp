@@ -36,8 +36,8 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::createIfMissing(const std::string& path, bool* created) {
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   // OPEN_ALWAYS reports a file that was already there through the last error.
   if (created != nullptr) *created = GetLastError() != ERROR_ALREADY_EXISTS;
@@ -45,11 +45,10 @@ bool File::createIfMissing(const std::string& path, bool* created) {
   return true;
 }
 
-
 bool File::openReadWrite(const std::string& path) {
   close();
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
   return true;
@@ -57,8 +56,8 @@ bool File::openReadWrite(const std::string& path) {
 
 bool File::openAppend(const std::string& path) {
   close();
-  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
   return true;

@@ -28,8 +28,8 @@ void wrote(intptr_t file, int64_t offset, const void* bytes, size_t n);
 void synced(intptr_t file);
 void truncated(intptr_t file, int64_t size);
 
-void start();                 // clears the log and records from now on
-std::vector<Event> stop();    // stops recording and hands the log over
+void start();               // clears the log and records from now on
+std::vector<Event> stop();  // stops recording and hands the log over
 #else
 inline void opened(intptr_t, const std::string&) {}
 inline void closed(intptr_t) {}

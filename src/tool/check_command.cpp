@@ -3,9 +3,9 @@
 
 #include <chrono>
 #include <cinttypes>
-#include <thread>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "engine/field_cipher.h"
 #include "engine/record_format.h"
@@ -22,8 +22,7 @@ namespace {
 
 // One pass of the check. Live, problems are kept rather than printed until
 // the pass is known to have seen the files whole.
-StructureResult checkOnce(ToolDatabase& db, ProblemList& problems, bool full, const FieldCipher& cipher,
-                          bool quiet) {
+StructureResult checkOnce(ToolDatabase& db, ProblemList& problems, bool full, const FieldCipher& cipher, bool quiet) {
   FieldValues values;
   auto deepCheck = [&](size_t r, int64_t position, std::string_view image) {
     const int32_t fieldCount = db.schema().fieldCount;  // read by checkStructure

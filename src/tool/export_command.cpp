@@ -13,8 +13,8 @@
 #include "tool/modified_utf8.h"
 #include "tool/output_sink.h"
 #include "tool/progress_bar.h"
-#include "tool/record_rows.h"
 #include "tool/record_cursor.h"
+#include "tool/record_rows.h"
 #include "tool/sqlite_writer.h"
 #include "tool/tool_database.h"
 
@@ -68,9 +68,12 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
         return kProblems;
       }
     }
-    if (plan.format == Format::csv) appendCsvRow(sink.buffer(), fields);
-    else if (plan.format == Format::jsonl) appendJsonRow(sink.buffer(), plan.names, fields);
-    else if (!sqlite.add(position, fields, error)) return kProblems;
+    if (plan.format == Format::csv)
+      appendCsvRow(sink.buffer(), fields);
+    else if (plan.format == Format::jsonl)
+      appendJsonRow(sink.buffer(), plan.names, fields);
+    else if (!sqlite.add(position, fields, error))
+      return kProblems;
     if (!sink.flushIfFull()) {
       sink.commit(error);  // names the reason
       return kWriteFailed;
@@ -89,10 +92,14 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
 int runExport(const CommandLine& line) {
   const std::string formatName = line.value("--format");
   Format format;
-  if (formatName == "csv") format = Format::csv;
-  else if (formatName == "jsonl") format = Format::jsonl;
-  else if (formatName == "sqlite") format = Format::sqlite;
-  else return fail(kUsage, "--format must be csv, jsonl or sqlite");
+  if (formatName == "csv")
+    format = Format::csv;
+  else if (formatName == "jsonl")
+    format = Format::jsonl;
+  else if (formatName == "sqlite")
+    format = Format::sqlite;
+  else
+    return fail(kUsage, "--format must be csv, jsonl or sqlite");
   if (format == Format::sqlite && !SqliteWriter::available())
     return fail(kUsage, "--format sqlite is not available in this build of mero (it is built without SQLite)");
   if (format == Format::sqlite && (line.value("--output").empty() || line.value("--output") == "-"))
@@ -115,8 +122,8 @@ int runExport(const CommandLine& line) {
 
   const std::string& base = line.base();
   OutputSink sink;
-  if (const int status = sink.open(line.value("--output"), line.flag("--force"),
-                                   {base + ".str", base + ".dat", base + ".idx"}, error);
+  if (const int status =
+          sink.open(line.value("--output"), line.flag("--force"), {base + ".str", base + ".dat", base + ".idx"}, error);
       status != kSuccess)
     return fail(status, error);
   if (format == Format::sqlite && !sink.toFile()) return fail(kUsage, "--format sqlite writes a regular file");
@@ -138,8 +145,7 @@ int runExport(const CommandLine& line) {
     // otherwise export every record as an empty row.
     if (schema.fieldCount == 0 && !db.positions().empty())
       return fail(kUnreadable, base + ".str defines no fields, but the index lists " +
-                                   std::to_string(db.positions().size()) +
-                                   " records: the schema file is damaged");
+                                   std::to_string(db.positions().size()) + " records: the schema file is damaged");
     error.clear();
     const int status = exportOnce(db, plan, sink, exported, replaced, error);
     if (status == kSuccess) break;

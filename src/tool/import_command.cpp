@@ -7,6 +7,7 @@
 #include <map>
 
 #include "engine/database.h"
+#include "engine/record_format.h"
 #include "tool/commands.h"
 #include "tool/crash_points.h"
 #include "tool/csv_format.h"
@@ -14,7 +15,6 @@
 #include "tool/input_source.h"
 #include "tool/json_lines.h"
 #include "tool/key_source.h"
-#include "engine/record_format.h"
 #include "tool/modified_utf8.h"
 #include "tool/new_database.h"
 #include "tool/open_engine.h"
@@ -109,7 +109,7 @@ class RowSource {
       }
       ++line_;
       if (line_ == 1 && text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte order mark
-      if (text.find_first_not_of(" \t") != std::string::npos) break;  // blank lines carry no record
+      if (text.find_first_not_of(" \t") != std::string::npos) break;           // blank lines carry no record
     }
     if (!parseJsonObject(text, members, error)) {
       error = "line " + std::to_string(line_) + ": " + error;
@@ -184,9 +184,9 @@ int appendRows(const CommandLine& line, const std::string& key, RowSource& rows,
       std::fprintf(stderr, "mero: line %ld refused: its first field is already the key of a record (--key-index)\n",
                    lineOf[r]);
     } else {
-      return fail(kWriteFailed, "line " + std::to_string(lineOf[r]) + ": writing the database failed: " +
-                                    File::lastErrorText() + "; the " + std::to_string(written) +
-                                    " rows before it were appended, the rest were not");
+      return fail(kWriteFailed, "line " + std::to_string(lineOf[r]) +
+                                    ": writing the database failed: " + File::lastErrorText() + "; the " +
+                                    std::to_string(written) + " rows before it were appended, the rest were not");
     }
   }
   std::fprintf(stderr, "mero: rows read %zu, appended %llu, refused %llu\n", pending.size(),
@@ -239,7 +239,8 @@ int runImport(const CommandLine& line) {
   storedNames.resize(static_cast<int32_t>(names.size()));
   for (size_t f = 0; f < names.size(); ++f) {
     std::string stored;
-    if (!utf8ToModified(names[f], stored)) return fail(kProblems, "field name " + std::to_string(f) + " is not valid UTF-8");
+    if (!utf8ToModified(names[f], stored))
+      return fail(kProblems, "field name " + std::to_string(f) + " is not valid UTF-8");
     storedNames.at(static_cast<int32_t>(f)) = DbString(stored);
     indexed.at(static_cast<int32_t>(f)) = 0;
   }
@@ -285,7 +286,8 @@ int runImport(const CommandLine& line) {
       } else if (status == WriteStatus::duplicateKey) {
         ++refused;
         ProgressBar::clearActive();
-        std::fprintf(stderr, "mero: line %ld refused: its first field is already the key of an earlier row (--key-index)\n",
+        std::fprintf(stderr,
+                     "mero: line %ld refused: its first field is already the key of an earlier row (--key-index)\n",
                      rows.line());
       } else {
         // A write that fails (a full disk) or a data file that would pass its

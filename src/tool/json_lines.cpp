@@ -16,11 +16,21 @@ void appendJsonString(std::string& out, std::string_view text) {
     out.append(text.data() + plain, i - plain);
     plain = i + 1;
     switch (c) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '\t': out.append("\\t"); break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
       default:
         out.append("\\u00");
         out.push_back(kHex[c >> 4]);
@@ -69,14 +79,30 @@ class JsonCursor {
       if (at_ >= text_.size()) return fail(error, "a string is not closed");
       const char e = text_[at_++];
       switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
+        case '"':
+          out.push_back('"');
+          break;
+        case '\\':
+          out.push_back('\\');
+          break;
+        case '/':
+          out.push_back('/');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
         case 'u': {
           uint32_t unit = 0;
           if (!hex4(unit)) return fail(error, "a bad \\u escape");
@@ -91,7 +117,8 @@ class JsonCursor {
           appendUtf8(unit, out);
           break;
         }
-        default: return fail(error, "an unknown escape in a string");
+        default:
+          return fail(error, "an unknown escape in a string");
       }
     }
   }
@@ -107,10 +134,14 @@ class JsonCursor {
     for (int i = 0; i < 4; ++i) {
       const char h = text_[at_++];
       value <<= 4;
-      if (h >= '0' && h <= '9') value |= static_cast<uint32_t>(h - '0');
-      else if (h >= 'a' && h <= 'f') value |= static_cast<uint32_t>(h - 'a' + 10);
-      else if (h >= 'A' && h <= 'F') value |= static_cast<uint32_t>(h - 'A' + 10);
-      else return false;
+      if (h >= '0' && h <= '9')
+        value |= static_cast<uint32_t>(h - '0');
+      else if (h >= 'a' && h <= 'f')
+        value |= static_cast<uint32_t>(h - 'a' + 10);
+      else if (h >= 'A' && h <= 'F')
+        value |= static_cast<uint32_t>(h - 'A' + 10);
+      else
+        return false;
     }
     return true;
   }

@@ -61,11 +61,16 @@ struct Command {
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> list = {
-      {"info", "mero info BASE [--live] [--quiet]",
+      {"info",
+       "mero info BASE [--live] [--quiet]",
        "Prints the fields and whether each is indexed, the live record count, and the\n"
        "data file's size with its live and dead bytes. No key is needed.\n",
-       {{}, {"--quiet", "--live"}}, runInfo, false, true},
-      {"check", "mero check BASE [--full] [--key-file FILE] [--empty-key] [--live] [--quiet]",
+       {{}, {"--quiet", "--live"}},
+       runInfo,
+       false,
+       true},
+      {"check",
+       "mero check BASE [--full] [--key-file FILE] [--empty-key] [--live] [--quiet]",
        "Checks the files' structure without the key: the schema block readable, the\n"
        "index file present beside a data file that holds bytes, its count against the\n"
        "index file, every position inside the data file, every live image well formed,\n"
@@ -74,16 +79,26 @@ const std::vector<Command>& commands() {
        "valid modified UTF-8 or hold a zero byte. Each problem is printed on stdout\n"
        "with its position. States that the next open repairs (a delete cut short) are\n"
        "noted, not counted as problems.\n",
-       {{"--key-file"}, {"--full", "--quiet", "--empty-key", "--live"}}, runCheck, true, true},
-      {"export", "mero export BASE --format csv|jsonl|sqlite [--output FILE] [--force] [--key-file FILE] [--empty-key] [--live] [--quiet]",
+       {{"--key-file"}, {"--full", "--quiet", "--empty-key", "--live"}},
+       runCheck,
+       true,
+       true},
+      {"export",
+       "mero export BASE --format csv|jsonl|sqlite [--output FILE] [--force] [--key-file FILE] [--empty-key] [--live] "
+       "[--quiet]",
        "Writes the live records in record order, values in standard UTF-8: CSV (RFC 4180,\n"
        "with a header row of field names), JSON Lines (one object per record keyed by\n"
        "field name) or a SQLite file (table \"records\": the position, then a TEXT column\n"
        "per field; needs --output). Output goes to stdout unless --output is given; an\n"
        "existing output file is replaced only with --force, and only once the export\n"
        "is complete. The output can never be one of the database's own files.\n",
-       {{"--format", "--output", "--key-file"}, {"--force", "--quiet", "--empty-key", "--live"}}, runExport, true, true},
-      {"import", "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--append] [--key-file FILE] [--empty-key] [--quiet]",
+       {{"--format", "--output", "--key-file"}, {"--force", "--quiet", "--empty-key", "--live"}},
+       runExport,
+       true,
+       true},
+      {"import",
+       "mero import BASE --format csv|jsonl [--input FILE] [--indexed NAME,...] [--key-index] [--append] [--key-file "
+       "FILE] [--empty-key] [--quiet]",
        "Creates a new database (refused when any of BASE's files exists) from CSV with a\n"
        "header row, or from JSON Lines (the first object names the fields). --indexed\n"
        "names the fields to index for searching. Every row is appended as the library\n"
@@ -97,24 +112,32 @@ const std::vector<Command>& commands() {
        "be the database's, by name and order): every row is read first, so bad input\n"
        "still writes nothing; a failed write stops it, the rows before it appended.\n",
        {{"--format", "--input", "--indexed", "--key-file"}, {"--key-index", "--quiet", "--empty-key", "--append"}},
-       runImport, true},
-      {"compact", "mero compact BASE [--into NEWBASE] [--quiet]",
+       runImport,
+       true},
+      {"compact",
+       "mero compact BASE [--into NEWBASE] [--quiet]",
        "Rewrites the data file with only the live record images, byte for byte, in\n"
        "record order, and the index file to match. No key is needed. Record positions\n"
        "change when dead images lay before live ones. --into writes a new database and\n"
        "leaves BASE untouched. In place, a kill or power cut at any moment leaves the\n"
        "old or the new database, whole. Refused while any process has the database\n"
        "open, and refused (status 3) when check finds damage: mero recover salvages.\n",
-       {{"--into"}, {"--quiet"}}, runCompact, false},
-      {"rekey", "mero rekey BASE --new-key-file FILE [--key-file FILE] [--empty-key] [--quiet]",
+       {{"--into"}, {"--quiet"}},
+       runCompact,
+       false},
+      {"rekey",
+       "mero rekey BASE --new-key-file FILE [--key-file FILE] [--empty-key] [--quiet]",
        "Re-enciphers every live value under the new key (read from --new-key-file, less\n"
        "one trailing newline); the old key as for every command. Every live value must\n"
        "decipher to valid text under the old key, or nothing is changed (status 1).\n"
        "Lengths and positions stay the same. Safe against a kill or power cut like\n"
        "compact; refused while any process has the database open, and refused when\n"
        "check finds damage.\n",
-       {{"--key-file", "--new-key-file"}, {"--quiet", "--empty-key"}}, runRekey, true},
-      {"recover", "mero recover BASE --into NEWBASE [--key-file FILE] [--empty-key] [--quiet]",
+       {{"--key-file", "--new-key-file"}, {"--quiet", "--empty-key"}},
+       runRekey,
+       true},
+      {"recover",
+       "mero recover BASE --into NEWBASE [--key-file FILE] [--empty-key] [--quiet]",
        "Salvages every well-formed record of a damaged database into a new one, and\n"
        "never writes to BASE. An image counts when its length prefix equals its\n"
        "fields' (4 + sum(4 + n)) and every value deciphers to valid text under the key.\n"
@@ -126,30 +149,48 @@ const std::vector<Command>& commands() {
        "later is kept (updates move records to the end), and the choice is reported.\n"
        "Records deleted before the damage may come back. Every record dropped or\n"
        "found, and why, is listed on stderr. The schema file must be readable.\n",
-       {{"--into", "--key-file"}, {"--quiet", "--empty-key"}}, runRecover, true},
-      {"get", "mero get BASE KEY|@POSITION [--format csv|jsonl] [--with-position] [--key-file FILE] [--empty-key]",
+       {{"--into", "--key-file"}, {"--quiet", "--empty-key"}},
+       runRecover,
+       true},
+      {"get",
+       "mero get BASE KEY|@POSITION [--format csv|jsonl] [--with-position] [--key-file FILE] [--empty-key]",
        "Prints the live record whose first field is KEY, or the one at POSITION, as\n"
        "export prints records (CSV with a header row, or JSON Lines); --with-position\n"
        "adds the position as a first column. Status 1 when there is none.\n",
-       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true}, runGet, true},
-      {"find", "mero find BASE FIELD=TERM|FIELD~TERM ... [--format csv|jsonl] [--with-position] [--key-file FILE] [--empty-key]",
+       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true},
+       runGet,
+       true},
+      {"find",
+       "mero find BASE FIELD=TERM|FIELD~TERM ... [--format csv|jsonl] [--with-position] [--key-file FILE] "
+       "[--empty-key]",
        "Prints the live records that match every term, in record order: FIELD=TERM\n"
        "matches the whole value, FIELD~TERM a substring, ignoring the case of ASCII\n"
        "letters, as the library's find. FIELD is a field's name or number; one term\n"
        "per field. With no term, every record.\n",
-       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true}, runFind, true},
-      {"count", "mero count BASE [FIELD=TERM|FIELD~TERM ...] [--key-file FILE] [--empty-key]",
+       {{"--format", "--key-file"}, {"--with-position", "--empty-key"}, true},
+       runFind,
+       true},
+      {"count",
+       "mero count BASE [FIELD=TERM|FIELD~TERM ...] [--key-file FILE] [--empty-key]",
        "Prints the number of live records, or of those that match every term (as\n"
        "find; the key is needed only with terms).\n",
-       {{"--key-file"}, {"--empty-key"}, true}, runCount, true},
-      {"put", "mero put BASE VALUE... [--key-index] [--key-file FILE] [--empty-key]",
+       {{"--key-file"}, {"--empty-key"}, true},
+       runCount,
+       true},
+      {"put",
+       "mero put BASE VALUE... [--key-index] [--key-file FILE] [--empty-key]",
        "Appends one record, a VALUE per field, and prints its position. With\n"
        "--key-index a first field that is already a record's key is refused (status 1).\n",
-       {{"--key-file"}, {"--key-index", "--empty-key"}, true}, runPut, true},
-      {"delete", "mero delete BASE KEY|@POSITION [--key-file FILE] [--empty-key]",
+       {{"--key-file"}, {"--key-index", "--empty-key"}, true},
+       runPut,
+       true},
+      {"delete",
+       "mero delete BASE KEY|@POSITION [--key-file FILE] [--empty-key]",
        "Deletes the live record whose first field is KEY, or the one at POSITION.\n"
        "Status 1 when there is none.\n",
-       {{"--key-file"}, {"--empty-key"}, true}, runDelete, true},
+       {{"--key-file"}, {"--empty-key"}, true},
+       runDelete,
+       true},
   };
   return list;
 }
@@ -162,14 +203,16 @@ void printCommandHelp(const Command& c) {
 }
 
 void printHelp() {
-  std::printf("usage: mero COMMAND BASE [options]\n\n"
-              "BASE is a database's base name: its files are BASE.str, BASE.dat and BASE.idx.\n\n"
-              "Commands:\n");
+  std::printf(
+      "usage: mero COMMAND BASE [options]\n\n"
+      "BASE is a database's base name: its files are BASE.str, BASE.dat and BASE.idx.\n\n"
+      "Commands:\n");
   for (const Command& c : commands()) std::printf("  %s\n", c.usage);
-  std::printf("\n%s\n%s\nBASE may also be given as one of its files (BASE.str, BASE.dat, BASE.idx).\n"
-              "Data goes to stdout (or --output), messages to stderr.\n"
-              "mero COMMAND --help describes one command; mero --version names this build.\n\n%s",
-              kKeyHelp, kLiveHelp, kExitStatuses);
+  std::printf(
+      "\n%s\n%s\nBASE may also be given as one of its files (BASE.str, BASE.dat, BASE.idx).\n"
+      "Data goes to stdout (or --output), messages to stderr.\n"
+      "mero COMMAND --help describes one command; mero --version names this build.\n\n%s",
+      kKeyHelp, kLiveHelp, kExitStatuses);
 }
 
 }  // namespace

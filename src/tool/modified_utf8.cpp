@@ -48,7 +48,6 @@ size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
   return 0;
 }
 
-
 bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
 bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
 

@@ -93,8 +93,7 @@ int NewDatabase::commit(const std::string& schemaBytes, std::string& error) {
   const std::string marker = rewriteMarkerPath(base_);
   bool created = false;
   File markerFile;
-  if (!describeRewrite(base_, {".dat", ".idx"}, true, text))
-    return failed("cannot examine the new files of " + base_);
+  if (!describeRewrite(base_, {".dat", ".idx"}, true, text)) return failed("cannot examine the new files of " + base_);
   if (!File::createIfMissing(marker, &created) || !created) {
     error = "another command is committing a database at " + base_;
     return kInUse;

@@ -104,8 +104,10 @@ class Printer {
       fields_.emplace_back();
       if (!modifiedToUtf8(values[f], fields_.back(), replaced)) return false;
     }
-    if (format_ == RowFormat::csv) appendCsvRow(out_, fields_);
-    else appendJsonRow(out_, names_, fields_);
+    if (format_ == RowFormat::csv)
+      appendCsvRow(out_, fields_);
+    else
+      appendJsonRow(out_, names_, fields_);
     return true;
   }
   bool print() { return std::fwrite(out_.data(), 1, out_.size(), stdout) == out_.size() && std::fflush(stdout) == 0; }
@@ -120,9 +122,12 @@ class Printer {
 
 int formatOf(const CommandLine& line, RowFormat& format) {
   const std::string name = line.value("--format", "csv");
-  if (name == "csv") format = RowFormat::csv;
-  else if (name == "jsonl") format = RowFormat::jsonl;
-  else return fail(kUsage, "--format must be csv or jsonl");
+  if (name == "csv")
+    format = RowFormat::csv;
+  else if (name == "jsonl")
+    format = RowFormat::jsonl;
+  else
+    return fail(kUsage, "--format must be csv or jsonl");
   return kSuccess;
 }
 
@@ -133,10 +138,11 @@ int printRecords(Database& db, const CommandLine& line, const std::vector<int32_
   Printer printer(db, format, line.flag("--with-position"));
   FieldValues values;
   for (const int32_t position : positions) {
-    if (!db.getRecord(position, values)) return fail(kUnreadable, "the record at position " + std::to_string(position) + " cannot be read");
+    if (!db.getRecord(position, values))
+      return fail(kUnreadable, "the record at position " + std::to_string(position) + " cannot be read");
     if (!printer.add(position, values))
-      return fail(kProblems, "the record at position " + std::to_string(position) +
-                                 " is not valid text (is the key right?)");
+      return fail(kProblems,
+                  "the record at position " + std::to_string(position) + " is not valid text (is the key right?)");
   }
   if (!printer.print()) return fail(kWriteFailed, "writing the output failed: " + File::lastErrorText());
   return kSuccess;

@@ -60,7 +60,8 @@ class Salvage {
     if (at != length) return no("its fields do not fill its length");
     decodeRecordBody(cipher_, fieldCount_, data_.data() + position + 4, static_cast<size_t>(length - 4), values_);
     for (int32_t f = 0; f < fieldCount_; ++f)
-      if (!isValidModifiedUtf8(values_[f])) return no("field " + std::to_string(f) + " is not valid text under the key");
+      if (!isValidModifiedUtf8(values_[f]))
+        return no("field " + std::to_string(f) + " is not valid text under the key");
     return length;
   }
   // The first field of the image last accepted by imageAt.
@@ -103,8 +104,9 @@ int runRecover(const CommandLine& line) {
   if (!db.readSchema(error)) return fail(kUnreadable, error + ": the field count is needed to find records");
   const int32_t fieldCount = db.schema().fieldCount;
   if (fieldCount == 0 && db.dataSize() > 0)
-    return fail(kUnreadable, base + ".str defines no fields, but the data file holds bytes: the schema file is damaged, "
-                                    "and the field count is needed to find records");
+    return fail(kUnreadable, base +
+                                 ".str defines no fields, but the data file holds bytes: the schema file is damaged, "
+                                 "and the field count is needed to find records");
 
   std::string data, index;
   if (!readAll(db.dataFile(), db.dataSize(), data) || !readAll(db.indexFile(), db.indexSize(), index))
@@ -118,13 +120,15 @@ int runRecover(const CommandLine& line) {
   std::map<int64_t, size_t> byPosition;  // kept images by their position
   bool sound = !db.indexMissing() || data.empty();
   uint64_t dropped = 0;
-  if (db.indexMissing() && !data.empty()) std::fprintf(stderr, "  %s.idx is missing: scanning the data file\n", base.c_str());
+  if (db.indexMissing() && !data.empty())
+    std::fprintf(stderr, "  %s.idx is missing: scanning the data file\n", base.c_str());
   if (index.size() >= 4) {
     const int32_t count = decodeInt32(index.data());
     const int64_t held = static_cast<int64_t>(index.size() - 4) / 4;
     if (count < 0 || count > held) {
       sound = false;
-      std::fprintf(stderr, "  the index's count %d is not the %" PRId64 " entries it holds: using those\n", count, held);
+      std::fprintf(stderr, "  the index's count %d is not the %" PRId64 " entries it holds: using those\n", count,
+                   held);
     }
     const int64_t n = count < 0 ? held : std::min<int64_t>(count, held);
     for (int64_t r = 0; r < n; ++r) {
@@ -234,7 +238,8 @@ int runRecover(const CommandLine& line) {
   if (db.schemaFile().readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
     return fail(kUnreadable, "cannot read " + base + ".str: " + File::lastErrorText());
   bool created = false;
-  for (auto [file, extension, bytes] : {std::tuple{&dataDraft, ".dat", &out}, std::tuple{&indexDraft, ".idx", &entries}}) {
+  for (auto [file, extension, bytes] :
+       {std::tuple{&dataDraft, ".dat", &out}, std::tuple{&indexDraft, ".idx", &entries}}) {
     const std::string draft = target.draftPath(extension);
     if (!File::remove(draft) || !File::createIfMissing(draft, &created) || !created || !file->openReadWrite(draft) ||
         !file->writeAt(0, bytes->data(), bytes->size()) || !file->sync())
@@ -243,7 +248,8 @@ int runRecover(const CommandLine& line) {
     crashPoint();
   }
   if (const int status = target.commit(schemaBytes, error); status != kSuccess) return fail(status, error);
-  std::fprintf(stderr, "mero: recovered %zu records into %s (%zu named by the index, %" PRIu64
+  std::fprintf(stderr,
+               "mero: recovered %zu records into %s (%zu named by the index, %" PRIu64
                " found by scanning the data file); dropped %" PRIu64 "; %s was not changed\n",
                kept.size(), line.value("--into").c_str(), kept.size() - found, found, dropped, base.c_str());
   return kSuccess;

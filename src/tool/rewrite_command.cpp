@@ -104,7 +104,7 @@ std::string indexBytes(const std::vector<int32_t>& positions) {
 // The data file copied whole, then every live image re-enciphered in place:
 // lengths and positions stay, and so does every byte that is not live.
 int writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCipher, const FieldCipher& newCipher,
-                      bool quiet, std::string& error) {
+                     bool quiet, std::string& error) {
   std::string chunk;
   for (int64_t at = 0; at < db.dataSize(); at += static_cast<int64_t>(chunk.size())) {
     chunk.resize(static_cast<size_t>(std::min<int64_t>(db.dataSize() - at, 1 << 20)));
@@ -197,8 +197,8 @@ int openForRewrite(const CommandLine& line, ToolDatabase& db) {
   const StructureResult checked = checkStructure(db, problems, line.flag("--quiet"));
   if (problems.count() == 0 && !checked.powerCut.empty())
     return fail(kProblems, line.base() + " holds what a power cut or a crash left (" + checked.powerCut +
-                               "), which only the library's open takes back: open it once (mero count " +
-                               line.base() + " does), then run this again (nothing was changed)");
+                               "), which only the library's open takes back: open it once (mero count " + line.base() +
+                               " does), then run this again (nothing was changed)");
   if (problems.count() > 0) {
     std::string list;
     for (const std::string& problem : problems.kept()) list += "\n  " + problem;
@@ -279,8 +279,10 @@ int runRekey(const CommandLine& line) {
 
   const std::string& base = line.base();
   DraftFile data(rewriteDraftPath(base + ".dat"));
-  if (!data.create()) return fail(kProblems, "cannot create the new data file beside " + base + ": " + File::lastErrorText());
-  if (const int status = writeRekeyedData(db, data, FieldCipher(oldKey), FieldCipher(newKey), line.flag("--quiet"), error);
+  if (!data.create())
+    return fail(kProblems, "cannot create the new data file beside " + base + ": " + File::lastErrorText());
+  if (const int status =
+          writeRekeyedData(db, data, FieldCipher(oldKey), FieldCipher(newKey), line.flag("--quiet"), error);
       status != kSuccess)
     return fail(status, error);
   crashPoint();

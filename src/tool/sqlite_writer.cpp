@@ -56,8 +56,7 @@ bool SqliteWriter::open(const std::string& path, const std::vector<std::string>&
     create += ", " + quoted(name) + " TEXT";
     insert += ", ?";
   }
-  return run(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", error) &&
-         run(db_, create + ")", error) &&
+  return run(db_, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN", error) && run(db_, create + ")", error) &&
          (sqlite3_prepare_v2(db_, (insert + ")").c_str(), -1, &insert_, nullptr) == SQLITE_OK ||
           (error = std::string("SQLite: ") + sqlite3_errmsg(db_), false));
 }

@@ -146,8 +146,8 @@ std::string imageFault(ToolDatabase& db, RecordCursor& reader, int64_t position,
     at += n;
   }
   if (at != length)
-    return "image length " + std::to_string(length) + " differs from its fields' 4 + sum(4 + n) = " +
-           std::to_string(at);
+    return "image length " + std::to_string(length) +
+           " differs from its fields' 4 + sum(4 + n) = " + std::to_string(at);
   return {};
 }
 
@@ -220,8 +220,8 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
   }
   result.records = entries.size();
   if (schemaReadable && fieldCount == 0 && !entries.empty())
-    problems.add(-1, "schema file: it defines no fields, but the index lists " + std::to_string(entries.size()) +
-                         " records");
+    problems.add(
+        -1, "schema file: it defines no fields, but the index lists " + std::to_string(entries.size()) + " records");
 
   RecordCursor reader(db.dataFile(), db.dataSize());
   OverlapScan overlaps;
@@ -231,8 +231,7 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
       progress.update(r);
       const int64_t position = entries[r];
       if (position < 0 || position > db.dataSize() - 4) {
-        problems.add(position, recordName(r) + ": outside the data file (" + std::to_string(db.dataSize()) +
-                                   " bytes)");
+        problems.add(position, recordName(r) + ": outside the data file (" + std::to_string(db.dataSize()) + " bytes)");
         continue;
       }
       if (!schemaReadable) continue;  // the layout of an image depends on the field count

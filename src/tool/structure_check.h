@@ -41,9 +41,9 @@ class ProblemList {
 };
 
 struct StructureResult {
-  uint64_t records = 0;           // live records listed
-  bool interruptedDelete = false; // an entry repeated by a delete cut short
-  std::string powerCut;           // what open takes back beyond that, in one line; "" when nothing
+  uint64_t records = 0;            // live records listed
+  bool interruptedDelete = false;  // an entry repeated by a delete cut short
+  std::string powerCut;            // what open takes back beyond that, in one line; "" when nothing
 };
 
 // Checks db (opened, schema not yet read) and reports into problems.

@@ -37,8 +37,7 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
   live_ = !locked;
   // Only a holder of the lock may finish or undo what a killed rewrite or
   // in-place update left.
-  if (locked && access != Access::untouched &&
-      (!recoverInterruptedRewrite(base) || !recoverRollbackJournal(base))) {
+  if (locked && access != Access::untouched && (!recoverInterruptedRewrite(base) || !recoverRollbackJournal(base))) {
     error = "cannot finish an interrupted rewrite or update of " + base + ": " + File::lastErrorText();
     return kUnreadable;
   }

@@ -58,43 +58,85 @@ const std::string kPages(9000, 'p');  // values that make an image span pages
 
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> list = {
-      {"Rule1_Append", 4, 0, [](Database& db) { return db.write(values({"new", "Oslo", "fresh"})) == WriteStatus::appended; }},
+      {"Rule1_Append", 4, 0,
+       [](Database& db) {
+         return db.write(values({"new", "Oslo", "fresh"})) == WriteStatus::appended;
+       }},
       {"Rule1_AppendToAnEmptyDatabase", 0, 0,
-       [](Database& db) { return db.write(values({"first", "Rome", "one"})) == WriteStatus::appended; }},
+       [](Database& db) {
+         return db.write(values({"first", "Rome", "one"})) == WriteStatus::appended;
+       }},
       {"Rule1_AppendAcrossPages", 2, 0,
-       [](Database& db) { return db.write(values({"big", kPages, kPages})) == WriteStatus::appended; }},
-      {"Rule30_BatchAppend", 4, 0, [](Database& db) { return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}, {"b3", "Oslo", "y"}}); }},
-      {"Rule30_BatchAppendToAnEmptyDatabase", 0, 0, [](Database& db) { return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}}); }},
+       [](Database& db) {
+         return db.write(values({"big", kPages, kPages})) == WriteStatus::appended;
+       }},
+      {"Rule30_BatchAppend", 4, 0,
+       [](Database& db) {
+         return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}, {"b3", "Oslo", "y"}});
+       }},
+      {"Rule30_BatchAppendToAnEmptyDatabase", 0, 0,
+       [](Database& db) {
+         return appendBatch(db, {{"b1", "Oslo", "x"}, {"b2", "Rome", ""}});
+       }},
       {"Rule30_BatchAppendAcrossPages", 2, 0,
-       [](Database& db) { return appendBatch(db, {{"b1", kPages, ""}, {"b2", "", kPages}}); }},
+       [](Database& db) {
+         return appendBatch(db, {{"b1", kPages, ""}, {"b2", "", kPages}});
+       }},
       {"Rule2_DeleteTheFirst", 4, 0, [](Database& db) { return deleteKey(db, "k0"); }},
       {"Rule2_DeleteAMiddleOne", 5, 0, [](Database& db) { return deleteKey(db, "k2"); }},
       {"Rule2_DeleteTheLast", 4, 0, [](Database& db) { return deleteKey(db, "k3"); }},
       {"Rule2_DeleteTheOnly", 1, 0, [](Database& db) { return deleteKey(db, "k0"); }},
       {"Rule2_DeleteShiftingAMiBOfEntries", kManyRecords, 0, [](Database& db) { return deleteKey(db, "k0"); }, true},
-      {"Rule3_UpdateThatGrows", 4, 0, [](Database& db) { return updateKey(db, "k1", {"k1", "a longer city", "a longer note"}); }},
-      {"Rule3_UpdateToANewKey", 4, 0, [](Database& db) { return updateKey(db, "k2", {"renamed", "city2", "grown note 2"}); }},
-      {"Rule4_UpdateInPlace", 4, 0, [](Database& db) { return updateKey(db, "k1", {"k1", "CITY1", "NOTE 1"}); }},
-      {"Rule4_UpdateThatShrinks", 4, 0, [](Database& db) { return updateKey(db, "k2", {"k2", "c", ""}); }},
+      {"Rule3_UpdateThatGrows", 4, 0,
+       [](Database& db) {
+         return updateKey(db, "k1", {"k1", "a longer city", "a longer note"});
+       }},
+      {"Rule3_UpdateToANewKey", 4, 0,
+       [](Database& db) {
+         return updateKey(db, "k2", {"renamed", "city2", "grown note 2"});
+       }},
+      {"Rule4_UpdateInPlace", 4, 0,
+       [](Database& db) {
+         return updateKey(db, "k1", {"k1", "CITY1", "NOTE 1"});
+       }},
+      {"Rule4_UpdateThatShrinks", 4, 0,
+       [](Database& db) {
+         return updateKey(db, "k2", {"k2", "c", ""});
+       }},
       {"Rule4_ShrinkingUpdateAcrossPages", 3, 9000,
-       [](Database& db) { return updateKey(db, "k1", {"k1", std::string(8000, 'a'), std::string(8000, 'b')}); }},
-      {"Rule4_EqualLengthUpdateAcrossPages", 3, 9000, [](Database& db) {
+       [](Database& db) {
+         return updateKey(db, "k1", {"k1", std::string(8000, 'a'), std::string(8000, 'b')});
+       }},
+      {"Rule4_EqualLengthUpdateAcrossPages", 3, 9000,
+       [](Database& db) {
          return updateKey(db, "k1", {"k1", "CITY1" + std::string(9000, 'Y'), "NOTE 1" + std::string(9000, 'Z')});
        }},
       // In FULL every step is synced, and writes a power cut could tear at a
       // sector go through the journal: other writes, met with the same faults.
-      {"Rule10_AppendInFull", 4, 0, [](Database& db) { return db.write(values({"new", "Oslo", "fresh"})) == WriteStatus::appended; },
+      {"Rule10_AppendInFull", 4, 0,
+       [](Database& db) {
+         return db.write(values({"new", "Oslo", "fresh"})) == WriteStatus::appended;
+       },
        false, SyncMode::full},
-      {"Rule11_MovedUpdateInFull", 4, 0, [](Database& db) { return updateKey(db, "k1", {"k1", "a longer city", "a longer note"}); },
+      {"Rule11_MovedUpdateInFull", 4, 0,
+       [](Database& db) {
+         return updateKey(db, "k1", {"k1", "a longer city", "a longer note"});
+       },
        false, SyncMode::full},
-      {"Rule12_InPlaceAcrossSectorsInFull", 3, 300, [](Database& db) {
+      {"Rule12_InPlaceAcrossSectorsInFull", 3, 300,
+       [](Database& db) {
          return updateKey(db, "k1", {"k1", "CITY1" + std::string(300, 'Y'), "NOTE 1" + std::string(300, 'Z')});
-       }, false, SyncMode::full},
-      {"Rule12_InPlaceAcrossPagesInFull", 3, 9000, [](Database& db) {
+       },
+       false, SyncMode::full},
+      {"Rule12_InPlaceAcrossPagesInFull", 3, 9000,
+       [](Database& db) {
          return updateKey(db, "k1", {"k1", std::string(8000, 'a'), std::string(8000, 'b')});
-       }, false, SyncMode::full},
-      {"Rule13_DeleteWithinASectorInFull", 5, 0, [](Database& db) { return deleteKey(db, "k2"); }, false, SyncMode::full},
-      {"Rule13_DeleteAcrossSectorsInFull", 300, 0, [](Database& db) { return deleteKey(db, "k0"); }, false, SyncMode::full},
+       },
+       false, SyncMode::full},
+      {"Rule13_DeleteWithinASectorInFull", 5, 0, [](Database& db) { return deleteKey(db, "k2"); }, false,
+       SyncMode::full},
+      {"Rule13_DeleteAcrossSectorsInFull", 300, 0, [](Database& db) { return deleteKey(db, "k0"); }, false,
+       SyncMode::full},
   };
   return list;
 }
@@ -204,8 +246,10 @@ TEST_P(CrashOrder, EveryFaultAtEveryWrite) {
     for (const Action action : {Action::fail, Action::partial, Action::abort, Action::tear}) {
       if (op.endingsOnly && (action == Action::fail || action == Action::partial)) continue;
       SCOPED_TRACE("write " + std::to_string(k) + ", action " + std::to_string(static_cast<int>(action)));
-      if (action == Action::fail || action == Action::partial) expectFailureChangedNothing(op, ref, k, action);
-      else expectBeforeOrAfterOnceEnded(op, ref, k, action);
+      if (action == Action::fail || action == Action::partial)
+        expectFailureChangedNothing(op, ref, k, action);
+      else
+        expectBeforeOrAfterOnceEnded(op, ref, k, action);
     }
   }
 }
@@ -344,9 +388,9 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
 // Rule 9: the modes by the names MERO_SYNC gives them; anything else is the default.
 TEST(CrashOrder, Rule9_SyncModeNames) {
   const std::pair<const char*, SyncMode> names[] = {
-      {"OFF", SyncMode::off},    {"off", SyncMode::off},     {"Full", SyncMode::full}, {"FULL", SyncMode::full},
-      {"CLOSE", SyncMode::close}, {nullptr, SyncMode::close}, {"", SyncMode::close},    {"fully", SyncMode::close},
-      {"of", SyncMode::close}};
+      {"OFF", SyncMode::off},   {"off", SyncMode::off},     {"Full", SyncMode::full},
+      {"FULL", SyncMode::full}, {"CLOSE", SyncMode::close}, {nullptr, SyncMode::close},
+      {"", SyncMode::close},    {"fully", SyncMode::close}, {"of", SyncMode::close}};
   for (const auto& [name, mode] : names) EXPECT_EQ(syncModeNamed(name), mode) << (name ? name : "(unset)");
 }
 

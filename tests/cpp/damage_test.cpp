@@ -84,31 +84,53 @@ TEST(PowerCutDamage, OpenDropsWhatNeverArrivedAndRepairsTheIndex) {
     const char* what;
     const char* extension;
     std::function<std::string(const std::string&)> change;
-    std::vector<int32_t> kept;       // record numbers of the standard database that stay
+    std::vector<int32_t> kept;          // record numbers of the standard database that stay
     std::vector<DroppedEntry> dropped;  // positions as -1: filled in from the index
     int32_t missing = 0;
   };
   using R = DropReason;
   const std::vector<Damage> damages = {
-      {"data file cut inside the last record", ".dat", [](const std::string& s) { return s.substr(0, s.size() - 1); },
-       {0, 1}, {{2, -1, R::pastDataEnd}}},
-      {"data file cut before the last record", ".dat", [](const std::string& s) { return s.substr(0, lastImage(s) + 2); },
-       {0, 1}, {{2, -1, R::pastDataEnd}}},
-      {"last record zero-filled", ".dat",
+      {"data file cut inside the last record",
+       ".dat",
+       [](const std::string& s) { return s.substr(0, s.size() - 1); },
+       {0, 1},
+       {{2, -1, R::pastDataEnd}}},
+      {"data file cut before the last record",
+       ".dat",
+       [](const std::string& s) { return s.substr(0, lastImage(s) + 2); },
+       {0, 1},
+       {{2, -1, R::pastDataEnd}}},
+      {"last record zero-filled",
+       ".dat",
        [](const std::string& s) { return s.substr(0, lastImage(s)) + std::string(s.size() - lastImage(s), '\0'); },
-       {0, 1}, {{2, -1, R::zeroFilledImage}}},
-      {"index count beyond its entries", ".idx", [](const std::string& s) { return at(s, 0, le32(5)); },
-       {0, 1, 2}, {}, 2},
-      {"index entry past the data file", ".idx", [](const std::string& s) { return at(s, 8, le32(1 << 30)); },
-       {0, 2}, {{1, 1 << 30, R::pastDataEnd}}},
-      {"index entry zero-filled", ".idx", [](const std::string& s) { return at(s, 12, le32(0)); },
-       {0, 1}, {{2, 0, R::zeroFilledEntry}}},
-      {"index listing one record twice, apart", ".idx",
+       {0, 1},
+       {{2, -1, R::zeroFilledImage}}},
+      {"index count beyond its entries",
+       ".idx",
+       [](const std::string& s) { return at(s, 0, le32(5)); },
+       {0, 1, 2},
+       {},
+       2},
+      {"index entry past the data file",
+       ".idx",
+       [](const std::string& s) { return at(s, 8, le32(1 << 30)); },
+       {0, 2},
+       {{1, 1 << 30, R::pastDataEnd}}},
+      {"index entry zero-filled",
+       ".idx",
+       [](const std::string& s) { return at(s, 12, le32(0)); },
+       {0, 1},
+       {{2, 0, R::zeroFilledEntry}}},
+      {"index listing one record twice, apart",
+       ".idx",
        [](const std::string& s) { return s.substr(0, 4) + s.substr(12, 4) + s.substr(8, 4) + s.substr(12, 4); },
-       {2, 1}, {{2, -1, R::repeatedPosition}}},
-      {"a delete's shift cut short at its start", ".idx",
+       {2, 1},
+       {{2, -1, R::repeatedPosition}}},
+      {"a delete's shift cut short at its start",
+       ".idx",
        [](const std::string& s) { return s.substr(0, 4) + s.substr(8, 4) + s.substr(8, 4) + s.substr(12, 4); },
-       {1, 2}, {{1, -1, R::repeatedPosition}}},
+       {1, 2},
+       {{1, -1, R::repeatedPosition}}},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);

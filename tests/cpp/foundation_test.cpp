@@ -14,11 +14,11 @@ namespace {
 using test::bytes;
 
 TEST(Int32Codec, LittleEndianOverTheWholeNonNegativeRange) {
-  for (const auto& [value, expected] : std::vector<std::pair<int32_t, std::string>>{
-           {0, bytes({0, 0, 0, 0})},
-           {300, bytes({0x2C, 0x01, 0, 0})},
-           {2147483647, bytes({0xFF, 0xFF, 0xFF, 0x7F})},
-           {0x01020304, bytes({4, 3, 2, 1})}}) {
+  for (const auto& [value, expected] :
+       std::vector<std::pair<int32_t, std::string>>{{0, bytes({0, 0, 0, 0})},
+                                                    {300, bytes({0x2C, 0x01, 0, 0})},
+                                                    {2147483647, bytes({0xFF, 0xFF, 0xFF, 0x7F})},
+                                                    {0x01020304, bytes({4, 3, 2, 1})}}) {
     char out[4];
     encodeInt32(value, out);
     EXPECT_EQ(std::string(out, 4), expected) << value;

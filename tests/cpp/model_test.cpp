@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <set>
 
@@ -145,8 +145,21 @@ FieldValues toValues(const Record& r) { return test::values(r); }
 // pages and the search structures reclaim their dead bytes.
 void runModel(unsigned seed, int steps) {
   SCOPED_TRACE("seed " + std::to_string(seed));
-  const std::vector<std::string> words = {"", "a", "ab", "AB", "abc", "Zürich", "zÜRICH", "b", "xxB",
-                                          "longer text value", "LONGER", "é", "É", "ba", std::string(5000, 'q'),
+  const std::vector<std::string> words = {"",
+                                          "a",
+                                          "ab",
+                                          "AB",
+                                          "abc",
+                                          "Zürich",
+                                          "zÜRICH",
+                                          "b",
+                                          "xxB",
+                                          "longer text value",
+                                          "LONGER",
+                                          "é",
+                                          "É",
+                                          "ba",
+                                          std::string(5000, 'q'),
                                           std::string(12000, 'W')};
   std::mt19937 rng(seed);
   const auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };

@@ -149,8 +149,10 @@ CrashPoint crashPointAfter(const Disk& baseline, const std::vector<Event>& event
     if (events[i].kind == Event::Kind::sync) lastSync[fileName(events[i].path)] = i + 1;
   for (size_t i = 0; i < k; ++i) {
     const std::string name = fileName(events[i].path);
-    if (i < lastSync[name]) applyWhole(point.synced[name], events[i]);
-    else if (events[i].kind != Event::Kind::sync) point.pending.push_back(events[i]);
+    if (i < lastSync[name])
+      applyWhole(point.synced[name], events[i]);
+    else if (events[i].kind != Event::Kind::sync)
+      point.pending.push_back(events[i]);
   }
   point.grown = point.synced;
   std::map<std::pair<std::string, int64_t>, size_t> found;
@@ -158,7 +160,8 @@ CrashPoint crashPointAfter(const Disk& baseline, const std::vector<Event>& event
     const Event& e = point.pending[w];
     applyWhole(point.grown[fileName(e.path)], e);
     if (e.kind != Event::Kind::write) continue;
-    for (int64_t at = e.offset / kSector * kSector; at < e.offset + static_cast<int64_t>(e.bytes.size()); at += kSector) {
+    for (int64_t at = e.offset / kSector * kSector; at < e.offset + static_cast<int64_t>(e.bytes.size());
+         at += kSector) {
       const auto [place, added] = found.emplace(std::make_pair(fileName(e.path), at), point.sectors.size());
       if (added) point.sectors.push_back({fileName(e.path), at, {}});
       point.sectors[place->second].writes.push_back(w);
@@ -228,7 +231,7 @@ std::vector<std::vector<size_t>> choicesFor(const CrashPoint& point, unsigned se
 
 struct Expectation {
   std::map<std::string, Record> untouched;  // synced and never changed since
-  std::vector<std::string> order;          // every key in the order its record was made
+  std::vector<std::string> order;           // every key in the order its record was made
 };
 
 std::string keyOf(const Record& r) { return r.empty() ? std::string() : r[0]; }
@@ -313,8 +316,8 @@ long simulate(const Script& script) {
       for (const bool zeroFill : {true, false}) {
         if (!zeroFill && grownFiles.empty()) continue;
         const std::string what = script.name + ", write " + std::to_string(k) + (zeroFill ? ", zero-filled" : "");
-        expectSound(stateOf(point, choices, zeroFill ? grownFiles : std::set<std::string>{}), scratch, expect, !shiftAcrossSectors,
-                    what);
+        expectSound(stateOf(point, choices, zeroFill ? grownFiles : std::set<std::string>{}), scratch, expect,
+                    !shiftAcrossSectors, what);
         if (::testing::Test::HasFatalFailure()) return states;
         ++states;
       }

@@ -184,8 +184,10 @@ void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker
       if (status == WriteStatus::appended) {
         model[key] = record;
         if (closable) ++ran;
-      } else if (status == WriteStatus::notStored) closed();
-      else fail("write answered " + std::to_string(static_cast<int>(status)));
+      } else if (status == WriteStatus::notStored)
+        closed();
+      else
+        fail("write answered " + std::to_string(static_cast<int>(status)));
       continue;
     }
     auto it = model.begin();
@@ -207,8 +209,10 @@ void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker
       else
         closed();
     } else if (choice < 8) {
-      if (registry.withOpen(id, false, [&](Database& db) { return db.deleteRecord(position); })) model.erase(it);
-      else closed();
+      if (registry.withOpen(id, false, [&](Database& db) { return db.deleteRecord(position); }))
+        model.erase(it);
+      else
+        closed();
     } else {
       FieldValues read;
       std::vector<int32_t> found;
@@ -216,7 +220,8 @@ void work(DatabaseRegistry& registry, const std::atomic<int32_t>& id, int worker
         found = db.find({0, 0, 0}, test::values({key, "", ""}));
         return db.getRecord(position, read) && db.isOpen();
       });
-      if (!ok) closed();
+      if (!ok)
+        closed();
       else if (test::toRecord(read) != it->second || found != std::vector<int32_t>{position})
         fail("record " + key + " reads or finds otherwise");
     }

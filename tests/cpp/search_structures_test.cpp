@@ -111,8 +111,8 @@ TEST(SearchText, FindsEachValueOnceAndNeverAcrossOrInDeadBytes) {
   text.add(2, "xabcabc");
   EXPECT_EQ(containing(text, "AB"), (std::vector<uint32_t>{0, 1, 2}));
   EXPECT_TRUE(containing(text, "CC").empty());  // "abc" + "cab" touch
-  text.replace(0, "zz");         // shorter: in place, the old tail is cleared
-  text.replace(1, "longer ab");  // longer: moves to the end
+  text.replace(0, "zz");                        // shorter: in place, the old tail is cleared
+  text.replace(1, "longer ab");                 // longer: moves to the end
   text.remove(2);
   EXPECT_EQ(containing(text, "AB"), (std::vector<uint32_t>{1}));
   EXPECT_EQ(text.valueOf(0), "ZZ");
@@ -134,7 +134,8 @@ TEST(SearchStructures, MemoryFollowsTheLiveValues) {
   auto db = test::createDatabase(base, {true, false});
   const std::string big(100000, 'v');
   ASSERT_EQ(db->write(test::values({"", big})), WriteStatus::appended);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(db->write(test::values({"small" + std::to_string(i), "x"})), WriteStatus::appended);
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(db->write(test::values({"small" + std::to_string(i), "x"})), WriteStatus::appended);
   for (int toggle = 0; toggle < 400; ++toggle) {
     const int32_t position = db->records().positions()[0];
     const bool grow = toggle % 2 == 0;
@@ -249,10 +250,12 @@ TEST(SearchStructures, EverythingAnswersWhenAllHashesCollide) {
   const std::string base = dir.path("db");
   auto db = test::createDatabase(base, {true, true});
   for (int i = 0; i < 6000; ++i)
-    ASSERT_EQ(db->write(test::values({"k" + std::to_string(i), "v" + std::to_string(i % 5000)})), WriteStatus::appended);
+    ASSERT_EQ(db->write(test::values({"k" + std::to_string(i), "v" + std::to_string(i % 5000)})),
+              WriteStatus::appended);
   for (int i = 0; i < 6000; i += 2)
-    ASSERT_TRUE(db->updateRecord(db->records().positions()[static_cast<size_t>(i)],
-                                 test::values({"k" + std::to_string(i), i % 4 == 0 ? "shared" : "w" + std::to_string(i)})));
+    ASSERT_TRUE(
+        db->updateRecord(db->records().positions()[static_cast<size_t>(i)],
+                         test::values({"k" + std::to_string(i), i % 4 == 0 ? "shared" : "w" + std::to_string(i)})));
   for (int i = 5999; i >= 0; i -= 3) ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
   EXPECT_EQ(test::checkConsistency(*db, base), "");
   db.reset();

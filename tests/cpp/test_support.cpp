@@ -8,12 +8,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "engine/byte_hash.h"
 #include "engine/index_file.h"
@@ -33,10 +33,10 @@ namespace {
 TempDir::TempDir(const std::string& preferred) {
   static std::atomic<int> made{0};
   const char* root = std::getenv("MERO_TEST_TMP");
-  const std::filesystem::path parent =
-      !preferred.empty() && std::filesystem::is_directory(preferred) ? std::filesystem::path(preferred)
-      : root != nullptr && *root != 0                                 ? std::filesystem::path(root)
-                                                                      : std::filesystem::temp_directory_path();
+  const std::filesystem::path parent = !preferred.empty() && std::filesystem::is_directory(preferred)
+                                           ? std::filesystem::path(preferred)
+                                       : root != nullptr && *root != 0 ? std::filesystem::path(root)
+                                                                       : std::filesystem::temp_directory_path();
   dir_ = parent / ("mero-test-" + std::to_string(getpid()) + "-" + std::to_string(made++));
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);

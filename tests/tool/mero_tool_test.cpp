@@ -5,15 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <random>
 #include <sstream>
 #include <thread>
-#include <csignal>
 
 #include "engine/database.h"
 #include "foundation/int32_codec.h"
@@ -33,8 +33,8 @@ class MeroTool : public ::testing::Test {
  protected:
   // Runs mero in the scratch directory; env is prepended ("MERO_KEY=k").
   ToolRun mero(const std::string& args, const std::string& env = "MERO_KEY=key") {
-    const std::string command = "cd '" + dir_.path("") + "' && env " + env + " '" MERO_TOOL_PATH "' " + args +
-                                " >out.txt 2>err.txt";
+    const std::string command =
+        "cd '" + dir_.path("") + "' && env " + env + " '" MERO_TOOL_PATH "' " + args + " >out.txt 2>err.txt";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(at("out.txt")), readFile(at("err.txt"))};
   }
@@ -45,7 +45,9 @@ class MeroTool : public ::testing::Test {
   static std::vector<std::vector<std::string>> sampleRows() {
     return {{"Ada", "London, UK", "says \"hi\""},
             {"Alan", "Man\r\nchester", ""},
-            {"nul\xC0\x80" "byte", "caf\xC3\xA9", "\xED\xA0\xBD\xED\xB8\x80 smile"},
+            {"nul\xC0\x80"
+             "byte",
+             "caf\xC3\xA9", "\xED\xA0\xBD\xED\xB8\x80 smile"},
             {"Grace", "", "x"}};
   }
   // The sample rows, written through the engine with a delete and a moved
@@ -89,18 +91,20 @@ TEST_F(MeroTool, ExportThenImportGivesBackTheSameRecords) {
   for (const std::string format : {"csv", "jsonl"}) {
     SCOPED_TRACE(format);
     ASSERT_EQ(mero("export db --format " + format + " --output out." + format).status, 0);
-    const ToolRun imported = mero("import db-" + format + " --format " + format + " --input out." + format +
-                              " --indexed f0,f2 --key-index", "MERO_KEY=other");
+    const ToolRun imported =
+        mero("import db-" + format + " --format " + format + " --input out." + format + " --indexed f0,f2 --key-index",
+             "MERO_KEY=other");
     ASSERT_EQ(imported.status, 0) << imported.err;
     EXPECT_NE(imported.err.find("rows read 4, written 4, refused 0"), std::string::npos) << imported.err;
     EXPECT_EQ(records("db-" + format, "other"), sampleRows());
   }
   // The SQLite file holds the same rows as the JSON Lines export, in Python's own reading.
   ASSERT_EQ(mero("export db --format sqlite --output out.sqlite").status, 0);
-  const std::string python = "python3 -c \"import sqlite3, json; "
-                             "rows = [list(json.loads(l).values()) for l in open('out.jsonl', encoding='utf-8')]; "
-                             "got = [list(r[1:]) for r in sqlite3.connect('out.sqlite').execute('select * from records')]; "
-                             "assert rows == got, (rows, got)\"";
+  const std::string python =
+      "python3 -c \"import sqlite3, json; "
+      "rows = [list(json.loads(l).values()) for l in open('out.jsonl', encoding='utf-8')]; "
+      "got = [list(r[1:]) for r in sqlite3.connect('out.sqlite').execute('select * from records')]; "
+      "assert rows == got, (rows, got)\"";
   EXPECT_EQ(std::system(("cd '" + dir_.path("") + "' && " + python).c_str()), 0);
   // U+0000 and U+1F600 leave as standard UTF-8.
   const std::string jsonl = readFile(at("out.jsonl"));
@@ -126,22 +130,28 @@ TEST_F(MeroTool, CheckReportsEachPlantedFaultAndRewritesRefuseIt) {
   // Record positions of a fresh three-record database: 0, 20, 40 (images of 20 bytes).
   const std::vector<Case> cases = {
       {"clean", [] {}, "no problems found", clean, "abc"},
-      {"interrupted delete", [&] { corrupt("db.idx", 8, le32(40)); }, "an interrupted delete that the next open completes",
-       repairable, "ac"},
-      {"count past the file", [&] { corrupt("db.idx", 0, le32(9)); }, "3 of 9 records kept; 6 index entries never written", powerCut, "abc"},
-      {"position past the end", [&] { corrupt("db.idx", 8, le32(5000)); }, "1 dropped: record bytes past the end", powerCut, "acb"},
+      {"interrupted delete", [&] { corrupt("db.idx", 8, le32(40)); },
+       "an interrupted delete that the next open completes", repairable, "ac"},
+      {"count past the file", [&] { corrupt("db.idx", 0, le32(9)); },
+       "3 of 9 records kept; 6 index entries never written", powerCut, "abc"},
+      {"position past the end", [&] { corrupt("db.idx", 8, le32(5000)); }, "1 dropped: record bytes past the end",
+       powerCut, "acb"},
       {"image length wrong", [&] { corrupt("db.dat", 20, le32(30)); }, "differs from its fields", structural, "ac"},
-      {"field past the image", [&] { corrupt("db.dat", 24, le32(99)); }, "runs past the end of the image", structural, "ac"},
-      {"position twice", [&] { corrupt("db.idx", 12, le32(0)); }, "1 dropped: index entry never written", powerCut, "abc"},
+      {"field past the image", [&] { corrupt("db.dat", 24, le32(99)); }, "runs past the end of the image", structural,
+       "ac"},
+      {"position twice", [&] { corrupt("db.idx", 12, le32(0)); }, "1 dropped: index entry never written", powerCut,
+       "abc"},
       // Record 0 grown over record 1, its field 0 swallowing record 1's head.
       {"overlap", [&] { corrupt("db.dat", 0, le32(40) + le32(24)); }, "record 1 overlaps record 0", structural, "bc"},
       {"schema truncated", [&] { writeFile(at("db.str"), le32(3)); }, "schema file", structural, "-"},
-      {"schema emptied", [&] { writeFile(at("db.str"), ""); }, "defines no fields, but the index lists 3", structural, "-"},
-      {"index missing", [&] { std::filesystem::remove(at("db.idx")); }, "db.idx is missing beside a data file of 60 bytes",
-       structural, "abc"},
+      {"schema emptied", [&] { writeFile(at("db.str"), ""); }, "defines no fields, but the index lists 3", structural,
+       "-"},
+      {"index missing", [&] { std::filesystem::remove(at("db.idx")); },
+       "db.idx is missing beside a data file of 60 bytes", structural, "abc"},
       // Stored byte 'y' (the key's last byte) deciphers to zero.
       {"zero byte (--full)", [&] { corrupt("db.dat", 8, "y"); }, "field 0 holds a zero byte", deciphered, "bc"},
-      {"bad UTF-8 (--full)", [&] { corrupt("db.dat", 8, "\x78"); }, "field 0 is not valid modified UTF-8", deciphered, "bc"},
+      {"bad UTF-8 (--full)", [&] { corrupt("db.dat", 8, "\x78"); }, "field 0 is not valid modified UTF-8", deciphered,
+       "bc"},
   };
   writeFile(at("new.key"), "fresh\n");
   for (const Case& c : cases) {
@@ -169,7 +179,8 @@ TEST_F(MeroTool, CheckReportsEachPlantedFaultAndRewritesRefuseIt) {
       SCOPED_TRACE(rewrite);
       const ToolRun refused = mero(rewrite);
       if (c.kind == deciphered && rewrite.rfind("compact", 0) == 0) {
-        std::filesystem::remove(at("copy.str")), std::filesystem::remove(at("copy.dat")), std::filesystem::remove(at("copy.idx"));
+        std::filesystem::remove(at("copy.str")), std::filesystem::remove(at("copy.dat")),
+            std::filesystem::remove(at("copy.idx"));
         continue;  // the images are whole: compact copies them as they are
       }
       EXPECT_EQ(refused.status, c.kind == structural ? 3 : 1) << refused.err;
@@ -216,11 +227,13 @@ TEST_F(MeroTool, RefusesBadInputAndLeavesNothingBehind) {
       {"import new --format csv --input missing.csv", "MERO_KEY=key", 3, "cannot read"},
       {"import db --format csv --input exists.csv", "MERO_KEY=key", 2, "exists"},
       {"rekey db", "MERO_KEY=key", 2, "--new-key-file"},
-      {"rekey db --new-key-file fresh.key", "MERO_KEY=wrong", 1, "not valid text under the old key (is the key right?)"},
+      {"rekey db --new-key-file fresh.key", "MERO_KEY=wrong", 1,
+       "not valid text under the old key (is the key right?)"},
       {"export db --format csv", "MERO_KEY=", 2, "give --empty-key"},
       {"rekey db --new-key-file empty.key", "MERO_KEY=key", 2, "give --empty-key"},
       {"import new --format csv --input trailing.csv", "MERO_KEY=", 2, "give --empty-key"},
-      {"export db --format csv --key-file missing.key", "MERO_KEY=key", 3, "cannot read the key file missing.key: No such file"},
+      {"export db --format csv --key-file missing.key", "MERO_KEY=key", 3,
+       "cannot read the key file missing.key: No such file"},
       {"export db --format csv --output db.dat --force", "MERO_KEY=key", 2, "one of the database's own files"},
       {"export db --format jsonl --output link.out --force", "MERO_KEY=key", 2, "one of the database's own files"},
       {"import kept2 --format csv --input trailing.csv", "MERO_KEY=key", 0, "rows read 1, written 1"},
@@ -303,8 +316,8 @@ TEST_F(MeroTool, CompactAndRekeySurviveAKillAtEveryStep) {
       for (const char* ext : {".str", ".dat", ".idx"})
         std::filesystem::copy_file(at(std::string("pristine") + ext), at(std::string("db") + ext),
                                    std::filesystem::copy_options::overwrite_existing);
-      const ToolRun run = mero(command + " db --quiet" + (command == "rekey" ? " --new-key-file new.key" : ""), "MERO_KEY=key MERO_TOOL_CRASH_AT=" +
-                           std::to_string(step));
+      const ToolRun run = mero(command + " db --quiet" + (command == "rekey" ? " --new-key-file new.key" : ""),
+                               "MERO_KEY=key MERO_TOOL_CRASH_AT=" + std::to_string(step));
       ASSERT_TRUE(run.status == 86 || run.status == 0) << run.err;
       finished = run.status == 0;
       std::vector<int32_t> positions;
@@ -380,7 +393,8 @@ TEST_F(MeroTool, RecoverFindsTheRecordsOfADataFileWithoutItsIndex) {
   std::rotate(expected.begin(), expected.begin() + 1, expected.end());  // Ada's last image lies at the end
   EXPECT_EQ(records("saved"), expected) << run.err;
   EXPECT_NE(run.err.find("ambiguous"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("recovered 5 records into saved (0 named by the index, 5 found"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("recovered 5 records into saved (0 named by the index, 5 found"), std::string::npos)
+      << run.err;
   EXPECT_EQ(readFile(at("db.dat")), data);
   EXPECT_FALSE(File::exists(at("db.idx")));
 }
@@ -529,8 +543,8 @@ TEST_F(MeroTool, AStaleCommitMarkerLeavesARestoredBackupAlone) {
 // meanwhile: a database an application made during an import, or a second
 // import into the same name, is never replaced.
 TEST_F(MeroTool, ImportNeverReplacesADatabaseThatAppearedMeanwhile) {
-  const std::string command = "cd '" + dir_.path("") + "' && MERO_KEY=key '" MERO_TOOL_PATH
-                              "' import db --format csv --quiet 2>err.txt";
+  const std::string command =
+      "cd '" + dir_.path("") + "' && MERO_KEY=key '" MERO_TOOL_PATH "' import db --format csv --quiet 2>err.txt";
   std::FILE* first = popen(command.c_str(), "w");
   ASSERT_NE(first, nullptr);
   std::fputs("a,b,c\r\n1,2,3\r\n", first);
@@ -571,8 +585,9 @@ TEST_F(MeroTool, AFailedWriteStopsAndSaysWhy) {
     std::string args;
     const char* message;
   };
-  for (const Case& c : {Case{"import big --format csv --input big.csv", "writing the database failed: File too large"},
-                        Case{"export bigdb --format csv --output big.out", "writing the output failed: File too large"}}) {
+  for (const Case& c :
+       {Case{"import big --format csv --input big.csv", "writing the database failed: File too large"},
+        Case{"export bigdb --format csv --output big.out", "writing the output failed: File too large"}}) {
     SCOPED_TRACE(c.args);
     const int raw = std::system(("cd '" + dir_.path("") + "' && " + limited + c.args + "\" 2>err.txt").c_str());
     EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 5);

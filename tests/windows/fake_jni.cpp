@@ -37,7 +37,9 @@ bool isModifiedUtf8(const char* text) {
 }
 
 template <typename Ref>
-Ref as(Object* object) { return reinterpret_cast<Ref>(object); }
+Ref as(Object* object) {
+  return reinterpret_cast<Ref>(object);
+}
 
 jclass JNICALL findClass(JNIEnv* jni, const char* name) {
   Env& env = envOf(jni);
@@ -208,10 +210,10 @@ Object* Env::make(int kind, bool byNative) {
 
 Object* Env::use(jobject ref, int kind, const char* function) {
   auto* object = reinterpret_cast<Object*>(ref);
-  const char* problem = object == nullptr           ? "a null reference"
-                        : object->deleted           ? "a reference after DeleteLocalRef"
+  const char* problem = object == nullptr                      ? "a null reference"
+                        : object->deleted                      ? "a reference after DeleteLocalRef"
                         : kind != kAny && object->kind != kind ? "a reference of the wrong kind"
-                                                    : nullptr;
+                                                               : nullptr;
   if (problem == nullptr) return object;
   complain(std::string(function) + " given " + problem);
   return nullptr;

@@ -65,10 +65,13 @@ void runThreads(int count, const std::function<void(int)>& body) {
   std::vector<HANDLE> threads;
   for (int t = 0; t < count; ++t) {
     starts[t] = {&body, t};
-    threads.push_back(CreateThread(nullptr, 0, [](void* start) -> DWORD {
-      (*static_cast<Start*>(start)->body)(static_cast<Start*>(start)->thread);
-      return 0;
-    }, &starts[t], 0, nullptr));
+    threads.push_back(CreateThread(
+        nullptr, 0,
+        [](void* start) -> DWORD {
+          (*static_cast<Start*>(start)->body)(static_cast<Start*>(start)->thread);
+          return 0;
+        },
+        &starts[t], 0, nullptr));
   }
   WaitForMultipleObjects(static_cast<DWORD>(count), threads.data(), TRUE, INFINITE);
   for (HANDLE thread : threads) CloseHandle(thread);
@@ -222,7 +225,8 @@ class Scenario {
       const std::string path = dir_ + "/" + w[1];
       std::string bytes;
       for (size_t k = w[0] == "put" ? 2 : 3; k < w.size(); ++k)
-        for (size_t j = 0; j + 1 < w[k].size(); j += 2) bytes += static_cast<char>(std::stoi(w[k].substr(j, 2), nullptr, 16));
+        for (size_t j = 0; j + 1 < w[k].size(); j += 2)
+          bytes += static_cast<char>(std::stoi(w[k].substr(j, 2), nullptr, 16));
       if (w[0] == "put") return std::ofstream(path, std::ios::binary) << bytes ? "" : "cannot write " + path;
       std::ifstream in(path, std::ios::binary);
       if (w[2] == "absent") return in.is_open() ? "the file exists" : "";
@@ -244,23 +248,29 @@ class Scenario {
     const Value* a = &v[1];
     JNIEnv* j = env.jni();
     if (m == "register") {
-      const jint id = native<jint>("register", j, env.string(a[0].isNull() ? std::nullopt : std::optional(dir_ + "/" + a[0].text)));
+      const jint id =
+          native<jint>("register", j, env.string(a[0].isNull() ? std::nullopt : std::optional(dir_ + "/" + a[0].text)));
       if (id > 0 && !offsetSet_) offset_ = id - std::stoi(v.back().text), offsetSet_ = true;
       return std::to_string(id > 0 ? id - offset_ : id);
     }
     const jint id = std::stoi(a[0].text) + offset_;
     if (m == "unregister" || m == "close") return flag(native<jboolean>(m.c_str(), j, id));
-    if (m == "define") return flag(native<jboolean>("define", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2]))));
-    if (m == "open") return flag(native<jboolean>("open", j, id, env.string(string(a[1])), jboolean{a[2].text == "true"}));
+    if (m == "define")
+      return flag(native<jboolean>("define", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2]))));
+    if (m == "open")
+      return flag(native<jboolean>("open", j, id, env.string(string(a[1])), jboolean{a[2].text == "true"}));
     if (m == "numRecs") return std::to_string(native<jint>("numRecs", j, id));
     if (m == "getRecord" && !a[1].quoted && a[1].text.find_first_not_of("-0123456789") == std::string::npos)
       return show(env.stringsOf(native<jobjectArray>("getRecord__II", j, id, jint{std::stoi(a[1].text)})));
     if (m == "getRecord")
-      return show(env.stringsOf(native<jobjectArray>("getRecord__ILjava_lang_String_2", j, id, env.string(string(a[1])))));
+      return show(
+          env.stringsOf(native<jobjectArray>("getRecord__ILjava_lang_String_2", j, id, env.string(string(a[1])))));
     if (m == "getPos") return std::to_string(native<jint>("getPos", j, id, env.string(string(a[1]))));
-    if (m == "find") return show(env.intsOf(native<jintArray>("find", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2])))));
+    if (m == "find")
+      return show(env.intsOf(native<jintArray>("find", j, id, env.booleans(bools(a[1])), env.strings(strings(a[2])))));
     if (m == "write") return std::to_string(native<jint>("write", j, id, env.strings(strings(a[1]))));
-    if (m == "updateRecord") return flag(native<jboolean>("updateRecord", j, id, jint{std::stoi(a[1].text)}, env.strings(strings(a[2]))));
+    if (m == "updateRecord")
+      return flag(native<jboolean>("updateRecord", j, id, jint{std::stoi(a[1].text)}, env.strings(strings(a[2]))));
     if (m == "deleteRecord") return flag(native<jboolean>("deleteRecord", j, id, jint{std::stoi(a[1].text)}));
     return "no method " + m;
   }
@@ -312,7 +322,8 @@ std::string runScenario(const fs::path& file, const fs::path& dir) {
     if (start == std::string::npos || line[start] == '#') continue;
     line = line.substr(start, line.find_last_not_of(" \t\r") + 1 - start);
     const std::string failure = scenario.step(env, line);
-    if (!failure.empty()) return file.filename().string() + ":" + std::to_string(first) + ": " + line + "\n  " + failure;
+    if (!failure.empty())
+      return file.filename().string() + ":" + std::to_string(first) + ": " + line + "\n  " + failure;
   }
   return "";
 }
