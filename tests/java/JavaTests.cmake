@@ -23,7 +23,7 @@ add_dependencies(mero_java_tests mero_jar)
 # Runs the JUnit classes whose names match PATTERN (a regex) in one JVM.
 function(mero_add_junit_test name pattern)
   add_test(NAME ${name}
-    COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/run_junit.sh ${Java_JAVA_EXECUTABLE} ${MERO_JUNIT_JAR}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/support/run_junit.sh ${Java_JAVA_EXECUTABLE} ${MERO_JUNIT_JAR}
             ${MERO_JAR}:${MERO_JAVA_TEST_CLASSES} ${pattern})
   set_tests_properties(${name} PROPERTIES LABELS java
     ENVIRONMENT "MERO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp;MERO_SCENARIOS=${CMAKE_SOURCE_DIR}/tests/scenarios")
