@@ -19,9 +19,10 @@
 //   is never torn.
 // Rule 4, in-place update: an image no longer than the one there is
 //   rewritten in place when it lies within one sector, which a kill or a
-//   power cut leaves whole or absent (rule 20); in FULL a longer one is
-//   rewritten in place too, through the rollback journal (rule 12). Every
-//   other update follows rule 3.
+//   power cut leaves whole or absent (rule 20); when it has the old image's
+//   layout (rule 16), through the rollback journal if it crosses a page
+//   (rule 12); and in FULL whenever it fits, through the journal if it
+//   crosses a sector (rule 12). Every other update follows rule 3.
 // Rule 5, repair at open: a doubled entry is dropped, and the delete is
 //   completed with the writes it would have finished with, before the
 //   database is handed out. A kill during the repair leaves the same state.
@@ -78,10 +79,12 @@
 //   delete left: a count on the disk before its entry would revive one.
 // Rule 11, FULL moved update: the new image is synced before the entry is
 //   repointed; the entry is synced before the call returns.
-// Rule 12, rollback journal: in FULL, an in-place write across sectors,
-//   which a power cut could tear, is preceded by a journal
-//   of the bytes it overwrites, written whole, and followed by the journal's
-//   removal (rollback_journal.h). In FULL the journal and its folder entry
+// Rule 12, rollback journal: an in-place write that a crash could tear (in
+//   FULL one across sectors, which a power cut tears; in OFF and CLOSE one
+//   across pages, which a kill tears) is preceded by a journal of the bytes
+//   it overwrites, written whole, and followed by the journal's removal
+//   (rollback_journal.h). A kill leaves the journal whole in the operating
+//   system's hands, so open rolls the write back. In FULL the journal and its folder entry
 //   are synced before the write, the write is synced before the removal,
 //   and the removal is synced before the call returns, so no journal ever
 //   outlives an acknowledged write. A failed write puts the old bytes back,
@@ -98,6 +101,24 @@
 //   journal for the next open.
 // Rule 15, define: the block is synced in every mode (rule 24); in CLOSE
 //   and FULL a schema file it created has its folder entry synced too.
+// Rule 16, same layout: in OFF and CLOSE an image longer than a sector is
+//   written in place only when it has the length of the image there and
+//   the same length for every field. A power cut may leave any mix of the
+//   two images' sectors; every length prefix is the same in both, so each
+//   mix reads as a record (values may mix the two versions, which these
+//   modes do not promise against) and open never refuses it. An image of
+//   another layout, torn, could read as no record at all: it moves.
+// Rule 17, the journal after a power cut in OFF and CLOSE, where nothing
+//   of it is synced: open may find no journal (the update is whole, or
+//   torn as rule 16 allows), an incomplete or garbled one (dropped: it
+//   never parses), this update's (rolled back), or a complete journal of
+//   an earlier update whose removal never reached the disk. Rolling that
+//   back writes old bytes of one record's image where that record stood:
+//   every later write at that position was an in-place update within the
+//   journaled bytes (appends go past the end; a tool's rewrite syncs the
+//   folder, and so the removal, before it renames), so the record reads as
+//   an earlier whole version, or the bytes are ones nothing refers to any
+//   more. No other record is touched and nothing is refused.
 
 namespace mero {
 

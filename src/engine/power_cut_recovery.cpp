@@ -84,14 +84,17 @@ Chain followFields(const File& data, int64_t dataSize, int64_t position, int64_t
   return Chain::complete;
 }
 
-// Whether a whole sector between from and to reads as zeros: bytes that never
-// reached the disk in a file that grew. A zeroed field header inside an
-// image sends the walk astray, so the sector lies before where it broke.
-bool holdsZeroSector(const File& data, int64_t from, int64_t to) {
+// Whether a sector that [from, to) reaches into reads as zeros up to the end
+// of the file: bytes that never reached the disk in a file that grew. The
+// whole sector counts, not just the image's part of it: a small image's
+// headers may lie in the first bytes of a sector that never came. A zeroed
+// field header sends the walk astray, so the sector lies before where it broke.
+bool holdsZeroSector(const File& data, int64_t dataSize, int64_t from, int64_t to) {
   char sector[kSectorBytes];
-  for (int64_t s = (from + kSectorBytes - 1) / kSectorBytes * kSectorBytes; s + kSectorBytes <= to; s += kSectorBytes) {
-    if (data.readAt(s, sector, sizeof sector) != kSectorBytes) return false;
-    if (std::all_of(sector, sector + kSectorBytes, [](char c) { return c == 0; })) return true;
+  for (int64_t s = from / kSectorBytes * kSectorBytes; s < to && s < dataSize; s += kSectorBytes) {
+    const auto n = static_cast<size_t>(std::min(kSectorBytes, dataSize - s));
+    if (data.readAt(s, sector, n) != static_cast<int64_t>(n)) return false;
+    if (std::all_of(sector, sector + n, [](char c) { return c == 0; })) return true;
   }
   return false;
 }
@@ -122,8 +125,9 @@ ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, 
   // Fields that stop short of the image's end read a zeroed header as an
   // empty field: with a sector of zeros inside, the image never arrived.
   if (chain == Chain::complete && at != end)
-    return holdsZeroSector(data, position, end) ? ImageVerdict::drop : ImageVerdict::keep;
-  if (chain == Chain::broken && holdsZeroSector(data, position, std::min(at + 4, dataSize))) return ImageVerdict::drop;
+    return holdsZeroSector(data, dataSize, position, end) ? ImageVerdict::drop : ImageVerdict::keep;
+  if (chain == Chain::broken && holdsZeroSector(data, dataSize, position, std::min(at + 4, dataSize)))
+    return ImageVerdict::drop;
   return chain == Chain::complete ? ImageVerdict::keep : ImageVerdict::refuse;
 }
 

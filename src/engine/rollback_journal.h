@@ -9,7 +9,9 @@
 //   3. the journal is removed (and in FULL the removal synced).
 // Open, under the files' lock and before anything is read, writes a complete
 // journal's bytes back, syncs them and removes it; an incomplete journal
-// (cut short before step 2 began) is removed. The file's bytes:
+// (cut short before step 2 began) is removed. Outside FULL nothing of this
+// is synced: after a power cut, a journal whose removal never reached the
+// disk may be found, and rolling it back is sound too (rule 17). The file's bytes:
 //   "MEROJRNL", target (u32: 0 data file, 1 index file), region count (u32),
 //   per region: offset (i64), length (u64), the old bytes;
 //   a checksum (u64) of everything before it.

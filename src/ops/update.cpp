@@ -1,9 +1,12 @@
 // Update: replace all values of one live record, in place when the new image
-// is no longer than the one stored at its position (through the rollback
-// journal when the write could be torn), else at the end of the data file.
+// fits the one stored at its position and no crash can leave it unreadable
+// (through the rollback journal when the write could be torn), else at the
+// end of the data file.
 // The record keeps its record number either way.
 
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "engine/crash_order.h"
 #include "engine/database.h"
@@ -14,14 +17,30 @@
 
 namespace mero {
 
+namespace {
+// Whether two well-formed images of fieldCount fields have the same length
+// and the same length for every field, so that every length prefix stands at
+// the same offset with the same value in both (crash_order.h, rule 16).
+bool sameLayout(std::string_view a, std::string_view b, int32_t fieldCount) {
+  if (a.size() != b.size()) return false;  // so their first four bytes, the length, agree
+  size_t at = 4;
+  for (int32_t f = 0; f < fieldCount; ++f) {
+    if (a.size() - at < 4 || std::memcmp(a.data() + at, b.data() + at, 4) != 0) return false;
+    uint32_t length = 0;
+    for (size_t i = 4; i-- > 0;) length = (length << 8) | static_cast<unsigned char>(a[at + i]);
+    if (length > a.size() - at - 4) return false;
+    at += 4 + length;
+  }
+  return at == a.size();
+}
+}  // namespace
+
+// Rules 4 and 16: a write that could be torn (at a sector in FULL, at a page
+// in OFF and CLOSE) is guarded by the rollback journal.
 bool Database::writeInPlace(int64_t offset, const std::string& previous, const std::string& image) {
   const bool full = sync_ == SyncMode::full;
   unsynced_ = true;
-  // Within one sector a write is whole after a kill and after a power cut.
-  // In FULL a longer one goes through the journal; in OFF and CLOSE, where
-  // the journal is not synced and so cannot guard against a power cut, the
-  // caller moves such an image instead.
-  const bool journaled = !isUntearableWrite(offset, image.size(), kSectorBytes);
+  const bool journaled = !isUntearableWrite(offset, image.size(), full ? kSectorBytes : kPageBytes);
   if (journaled) {
     directoryUnsynced_ = true;
     const std::string_view overwritten = std::string_view(previous).substr(0, image.size());
@@ -56,8 +75,11 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
   encodeRecord(cipher_, values, image_);
 
   int32_t newPosition = position;
+  // Rule 4: over the old image when it fits and no power cut can tear it
+  // into an image that does not read (rule 16).
   if (newLength <= previousImage.size() &&
-      (sync_ == SyncMode::full || isUntearableWrite(position, newLength, kSectorBytes))) {
+      (sync_ == SyncMode::full || isUntearableWrite(position, newLength, kSectorBytes) ||
+       sameLayout(previousImage, image_, schema_.fieldCount))) {
     if (!writeInPlace(position, previousImage, image_)) return false;
   } else {
     // The new image goes to the end first; only then does the index entry

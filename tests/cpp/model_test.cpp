@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -18,7 +19,7 @@ using Record = std::vector<std::string>;
 
 // The rules, stated plainly: records in append order, positions at the end
 // of the data file, in-place updates when the image fits the stored length
-// and lies within one 512-byte sector.
+// and either lies within one 512-byte sector or keeps every field's length.
 class Model {
  public:
   explicit Model(std::vector<bool> indexed) : indexed_(std::move(indexed)) {}
@@ -62,7 +63,10 @@ class Model {
     if (it == live_.end()) return false;
     int32_t target = position;
     const int64_t size = imageSize(r);
-    if (size > imageSize(images_[position]) || position / 512 != (position + size - 1) / 512) {
+    const Record& stored = images_[position];
+    bool sameLayout = stored.size() == r.size();
+    for (size_t f = 0; sameLayout && f < r.size(); ++f) sameLayout = stored[f].size() == r[f].size();
+    if (size > imageSize(stored) || (position / 512 != (position + size - 1) / 512 && !sameLayout)) {
       target = static_cast<int32_t>(end_);
       end_ += imageSize(r);
     }
@@ -203,6 +207,14 @@ void runModel(unsigned seed, int steps) {
       ASSERT_EQ(positions, expected);
     } else if (op < 55) {
       const int32_t p = anyPosition();
+      const auto stored = model.images().find(p);
+      if (op < 42 && stored != model.images().end()) {
+        // The same layout, other bytes: written over the old image at any size.
+        r = stored->second;
+        for (std::string& v : r)
+          for (char& c : v)
+            if (std::isalpha(static_cast<unsigned char>(c))) c = static_cast<char>(c ^ 0x20);  // swaps the case
+      }
       ASSERT_EQ(db->updateRecord(p, toValues(r)), model.update(p, r));
     } else if (op < 67) {
       const int32_t p = anyPosition();
