@@ -49,6 +49,7 @@ final class ScalePoint {
 
     ThreadMXBean threads = ManagementFactory.getThreadMXBean();
     String key = workload.key(n / 2);
+    String city = workload.record(n / 2)[1];
     System.out.printf(Locale.ROOT, "records\t%d%n", n);
     for (String ext : new String[] {".dat", ".idx", ".str"}) {
       System.out.printf(Locale.ROOT, "file%s MiB\t%.2f%n", ext, Files.size(dir.resolve("records" + ext)) / 1048576.0);
@@ -70,6 +71,15 @@ final class ScalePoint {
           "open %d\tcpu %.1f ms\twall %.1f ms\tcpu per 100,000 records %.2f ms\tresident added %.1f B per record\tpeak %.0f MiB%n",
           round + 1, cpu / 1e6, wall / 1e6, cpu / 1e6 * 100_000 / n, (rssAfter - rssBefore) * 1024.0 / n,
           ProcessMemory.kib("VmHWM") / 1024.0);
+      // The first whole-value find on a field may build that field's index.
+      long[] findCpu = new long[2];
+      for (int f = 0; f < 2; f++) {
+        long findCpu0 = threads.getCurrentThreadCpuTime();
+        engine.findWhole(1, city);
+        findCpu[f] = threads.getCurrentThreadCpuTime() - findCpu0;
+      }
+      System.out.printf(Locale.ROOT, "find %d\tfirst whole-value find cpu %.1f ms\tthe next %.2f ms%n", round + 1,
+          findCpu[0] / 1e6, findCpu[1] / 1e6);
       engine.close();
     }
   }

@@ -167,8 +167,9 @@ void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead
             [](const ReadAhead::Image& a, const ReadAhead::Image& b) { return a.record < b.record; });
 }
 
-// Reads every live record once, in record order, into the search texts, the
-// value hashes and the key index. Among records sharing a first field the lowest-numbered one keeps
+// Reads every live record once, in record order, into the search texts and
+// the key index; the value hashes are built from the search texts when a
+// search first needs them (builtValueHashes). Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
 OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers,
                               int64_t lastStart) {
@@ -179,7 +180,6 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
-    valueHashes_[f].beginLoading(positions.size());
   }
   ReadAhead ahead;
   readAhead(positions, ahead);
@@ -208,12 +208,17 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::
     addToMemory(position, scratch_);
   }
   if (keyIndexEnabled_) keyIndex_.finishLoading();
-  for (int32_t f = 0; f < schema_.fieldCount; ++f) {
-    if (!isIndexed(f)) continue;
-    valueHashes_[f].finishLoading();
-    searchTexts_[f].fitToSize();
-  }
+  for (int32_t f = 0; f < schema_.fieldCount; ++f)
+    if (isIndexed(f)) searchTexts_[f].fitToSize();
   return records_.finishLoading() ? OpenFailure::none : OpenFailure::repeatedPosition;
+}
+
+// The caller holds the lock, which every reader and writer of the index
+// takes too, so building it here is as safe as any change.
+const ValueHashIndex& Database::builtValueHashes(int32_t field) const {
+  ValueHashIndex& hashes = valueHashes_[static_cast<size_t>(field)];
+  if (!hashes.built()) hashes.build(records_.slotCount(), [this](uint32_t slot) { return records_.isLive(slot); });
+  return hashes;
 }
 
 bool Database::fitsInMemory(const FieldValues& values) const {
@@ -227,11 +232,7 @@ void Database::addToMemory(int32_t position, const FieldValues& values, const Ke
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!isIndexed(f)) continue;
     searchTexts_[f].add(slot, values[f]);
-    if (valueHashes_[f].loading()) {
-      valueHashes_[f].load(slot, searchTexts_[f].valueOf(slot));
-    } else {
-      valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
-    }
+    valueHashes_[f].add(slot, searchTexts_[f].valueOf(slot));
   }
   if (keyIndexEnabled_ && schema_.fieldCount > 0) {
     if (keyIndex_.loading()) {
@@ -301,7 +302,7 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
     upper.assign((*values)[f]);
     upperCase(upper.data(), upper.size());
     assert(searchTexts_[f].valueOf(slot) == upper);
-    assert(valueHashes_[f].loading() || valueHashes_[f].leadsTo(upper, slot));
+    assert(!valueHashes_[f].built() || valueHashes_[f].leadsTo(upper, slot));
   }
   int32_t keyed = -1;
   if (keyIndexEnabled_ && schema_.fieldCount > 0 && !keyIndex_.loading())

@@ -126,6 +126,8 @@ class Database {
     std::string bytes;
   };
   void readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead);
+  // The field's value hash, built first if no search has needed it yet.
+  const ValueHashIndex& builtValueHashes(int32_t field) const;
   // Whether the in-memory search structures can take these values.
   bool fitsInMemory(const FieldValues& values) const;
 
@@ -135,7 +137,8 @@ class Database {
   //                     positions[recordNumberOf(s)];
   //   searchTexts_[f]   for each indexed field f, valueOf(s) is the value
   //                     upper-cased;
-  //   valueHashes_[f]   the value searchTexts_[f].valueOf(s) leads to s;
+  //   valueHashes_[f]   once built, the value searchTexts_[f].valueOf(s)
+  //                     leads to s;
   //   keyIndex_         every entry points at a live record whose first
   //                     field is its key.
   // Debug builds assert this for the slot that changed (checkSlot).
@@ -180,9 +183,11 @@ class Database {
   RecoveryReport recovery_;
   RecordTable records_;
   KeyIndex keyIndex_;
-  std::vector<uint8_t> indexed_;              // per field: 1 when its values are searched in memory
-  std::vector<SearchText> searchTexts_;       // per field; used for indexed fields
-  std::vector<ValueHashIndex> valueHashes_;   // per field; used for indexed fields
+  std::vector<uint8_t> indexed_;         // per field: 1 when its values are searched in memory
+  std::vector<SearchText> searchTexts_;  // per field; used for indexed fields
+  // Per field; used for indexed fields. Built at the first whole-value search
+  // of the field, which may be a const call.
+  mutable std::vector<ValueHashIndex> valueHashes_;
   std::vector<uint8_t> keyAndIndexedFields_;  // the fields a rebuild or a key removal deciphers
   Lock lock_;
 

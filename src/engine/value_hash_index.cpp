@@ -20,7 +20,7 @@ void ValueHashIndex::clear() {
   overflow_.clear();
   overflowed_.clear();
   shift_ = 32;
-  loading_ = false;
+  built_ = false;
   loaded_.clear();
   recent_.clear();
   distinct_ = 0;
@@ -28,7 +28,11 @@ void ValueHashIndex::clear() {
   staleEntries_ = 0;
 }
 
-void ValueHashIndex::reserve(size_t slots) { valueOfSlot_.reserve(slots); }
+void ValueHashIndex::reserve(size_t slots) {
+  if (built_) valueOfSlot_.reserve(slots);
+}
+
+std::string_view ValueHashIndex::textOf(uint32_t slot) const { return text_->valueOf(slot); }
 
 std::string_view ValueHashIndex::bytesOf(uint32_t value) const { return text_->valueOf(values_[value].rep); }
 
@@ -49,6 +53,7 @@ uint32_t ValueHashIndex::find(std::string_view stored) const {
 }
 
 void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
+  if (!built_) return;
   if (slot == valueOfSlot_.size()) {
     valueOfSlot_.push_back(kNone);
   } else if (valueOfSlot_[slot] != kNone) {
@@ -67,7 +72,7 @@ void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
 }
 
 void ValueHashIndex::remove(uint32_t slot) {
-  if (slot >= valueOfSlot_.size() || valueOfSlot_[slot] == kNone) return;
+  if (!built_ || slot >= valueOfSlot_.size() || valueOfSlot_[slot] == kNone) return;
   leave(slot);
   sweepIfMostlyStale();
   renumberIfMostlyFree();
@@ -228,7 +233,8 @@ void ValueHashIndex::growTable(size_t capacity) {
 }
 
 void ValueHashIndex::beginLoading(size_t slots) {
-  loading_ = true;
+  clear();
+  valueOfSlot_.reserve(slots);
   loaded_.reserve(slots);
   recent_.assign(4096, Place{0, kNone});
 }
@@ -249,7 +255,7 @@ void ValueHashIndex::load(uint32_t slot, std::string_view stored) {
 }
 
 void ValueHashIndex::finishLoading() {
-  loading_ = false;
+  built_ = true;
   std::vector<Place>().swap(recent_);
   std::vector<Loaded> loaded;
   loaded.swap(loaded_);
@@ -285,6 +291,7 @@ void ValueHashIndex::finishLoading() {
 }
 
 void ValueHashIndex::renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots) {
+  if (!built_) return;
   for (uint32_t v = 0; v < values_.size(); ++v) {
     Value& value = values_[v];
     if (value.rep == kNone || value.list == kNone) continue;

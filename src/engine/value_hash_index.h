@@ -28,6 +28,11 @@
 // value that finds no such place (colliding hashes) goes to an ordered
 // overflow map, so that colliding values cost a few comparisons and a
 // logarithm each. Places of one hash keep their order through removals.
+//
+// Built on demand: an open does not pay for an index that no search may
+// use. Until build() the index holds nothing and ignores changes (the
+// search text, from which build() reads every value, has them all); after
+// it, every change is followed.
 
 #include <cstdint>
 #include <functional>
@@ -48,26 +53,38 @@ class ValueHashIndex {
 
   // The search text that holds the values' bytes; set once.
   void attach(const SearchText* text) { text_ = text; }
+  // Back to unbuilt, holding nothing.
   void clear();
+  bool built() const { return built_; }
+  // Indexes the values of slots [0, slots) that isLive(slot) names, as the
+  // search text holds them; an unbuilt index only. Slots are taken in order
+  // and sorted into values all at once, by hash, so the table is filled
+  // front to back rather than at random.
+  template <typename IsLive>
+  void build(uint32_t slots, IsLive isLive) {
+    beginLoading(slots);
+    for (uint32_t slot = 0; slot < slots; ++slot) {
+      if (isLive(slot)) {
+        load(slot, textOf(slot));
+      } else {
+        valueOfSlot_.push_back(kNone);
+      }
+    }
+    finishLoading();
+  }
+
+  // Changes, followed once built. The search text already holds them.
   void reserve(size_t slots);
-  // Slot now holds the value `stored` (upper-cased); the search text already
-  // holds it for the slot. A new slot must be the next one.
+  // Slot now holds the value `stored` (upper-cased). A new slot must be the
+  // next one.
   void add(uint32_t slot, std::string_view stored);
   // Slot was deleted.
   void remove(uint32_t slot);
   // Takes the slots' new numbers (kNone: deleted, gone; ascending).
   void renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots);
 
-  // Loading at open: slots are added in order and sorted into values all at
-  // once, by hash, so the table is filled front to back rather than at
-  // random. No lookups until finishLoading.
-  void beginLoading(size_t slots);
-  void load(uint32_t slot, std::string_view stored);
-  void finishLoading();
-  bool loading() const { return loading_; }
-
-  // Calls visit(slot) for every slot holding the value, in ascending order.
-  // It may put the value's list in order first: the caller holds the
+  // Calls visit(slot) for every slot holding the value, in ascending order;
+  // the index must be built. It may put the value's list in order first: the caller holds the
   // database's lock, which no reader shares.
   template <typename Visit>
   void forEachSlot(std::string_view stored, Visit visit) const {
@@ -84,7 +101,7 @@ class ValueHashIndex {
       if (valueOfSlot_[slot] == v) visit(slot);
   }
 
-  // Whether slot holds the value (for checks of the index).
+  // Whether slot holds the value (for checks of a built index).
   bool leadsTo(std::string_view stored, uint32_t slot) const {
     const uint32_t v = find(stored);
     return v != kNone && slot < valueOfSlot_.size() && valueOfSlot_[slot] == v;
@@ -117,6 +134,10 @@ class ValueHashIndex {
   // A value's home place is given by the high bits of its hash, so that
   // values taken in hash order fill the table front to back.
   size_t homeOf(uint32_t hash) const { return hash >> shift_; }
+  std::string_view textOf(uint32_t slot) const;
+  void beginLoading(size_t slots);
+  void load(uint32_t slot, std::string_view stored);
+  void finishLoading();
   uint32_t find(std::string_view stored) const;
   std::string_view bytesOf(uint32_t value) const;
   uint32_t newValue(uint32_t hash, uint32_t slot, std::string_view stored);
@@ -145,9 +166,9 @@ class ValueHashIndex {
   size_t distinct_ = 0;
   size_t liveSlots_ = 0;
   mutable size_t staleEntries_ = 0;  // list entries beyond the live slots they stand for
-  bool loading_ = false;
-  std::vector<Loaded> loaded_;
-  std::vector<Place> recent_;  // while loading: the last value seen per hash bucket
+  bool built_ = false;
+  std::vector<Loaded> loaded_;  // while building
+  std::vector<Place> recent_;   // while building: the last value seen per hash bucket
 };
 
 }  // namespace mero

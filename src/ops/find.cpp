@@ -100,7 +100,7 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
   };
   if (narrowed && !memoryTerms.front().partial) {
     // The value's slots come out in record order, all of them live.
-    valueHashes_[memoryTerms.front().field].forEachSlot(memoryTerms.front().upper, consider);
+    builtValueHashes(memoryTerms.front().field).forEachSlot(memoryTerms.front().upper, consider);
   } else if (narrowed) {
     std::vector<uint32_t> candidates;
     searchTexts_[memoryTerms.front().field].forEachContaining(memoryTerms.front().upper, [&](uint32_t slot) {

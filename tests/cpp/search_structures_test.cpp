@@ -157,12 +157,47 @@ TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
   test::TempDir dir;
   const std::string base = dir.path("db");
   auto db = test::createDatabase(base, {true});
+  const std::vector<uint8_t> whole{0};
+  EXPECT_TRUE(db->find(whole, test::values({"v0"})).empty());  // builds the index, which then follows every change
   for (int i = 0; i < 12000; ++i) ASSERT_EQ(db->write(test::values({"v" + std::to_string(i)})), WriteStatus::appended);
   for (int i = 0; i < 11000; ++i) ASSERT_TRUE(db->updateRecord(db->records().positions()[i], test::values({"shared"})));
   EXPECT_EQ(db->valueHashes(0).distinctValues(), 1001u);
-  const std::vector<uint8_t> whole{0};
   EXPECT_EQ(db->find(whole, test::values({"SHARED"})).size(), 11000u);
   EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positions()[11999]});
+  EXPECT_EQ(test::checkConsistency(*db, base), "");
+}
+
+// An open leaves the value hash unbuilt; the first whole-value find builds
+// it from the search text as the changes since the open left it (moved,
+// deleted, appended records and slots reclaimed), and it follows from then on.
+TEST(SearchStructures, ValueHashIsBuiltAtTheFirstWholeValueFind) {
+  test::TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = test::createDatabase(base, {false, true});
+  for (int i = 0; i < 12000; ++i) {
+    ASSERT_EQ(db->write(test::values({"k" + std::to_string(i), "v" + std::to_string(i % 3000)})),
+              WriteStatus::appended);
+  }
+  db.reset();
+  db = Database::open(base, "key", true);
+  ASSERT_TRUE(db);
+  EXPECT_FALSE(db->valueHashes(1).built());
+  for (int i = 11999; i >= 3000; --i) {
+    ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
+  }
+  EXPECT_LT(db->records().slotCount(), 12000u) << "slots were reclaimed";
+  ASSERT_TRUE(db->updateRecord(db->records().positions()[5], test::values({"k5", "moved, and longer than before"})));
+  ASSERT_EQ(db->write(test::values({"k-new", "v7"})), WriteStatus::appended);
+  const std::vector<uint8_t> whole{0, 0};
+  const std::vector<uint8_t> partial{0, 1};
+  EXPECT_EQ(db->find(partial, test::values({"", "moved"})).size(), 1u);
+  EXPECT_FALSE(db->valueHashes(1).built()) << "a substring search needs no value hash";
+  EXPECT_EQ(db->find(whole, test::values({"", "V7"})),
+            (std::vector<int32_t>{db->records().positions()[7], db->records().positions().back()}));
+  EXPECT_TRUE(db->valueHashes(1).built());
+  EXPECT_TRUE(db->find(whole, test::values({"", "v5"})).empty());
+  ASSERT_TRUE(db->deleteRecord(db->records().positions()[7]));
+  EXPECT_EQ(db->find(whole, test::values({"", "v7"})), std::vector<int32_t>{db->records().positions().back()});
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 

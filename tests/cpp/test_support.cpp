@@ -177,7 +177,7 @@ void checkRecord(const Database& db, uint32_t slot, const FieldValues& record, b
     upper.assign(record[f]);
     upperCase(upper.data(), upper.size());
     if (db.searchText(f).valueOf(slot) != upper) problems << "search text of @" << position << " field " << f << "; ";
-    if (searchFor && !db.valueHashes(f).leadsTo(upper, slot))
+    if (searchFor && db.valueHashes(f).built() && !db.valueHashes(f).leadsTo(upper, slot))
       problems << "value hash misses @" << position << " field " << f << "; ";
   }
   if (db.fieldCount() == 0) return;
