@@ -129,6 +129,7 @@ namespace {
 // flock locks belong to the open file description and to the file's inode,
 // so two opens conflict even within one process and through any path.
 File::LockResult takeLock(int fd, int kind) {
+  if (writeFaults::locksUnsupported()) return File::LockResult::unsupported;
   for (;;) {
     if (::flock(fd, kind | LOCK_NB) == 0) return File::LockResult::taken;
     if (errno == EINTR) continue;

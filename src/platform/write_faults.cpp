@@ -31,6 +31,13 @@ void readEnvironmentOnce() {
 }
 }  // namespace
 
+namespace {
+std::atomic<bool> noLocks{false};
+}
+
+void setLocksUnsupported(bool unsupported) { noLocks = unsupported; }
+bool locksUnsupported() { return noLocks.load(); }
+
 void arm(long writeNumber, Action action) {
   environmentRead = true;
   counted = 0;

@@ -32,6 +32,16 @@ struct Decision {
 
 inline constexpr int kExitStatus = 86;  // what an ended process exits with
 
+// Test builds can also make every lock answer that the file system keeps
+// none, as some network shares do, so the paths that must report it run
+// where every file system has locks.
+#ifdef MERO_WRITE_FAULTS
+void setLocksUnsupported(bool unsupported);
+bool locksUnsupported();
+#else
+inline bool locksUnsupported() { return false; }
+#endif
+
 #ifdef MERO_WRITE_FAULTS
 void arm(long writeNumber, Action action);  // the writeNumber-th write from now, 1-based
 void disarm();

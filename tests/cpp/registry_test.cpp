@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "jni/database_registry.h"
+#include "platform/write_faults.h"
 #include "test_support.h"
 
 namespace mero {
@@ -128,6 +129,31 @@ TEST_F(RegistryTest, ASecondOpenOfTheSameFilesIsRefused) {
             128 + SIGKILL);
   EXPECT_NE(Database::open(base, "key", true), nullptr);
   EXPECT_TRUE(registry_.unregister(holder));
+}
+
+// Where the file system keeps no locks the files cannot be held, so open
+// refuses with that reason rather than going on unguarded; define, which
+// needs the lock too, is refused as well, and nothing is left behind.
+TEST_F(RegistryTest, AFileSystemWithoutLocksIsReported) {
+  const std::string existing = dir_.path("existing");
+  test::createDatabase(existing, {true})->write(test::values({"a"}));
+  const std::string dataBefore = test::readFile(existing + ".dat");
+  writeFaults::setLocksUnsupported(true);
+  for (const std::string& base : {existing, dir_.path("new")}) {
+    SCOPED_TRACE(base);
+    OpenFailure why = OpenFailure::none;
+    EXPECT_EQ(Database::open(base, "key", true, &why), nullptr);
+    EXPECT_EQ(why, OpenFailure::lockUnsupported);
+    const int32_t id = registry_.registerName(base);
+    EXPECT_FALSE(registry_.define(id, flags(1, 0), names({"x"})));
+    EXPECT_FALSE(registry_.open(id, "key", true));
+    EXPECT_TRUE(registry_.unregister(id));
+  }
+  writeFaults::setLocksUnsupported(false);
+  EXPECT_EQ(test::readFile(existing + ".dat"), dataBefore);
+  for (const char* extension : {".str", ".dat", ".idx"})
+    EXPECT_FALSE(std::filesystem::exists(dir_.path("new") + extension)) << extension;
+  EXPECT_NE(Database::open(existing, "key", true), nullptr);
 }
 
 // A close waits for the call in flight: while a call holds the engine's lock
