@@ -118,6 +118,8 @@ int64_t File::size() const {
   return s.QuadPart;
 }
 
+// Flushing needs a handle with write access; one opened for appending only
+// has it (FILE_APPEND_DATA), so openAppend's files flush too.
 bool File::sync() { return FlushFileBuffers(handleOf(handle_)) != 0; }
 
 bool File::truncate(int64_t size) {
@@ -133,6 +135,7 @@ namespace {
 // stay shared for reading and writing exactly as before. A range lock
 // belongs to its handle: a second handle conflicts even in this process.
 File::LockResult takeLock(HANDLE handle, DWORD flags) {
+  if (writeFaults::locksUnsupported()) return File::LockResult::unsupported;
   OVERLAPPED o{};
   o.Offset = 0;
   o.OffsetHigh = 0x7FFFFFF0u;
@@ -194,7 +197,24 @@ std::string File::lastErrorText() {
   return n > 0 ? std::string(text, n) : "system error " + std::to_string(code);
 }
 
-// MOVEFILE_WRITE_THROUGH already makes each rename durable.
-bool File::syncDirectoryOf(const std::string&) { return true; }
+// A file's flush carries its own metadata and MOVEFILE_WRITE_THROUGH makes
+// a rename durable, but a deletion (a rollback journal's, which must not come
+// back after a power cut) and a new file's entry in its folder belong to the
+// folder: it is flushed through a handle of its own, which needs write access
+// and backup semantics to open a directory at all.
+bool File::syncDirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const bool root = dir.size() == 1 || (dir.size() == 3 && dir[1] == ':');  // "\\" or "C:\\" keep their separator
+  if (!root) dir.pop_back();
+  HANDLE h = CreateFileA(dir.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = FlushFileBuffers(h) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  SetLastError(error);
+  return ok;
+}
 
 }  // namespace mero
