@@ -1,0 +1,186 @@
+// Drives MERO_Database.dll (through the stand-in JNI) from several processes
+// at once under Wine, for what one scenario in one process cannot show: the
+// files' lock between processes, and the sync modes' flushes.
+//
+// Usage: wine_probe LIBRARY MODE ...
+//   hold BASE         defines and opens BASE, appends the record [held],
+//                     prints "held PID" and waits to be killed;
+//   refused BASE      opens BASE under several spellings of its path, in
+//                     a new id each: every open must be refused;
+//   reopen PID BASE   waits for process PID to end, then opens BASE, which
+//                     must hold [held], and appends to it;
+//   durable BASE      in the sync mode MERO_SYNC names: appends, updates
+//                     across sectors, deletes across sectors, closes; each
+//                     must succeed and read back after reopening.
+// Prints each failure; exit status 0 when there was none, 1 otherwise, 2 on
+// a usage or load error.
+
+#include <jni.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_jni.h"
+
+namespace {
+
+using Strings = std::optional<std::vector<std::optional<std::string>>>;
+
+HMODULE library = nullptr;
+int failures = 0;
+
+void fail(const std::string& what) {
+  std::printf("FAIL: %s\n", what.c_str());
+  ++failures;
+}
+
+// One export called with a fresh environment; what the stand-in JNI
+// complains of is a failure too.
+template <typename Result, typename... Args>
+Result call(fakejni::Env& env, const char* method, Args... args) {
+  const std::string name = std::string("Java_DatabaseMarshall_") + method;
+  auto* address = reinterpret_cast<Result(JNICALL*)(JNIEnv*, jobject, Args...)>(
+      reinterpret_cast<void*>(GetProcAddress(library, name.c_str())));
+  if (address == nullptr) std::printf("the library does not export %s\n", name.c_str()), std::exit(2);
+  const Result result = address(env.jni(), nullptr, args...);
+  return result;
+}
+
+// The calls a test makes on one id, each checked for the stand-in's complaints.
+class Handle {
+ public:
+  explicit Handle(const std::string& base) { id_ = call<jint>(env_, "register", env_.string(base)), settle(); }
+  ~Handle() { call<jboolean>(env_, "unregister", id_), settle(); }
+
+  bool define() {
+    return settle(call<jboolean>(env_, "define", id_, env_.booleans(std::vector<bool>{true, false}),
+                                 env_.strings(Strings{{"key", "value"}}))) == JNI_TRUE;
+  }
+  bool open() { return settle(call<jboolean>(env_, "open", id_, env_.string("k"), jboolean{JNI_TRUE})) == JNI_TRUE; }
+  bool close() { return settle(call<jboolean>(env_, "close", id_)) == JNI_TRUE; }
+  int32_t write(const std::string& key, const std::string& value) {
+    return settle(call<jint>(env_, "write", id_, env_.strings(Strings{{key, value}})));
+  }
+  bool update(int32_t position, const std::string& key, const std::string& value) {
+    return settle(call<jboolean>(env_, "updateRecord", id_, jint{position}, env_.strings(Strings{{key, value}}))) ==
+           JNI_TRUE;
+  }
+  bool remove(int32_t position) {
+    return settle(call<jboolean>(env_, "deleteRecord", id_, jint{position})) == JNI_TRUE;
+  }
+  int32_t count() { return settle(call<jint>(env_, "numRecs", id_)); }
+  int32_t positionOf(const std::string& key) { return settle(call<jint>(env_, "getPos", id_, env_.string(key))); }
+  // The record's value, or nothing when no record has the key.
+  std::optional<std::string> valueOf(const std::string& key) {
+    const auto fields =
+        env_.stringsOf(call<jobjectArray>(env_, "getRecord__ILjava_lang_String_2", id_, env_.string(key)));
+    settle();
+    if (!fields || fields->size() < 2) return std::nullopt;
+    return (*fields)[1];
+  }
+
+ private:
+  template <typename T>
+  T settle(T result) {
+    settle();
+    return result;
+  }
+  void settle() {
+    for (const std::string& complaint : env_.endCall()) fail("stand-in JNI: " + complaint);
+  }
+
+  fakejni::Env env_;
+  jint id_ = 0;
+};
+
+int hold(const std::string& base) {
+  Handle db(base);
+  if (!db.define() || !db.open() || db.write("held", "by the holder") < 0) {
+    std::printf("FAIL: the holder could not open %s\n", base.c_str());
+    return 1;
+  }
+  std::printf("held %lu\n", GetCurrentProcessId());
+  std::fflush(stdout);
+  for (;;) Sleep(INFINITE);
+}
+
+// The same files named other ways: another relative form, the other
+// separator, another case (Windows names ignore case) and the full path.
+std::vector<std::string> spellingsOf(const std::string& base) {
+  std::string backslashed = base, upper = base;
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+  char full[MAX_PATH] = {};
+  GetFullPathNameA(base.c_str(), MAX_PATH, full, nullptr);
+  return {base, ".\\" + backslashed, backslashed, upper, full};
+}
+
+int refused(const std::string& base) {
+  for (const std::string& spelling : spellingsOf(base)) {
+    Handle db(spelling);
+    if (db.open()) fail("a second process opened the held files as " + spelling);
+    if (db.valueOf("held")) fail("a refused open read a record through " + spelling);
+    if (db.define()) fail("a refused open defined the held files through " + spelling);
+  }
+  std::printf("%d spellings refused\n", static_cast<int>(spellingsOf(base).size()));
+  return failures == 0 ? 0 : 1;
+}
+
+int reopen(unsigned long pid, const std::string& base) {
+  // The holder's handle is signalled only once the system has torn the
+  // process down, its handles and their locks with it.
+  if (HANDLE holder = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+    WaitForSingleObject(holder, INFINITE);
+    CloseHandle(holder);
+  }
+  Handle db(base);
+  if (!db.open()) return fail("the files stayed locked after their holder died"), 1;
+  if (db.valueOf("held") != "by the holder") fail("the holder's record is gone");
+  if (db.write("after", "the holder") < 0 || !db.close()) fail("the files could not be written after the holder died");
+  std::printf("reopened after the holder died\n");
+  return failures == 0 ? 0 : 1;
+}
+
+int durable(const std::string& base) {
+  // Long values and more than a sector of index entries, so that FULL takes
+  // its journaled paths for the update and the delete.
+  const std::string before(3000, 'b'), after(3000, 'a');
+  {
+    Handle db(base);
+    if (!db.define() || !db.open()) return fail("define or open failed"), 1;
+    for (int i = 0; i < 130; ++i)
+      if (db.write("k" + std::to_string(i), i == 100 ? before : "v") < 0) return fail("an append failed"), 1;
+    if (!db.update(db.positionOf("k100"), "k100", after)) fail("the update across sectors failed");
+    if (!db.remove(db.positionOf("k0"))) fail("the delete across sectors failed");
+    if (!db.close()) fail("close reported that the files did not reach the disk");
+  }
+  Handle db(base);
+  if (!db.open()) return fail("the files did not open again"), 1;
+  if (db.count() != 129 || db.valueOf("k0") || db.valueOf("k100") != after || db.valueOf("k129") != "v")
+    fail("the files read back other than written");
+  if (!db.close()) fail("the second close failed");
+  std::printf("durable: every call succeeded and read back\n");
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> a(argv, argv + argc);
+  const auto usage = [&] {
+    return std::printf("usage: %s LIBRARY hold|refused|durable BASE | reopen PID BASE\n", argv[0]), 2;
+  };
+  if (argc < 4) return usage();
+  library = LoadLibraryA(argv[1]);
+  if (library == nullptr) return std::printf("cannot load %s\n", argv[1]), 2;
+  if (a[2] == "hold") return hold(a[3]);
+  if (a[2] == "refused") return refused(a[3]);
+  if (a[2] == "durable") return durable(a[3]);
+  if (a[2] == "reopen" && argc == 5) return reopen(std::stoul(a[3]), a[4]);
+  return usage();
+}
