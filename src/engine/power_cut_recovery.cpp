@@ -124,8 +124,11 @@ ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, 
   reason = DropReason::zeroFilledImage;
   // Fields that stop short of the image's end read a zeroed header as an
   // empty field: with a sector of zeros inside, the image never arrived.
+  // Without one, the length claims bytes its fields do not hold (perhaps
+  // other records' bytes, which an update in place would then overwrite):
+  // no write of ours leaves that.
   if (chain == Chain::complete && at != end)
-    return holdsZeroSector(data, dataSize, position, end) ? ImageVerdict::drop : ImageVerdict::keep;
+    return holdsZeroSector(data, dataSize, position, end) ? ImageVerdict::drop : ImageVerdict::refuse;
   if (chain == Chain::broken && holdsZeroSector(data, dataSize, position, std::min(at + 4, dataSize)))
     return ImageVerdict::drop;
   return chain == Chain::complete ? ImageVerdict::keep : ImageVerdict::refuse;

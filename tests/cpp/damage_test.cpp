@@ -61,6 +61,11 @@ TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
        [](const std::string& s) { return at(s, lastImage(s), le32(1000)); }, OpenFailure::damagedRecord},
       {"last record's field length running past it", ".dat",
        [](const std::string& s) { return at(s, lastImage(s) + 4, le32(500)); }, OpenFailure::damagedRecord},
+      // A length beyond the record's fields that claims the next records'
+      // bytes: an update in place would overwrite them.
+      {"record length running over the next records", ".dat",
+       [](const std::string& s) { return at(s, 0, le32(static_cast<int32_t>(lastImage(s)) + 8)); },
+       OpenFailure::damagedRecord},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);
