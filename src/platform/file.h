@@ -6,7 +6,14 @@
 //
 // Files are opened in binary mode and shared for reading and writing with
 // other opens of the same file. Only truncate() shortens a file.
+//
+// A call that fails keeps the operating system's reason (errno, or
+// GetLastError on Windows): in the File for its own operations, and per
+// thread for every call, whole-file ones included. The reason therefore
+// survives the closes and removals made while the failure is handled, which
+// would overwrite errno.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -88,13 +95,24 @@ class File {
   // is missing or cannot be examined.
   static bool identify(const std::string& path, FileIdentity& out);
   bool identify(FileIdentity& out) const;
-  // The operating system's reason for the last call that failed, as text
-  // ("No space left on device").
-  static std::string lastErrorText();
+  // The operating system's error of this file's last failed operation, 0
+  // while none has failed, and as text ("No space left on device").
+  int error() const { return error_.load(std::memory_order_relaxed); }
+  std::string errorText() const { return describeError(error()); }
+  // The error of the last File call that failed on this thread, and as text.
+  static int lastError();
+  static std::string lastErrorText() { return describeError(lastError()); }
+  // The system's text for an error number ("No such file or directory").
+  static std::string describeError(int code);
   // Makes renames and creations in path's directory durable (POSIX only).
   static bool syncDirectoryOf(const std::string& path);
 
  private:
+  // Keeps `code` as this file's reason and as the thread's.
+  void noteError(int code) const;
+  static void noteLastError(int code);
+
+  mutable std::atomic<int> error_{0};
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

@@ -18,21 +18,40 @@
 
 namespace mero {
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+namespace {
+thread_local int t_lastError = 0;
+}  // namespace
+
+File::File(File&& other) noexcept : error_(other.error()), fd_(std::exchange(other.fd_, -1)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
+    error_.store(other.error(), std::memory_order_relaxed);
     fd_ = std::exchange(other.fd_, -1);
   }
   return *this;
 }
 
+void File::noteError(int code) const {
+  error_.store(code, std::memory_order_relaxed);
+  t_lastError = code;
+}
+
+void File::noteLastError(int code) { t_lastError = code; }
+
+int File::lastError() { return t_lastError; }
+
+std::string File::describeError(int code) { return code == 0 ? "no error" : std::strerror(code); }
+
 bool File::createIfMissing(const std::string& path, bool* created) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   const bool made = fd >= 0;
   if (!made && errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    noteLastError(errno);
+    return false;
+  }
   ::close(fd);
   if (created != nullptr) *created = made;
   return true;
@@ -41,6 +60,7 @@ bool File::createIfMissing(const std::string& path, bool* created) {
 bool File::openReadWrite(const std::string& path) {
   close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) noteError(errno);
   if (fd_ >= 0) writeLog::opened(fd_, path);
   return fd_ >= 0;
 }
@@ -48,6 +68,7 @@ bool File::openReadWrite(const std::string& path) {
 bool File::openAppend(const std::string& path) {
   close();
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ < 0) noteError(errno);
   if (fd_ >= 0) writeLog::opened(fd_, path);
   return fd_ >= 0;
 }
@@ -67,6 +88,7 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
     const ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
+      noteError(errno);
       return -1;
     }
     if (got == 0) break;
@@ -77,8 +99,9 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
 
 namespace {
 // Writes all n bytes at offset, or at the end of the file when offset < 0
-// (a file opened for appending), going on after short writes.
-bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset) {
+// (a file opened for appending), going on after short writes. The error
+// number of a failure goes to `error`; a planted failure reads as EIO.
+bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset, int& error) {
   const writeFaults::Decision decision = writeFaults::beforeWrite(offset, whole);
   const size_t n = decision.bytes;
   const auto* in = static_cast<const char*>(buffer);
@@ -88,9 +111,13 @@ bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset) {
                                    : ::pwrite(fd, in + done, n - done, static_cast<off_t>(offset + done));
     if (put < 0) {
       if (errno == EINTR) continue;
+      error = errno;
       return false;
     }
-    if (put == 0) return false;
+    if (put == 0) {
+      error = EIO;
+      return false;
+    }
     done += static_cast<size_t>(put);
   }
 #ifdef MERO_WRITE_FAULTS
@@ -99,28 +126,48 @@ bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset) {
                   buffer, n);
 #endif
   if (decision.exitAfter) writeFaults::endProcess();
+  if (decision.fail) error = EIO;
   return !decision.fail;
 }
 }  // namespace
 
-bool File::writeAt(int64_t offset, const void* buffer, size_t n) { return writeAll(fd_, buffer, n, offset); }
+bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
+  int error = 0;
+  if (writeAll(fd_, buffer, n, offset, error)) return true;
+  noteError(error);
+  return false;
+}
 
-bool File::append(const void* buffer, size_t n) { return writeAll(fd_, buffer, n, -1); }
+bool File::append(const void* buffer, size_t n) {
+  int error = 0;
+  if (writeAll(fd_, buffer, n, -1, error)) return true;
+  noteError(error);
+  return false;
+}
 
 int64_t File::size() const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) return -1;
+  if (::fstat(fd_, &info) != 0) {
+    noteError(errno);
+    return -1;
+  }
   return static_cast<int64_t>(info.st_size);
 }
 
 bool File::sync() {
-  if (::fsync(fd_) != 0) return false;
+  if (::fsync(fd_) != 0) {
+    noteError(errno);
+    return false;
+  }
   writeLog::synced(fd_);
   return true;
 }
 
 bool File::truncate(int64_t size) {
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    noteError(errno);
+    return false;
+  }
   writeLog::truncated(fd_, size);
   return true;
 }
@@ -139,28 +186,52 @@ File::LockResult takeLock(int fd, int kind) {
 }
 }  // namespace
 
-File::LockResult File::lockShared() { return takeLock(fd_, LOCK_SH); }
-File::LockResult File::lockExclusive() { return takeLock(fd_, LOCK_EX); }
+File::LockResult File::lockShared() {
+  const LockResult result = takeLock(fd_, LOCK_SH);
+  if (result != LockResult::taken) noteError(errno);
+  return result;
+}
 
+File::LockResult File::lockExclusive() {
+  const LockResult result = takeLock(fd_, LOCK_EX);
+  if (result != LockResult::taken) noteError(errno);
+  return result;
+}
+
+// A missing file is an answer, not a failure: exists() notes no error.
 bool File::exists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
 }
 
-bool File::rename(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool File::rename(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  noteLastError(errno);
+  return false;
+}
 
-bool File::remove(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool File::remove(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  noteLastError(errno);
+  return false;
+}
 
 bool File::renameNoReplace(const std::string& from, const std::string& to) {
 #if defined(__linux__) && defined(SYS_renameat2)
   constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE
   if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0) return true;
-  if (errno != ENOSYS && errno != EINVAL) return false;
+  if (errno != ENOSYS && errno != EINVAL) {
+    noteLastError(errno);
+    return false;
+  }
 #endif
   // Where the kernel or the file system has no such rename: a second link
   // fails when the name is taken; then the old name goes.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  return ::unlink(from.c_str()) == 0;
+  if (::link(from.c_str(), to.c_str()) != 0 || ::unlink(from.c_str()) != 0) {
+    noteLastError(errno);
+    return false;
+  }
+  return true;
 }
 
 namespace {
@@ -176,27 +247,31 @@ FileIdentity identityOf(const struct stat& info) {
 
 bool File::identify(const std::string& path, FileIdentity& out) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return false;
+  if (::stat(path.c_str(), &info) != 0) {
+    noteLastError(errno);
+    return false;
+  }
   out = identityOf(info);
   return true;
 }
 
 bool File::identify(FileIdentity& out) const {
   struct stat info {};
-  if (::fstat(fd_, &info) != 0) return false;
+  if (::fstat(fd_, &info) != 0) {
+    noteError(errno);
+    return false;
+  }
   out = identityOf(info);
   return true;
 }
-
-std::string File::lastErrorText() { return std::strerror(errno); }
 
 bool File::syncDirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
+  const bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (!ok) noteLastError(errno);
+  if (fd >= 0) ::close(fd);
   return ok;
 }
 

@@ -25,20 +25,41 @@ OVERLAPPED at(int64_t offset) {
 constexpr DWORD kMaxChunk = 1u << 30;
 }  // namespace
 
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+namespace {
+thread_local int t_lastError = 0;
+}  // namespace
+
+File::File(File&& other) noexcept : error_(other.error()), handle_(std::exchange(other.handle_, nullptr)) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
+    error_.store(other.error(), std::memory_order_relaxed);
     handle_ = std::exchange(other.handle_, nullptr);
   }
   return *this;
 }
 
+void File::noteError(int code) const {
+  error_.store(code, std::memory_order_relaxed);
+  t_lastError = code;
+}
+
+void File::noteLastError(int code) { t_lastError = code; }
+
+int File::lastError() { return t_lastError; }
+
+namespace {
+int lastSystemError() { return static_cast<int>(GetLastError()); }
+}  // namespace
+
 bool File::createIfMissing(const std::string& path, bool* created) {
   HANDLE h =
       CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    noteLastError(lastSystemError());
+    return false;
+  }
   // OPEN_ALWAYS reports a file that was already there through the last error.
   if (created != nullptr) *created = GetLastError() != ERROR_ALREADY_EXISTS;
   CloseHandle(h);
@@ -49,7 +70,10 @@ bool File::openReadWrite(const std::string& path) {
   close();
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    noteError(lastSystemError());
+    return false;
+  }
   handle_ = h;
   return true;
 }
@@ -58,7 +82,10 @@ bool File::openAppend(const std::string& path) {
   close();
   HANDLE h =
       CreateFileA(path.c_str(), FILE_APPEND_DATA, kDenyNone, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    noteError(lastSystemError());
+    return false;
+  }
   handle_ = h;
   return true;
 }
@@ -78,6 +105,7 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
     DWORD got = 0;
     if (!ReadFile(handleOf(handle_), out + done, want, &got, &o)) {
       if (GetLastError() == ERROR_HANDLE_EOF) break;
+      noteError(lastSystemError());
       return -1;
     }
     if (got == 0) break;
@@ -88,8 +116,9 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
 
 namespace {
 // Writes all n bytes at offset, or at the end of the file when offset < 0
-// (a file opened for appending), going on after short writes.
-bool writeAll(HANDLE handle, const void* buffer, size_t whole, int64_t offset) {
+// (a file opened for appending), going on after short writes. The error
+// of a failure goes to `error`; a planted failure reads as a device error.
+bool writeAll(HANDLE handle, const void* buffer, size_t whole, int64_t offset, int& error) {
   const writeFaults::Decision decision = writeFaults::beforeWrite(offset, whole);
   const size_t n = decision.bytes;
   const auto* in = static_cast<const char*>(buffer);
@@ -98,34 +127,59 @@ bool writeAll(HANDLE handle, const void* buffer, size_t whole, int64_t offset) {
     OVERLAPPED o = at(offset + static_cast<int64_t>(done));
     DWORD want = static_cast<DWORD>(n - done < kMaxChunk ? n - done : kMaxChunk);
     DWORD put = 0;
-    if (!WriteFile(handle, in + done, want, &put, offset < 0 ? nullptr : &o) || put == 0) return false;
+    if (!WriteFile(handle, in + done, want, &put, offset < 0 ? nullptr : &o)) {
+      error = lastSystemError();
+      return false;
+    }
+    if (put == 0) {
+      error = ERROR_WRITE_FAULT;
+      return false;
+    }
     done += put;
   }
   if (decision.exitAfter) writeFaults::endProcess();
+  if (decision.fail) error = ERROR_WRITE_FAULT;
   return !decision.fail;
 }
 }  // namespace
 
 bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
-  return writeAll(handleOf(handle_), buffer, n, offset);
+  int error = 0;
+  if (writeAll(handleOf(handle_), buffer, n, offset, error)) return true;
+  noteError(error);
+  return false;
 }
 
-bool File::append(const void* buffer, size_t n) { return writeAll(handleOf(handle_), buffer, n, -1); }
+bool File::append(const void* buffer, size_t n) {
+  int error = 0;
+  if (writeAll(handleOf(handle_), buffer, n, -1, error)) return true;
+  noteError(error);
+  return false;
+}
 
 int64_t File::size() const {
   LARGE_INTEGER s{};
-  if (!GetFileSizeEx(handleOf(handle_), &s)) return -1;
+  if (!GetFileSizeEx(handleOf(handle_), &s)) {
+    noteError(lastSystemError());
+    return -1;
+  }
   return s.QuadPart;
 }
 
 // Flushing needs a handle with write access; one opened for appending only
 // has it (FILE_APPEND_DATA), so openAppend's files flush too.
-bool File::sync() { return FlushFileBuffers(handleOf(handle_)) != 0; }
+bool File::sync() {
+  if (FlushFileBuffers(handleOf(handle_))) return true;
+  noteError(lastSystemError());
+  return false;
+}
 
 bool File::truncate(int64_t size) {
   LARGE_INTEGER at{};
   at.QuadPart = size;
-  return SetFilePointerEx(handleOf(handle_), at, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(handle_));
+  if (SetFilePointerEx(handleOf(handle_), at, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(handle_))) return true;
+  noteError(lastSystemError());
+  return false;
 }
 
 namespace {
@@ -146,21 +200,36 @@ File::LockResult takeLock(HANDLE handle, DWORD flags) {
 }
 }  // namespace
 
-File::LockResult File::lockShared() { return takeLock(handleOf(handle_), 0); }
-File::LockResult File::lockExclusive() { return takeLock(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK); }
+File::LockResult File::lockShared() {
+  const LockResult result = takeLock(handleOf(handle_), 0);
+  if (result != LockResult::taken) noteError(lastSystemError());
+  return result;
+}
+
+File::LockResult File::lockExclusive() {
+  const LockResult result = takeLock(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK);
+  if (result != LockResult::taken) noteError(lastSystemError());
+  return result;
+}
 
 bool File::exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool File::rename(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  noteLastError(lastSystemError());
+  return false;
 }
 
 bool File::remove(const std::string& path) {
-  return DeleteFileA(path.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+  noteLastError(lastSystemError());
+  return false;
 }
 
 bool File::renameNoReplace(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+  noteLastError(lastSystemError());
+  return false;
 }
 
 namespace {
@@ -180,16 +249,21 @@ bool File::identify(const std::string& path, FileIdentity& out) {
   // No access rights are needed to read a file's attributes; the flag lets
   // the call name a directory as well.
   HANDLE h = CreateFileA(path.c_str(), 0, kDenyNone, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = identityOf(h, out);
-  CloseHandle(h);
+  const bool ok = h != INVALID_HANDLE_VALUE && identityOf(h, out);
+  if (!ok) noteLastError(lastSystemError());
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   return ok;
 }
 
-bool File::identify(FileIdentity& out) const { return identityOf(handleOf(handle_), out); }
+bool File::identify(FileIdentity& out) const {
+  if (identityOf(handleOf(handle_), out)) return true;
+  noteError(lastSystemError());
+  return false;
+}
 
-std::string File::lastErrorText() {
-  const DWORD code = GetLastError();
+std::string File::describeError(int error) {
+  if (error == 0) return "no error";
+  const auto code = static_cast<DWORD>(error);
   char text[256] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
                            sizeof text, nullptr);
@@ -209,11 +283,13 @@ bool File::syncDirectoryOf(const std::string& path) {
   if (!root) dir.pop_back();
   HANDLE h = CreateFileA(dir.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    noteLastError(lastSystemError());
+    return false;
+  }
   const bool ok = FlushFileBuffers(h) != 0;
-  const DWORD error = GetLastError();
+  if (!ok) noteLastError(lastSystemError());
   CloseHandle(h);
-  SetLastError(error);
   return ok;
 }
 
