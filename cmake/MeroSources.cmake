@@ -12,6 +12,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
   ${_src}/engine/key_index.cpp
+  ${_src}/engine/open_failure.cpp
   ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_table.cpp

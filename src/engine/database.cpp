@@ -53,12 +53,25 @@ class CreatedFiles {
 
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key, bool useKeyIndex,
                                          OpenFailure* failure, SyncMode sync) {
-  OpenFailure ignored = OpenFailure::none;
-  OpenFailure& why = failure != nullptr ? *failure : ignored;
-  why = OpenFailure::none;
+  OpenRefusal refusal;
+  std::unique_ptr<Database> db = open(baseName, key, useKeyIndex, refusal, sync);
+  if (failure != nullptr) *failure = refusal.failure;
+  return db;
+}
+
+std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                         OpenRefusal& refusal, SyncMode sync) {
+  refusal = OpenRefusal{};
+  OpenFailure& why = refusal.failure;
   CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
   const char* const extensions[3] = {".dat", ".idx", ".str"};
+  // Names the file a refusal concerns, with the system's error when a file
+  // operation failed.
+  const auto concerning = [&](int i, int systemError = 0) {
+    refusal.file = baseName + extensions[i];
+    refusal.systemError = systemError;
+  };
   // The engine holds the schema file's lock exclusively, as a tool's rewrite
   // does; the schema file is never replaced, so the lock stands for the set.
   // Under the lock, a rewrite that a killed tool left half done is finished
@@ -66,22 +79,31 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   // before the data and index files are opened.
   if (!created.openOrCreate(baseName + extensions[2], files[2])) {
     why = OpenFailure::filesUnavailable;
+    concerning(2, File::lastError());
     return nullptr;
   }
   const File::LockResult lock = files[2].lockExclusive();
   if (lock != File::LockResult::taken) {
     // A schema file this call made but another open locked first is theirs now.
-    if (lock == File::LockResult::heldElsewhere) created.keep();
-    why = lock == File::LockResult::heldElsewhere ? OpenFailure::locked : OpenFailure::lockUnsupported;
+    if (lock == File::LockResult::heldElsewhere) {
+      created.keep();
+      why = OpenFailure::locked;
+      refusal.file = baseName;
+    } else {
+      why = OpenFailure::lockUnsupported;
+      concerning(2);
+    }
     return nullptr;
   }
   if (!recoverInterruptedRewrite(baseName) || !recoverRollbackJournal(baseName)) {
     why = OpenFailure::repairFailed;
+    refusal.file = baseName;
     return nullptr;
   }
   for (int i = 0; i < 2; ++i) {
     if (!created.openOrCreate(baseName + extensions[i], files[i])) {
       why = OpenFailure::filesUnavailable;
+      concerning(i, File::lastError());
       return nullptr;
     }
   }
@@ -92,23 +114,29 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   const SchemaBlock block = readSchemaBlock(files[2], schema);
   if (block == SchemaBlock::damaged) {
     why = OpenFailure::damagedSchema;
+    concerning(2, files[2].error());
     return nullptr;
   }
   const int64_t dataSize = dataFile.size();
   if (dataSize < 0) {
     why = OpenFailure::filesUnavailable;
+    concerning(0, dataFile.error());
     return nullptr;
   }
 
   IndexEntries entries;
   RecoveryReport report;
   why = analyseIndex(indexFile, dataSize, entries, report);
-  if (why != OpenFailure::none) return nullptr;
+  if (why != OpenFailure::none) {
+    concerning(1, indexFile.error());
+    return nullptr;
+  }
   // A define cut short before any record was written opens as undefined, and
   // the next define replaces the block; records need the schema they had.
   if (block == SchemaBlock::incomplete) {
     if (report.storedCount > 0) {
       why = OpenFailure::damagedSchema;
+      concerning(2);
       return nullptr;
     }
     report.schemaIncomplete = true;
@@ -121,16 +149,24 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   db->dataEnd_ = dataSize;
   db->recovery_ = std::move(report);
   why = db->rebuild(entries.positions, entries.numbers, entries.lastStart);
+  if (why != OpenFailure::none) concerning(why == OpenFailure::repeatedPosition ? 1 : 0, db->dataFile_.error());
   // Only a database that reads back whole is repaired.
   if (why == OpenFailure::none &&
-      !writeRecoveredIndex(db->indexFile_, entries, db->records_.positions(), db->recovery_))
+      !writeRecoveredIndex(db->indexFile_, entries, db->records_.positions(), db->recovery_)) {
     why = OpenFailure::repairFailed;
+    concerning(1, db->indexFile_.error());
+  }
   // New files' names reach the disk with the folder: at once in FULL, at close in CLOSE.
   if (why == OpenFailure::none && created.madeAny() && sync != SyncMode::off) {
     db->directoryUnsynced_ = true;
-    if (sync == SyncMode::full && !File::syncDirectoryOf(baseName)) why = OpenFailure::filesUnavailable;
+    if (sync == SyncMode::full && !File::syncDirectoryOf(baseName)) {
+      why = OpenFailure::filesUnavailable;
+      refusal.file = baseName;
+      refusal.systemError = File::lastError();
+    }
   }
   if (why != OpenFailure::none) {
+    LockGuard guard(db->lock_);
     db->shutdown();
     return nullptr;
   }
@@ -330,6 +366,7 @@ bool Database::madeDurable(File& file) {
 }
 
 bool Database::shutdown() {
+  lock_.assertHeld();
   bool durable = true;
   if (open_ && sync_ != SyncMode::off) {
     if (unsynced_) durable = dataFile_.sync() && indexFile_.sync() && schemaFile_.sync();

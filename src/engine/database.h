@@ -3,11 +3,12 @@
 // the schema, the key, the live-record table, the search text and value hash
 // of each indexed field, the key index, and a lock of its own.
 //
-// Every record operation runs with lock() held by its caller. Each change is
-// written to the files before the operation returns, in an order that a
-// killed process can recover from (see IndexFile), and memory is changed only
-// after every write has succeeded, so a failed write leaves memory and the
-// files agreeing on the state before the call.
+// Every record operation runs with lock() held by its caller, which debug
+// builds assert. Each change is written to the files before the operation
+// returns, in the order of crash_order.h that a killed process can recover
+// from, and memory is changed only after every write has succeeded (crash
+// order rule 6), so a failed write leaves memory and the files agreeing on
+// the state before the call.
 //
 // After shutdown() the object stays valid for callers that still hold it,
 // but every operation answers its failure result.
@@ -22,6 +23,7 @@
 #include "engine/field_cipher.h"
 #include "engine/field_values.h"
 #include "engine/key_index.h"
+#include "engine/open_failure.h"
 #include "engine/record_table.h"
 #include "engine/recovery_report.h"
 #include "engine/schema.h"
@@ -40,21 +42,6 @@ enum class WriteStatus : int32_t {
   notStored = 3,  // a write failed, or a size limit would be passed
 };
 
-// Why an open refused. Each kind of damage has its own reason, so a test of
-// damaged files cannot pass because open refused for another one.
-enum class OpenFailure {
-  none,
-  filesUnavailable,   // a file could not be created or opened
-  damagedSchema,      // a truncated block, or one announcing impossible fields
-  damagedIndex,       // a negative count or entry
-  damagedRecord,      // an entry that leads to an image no power cut leaves (power_cut_recovery.h)
-  repeatedPosition,   // two entries name one record
-  tooLargeForMemory,  // the indexed values would not fit the search structures
-  repairFailed,       // a delete or a rewrite cut short could not be completed
-  locked,             // another engine, in this process or another, or a tool holds the files
-  lockUnsupported,    // the file system cannot lock the files, so they cannot be held
-};
-
 class Database {
  public:
   // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
@@ -63,9 +50,13 @@ class Database {
   // would each append at what they believe is the end. What a power cut left
   // is taken back first (power_cut_recovery.h) and told in recovery(). Null
   // when a file cannot be opened or holds damage that open cannot repair;
-  // then `failure` (when given) says why, nothing was written, and any file
-  // this call created is removed again.
+  // then `refusal` says why, of which file, with the system's error (and
+  // describe() says it in words), nothing was written, and any file this
+  // call created is removed again.
   // `sync` says how durable each change is before its call returns.
+  static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                        OpenRefusal& refusal, SyncMode sync = SyncMode::close);
+  // The same, telling only the reason (when `failure` is given).
   static std::unique_ptr<Database> open(const std::string& baseName, std::string_view key, bool useKeyIndex,
                                         OpenFailure* failure = nullptr, SyncMode sync = SyncMode::close);
 

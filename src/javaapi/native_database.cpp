@@ -143,13 +143,24 @@ void report(JNIEnv* env, jintArray failure, jint code) {
   if (failure != nullptr && env->GetArrayLength(failure) > 0) env->SetIntArrayRegion(failure, 0, 1, &code);
 }
 
+// The engine's words for a refusal, naming the file and the system's reason.
+void explain(JNIEnv* env, jobjectArray message, const mero::OpenRefusal& refusal) {
+  if (message == nullptr || env->GetArrayLength(message) == 0) return;
+  // The file name came from Java as modified UTF-8, and the system text is ASCII.
+  jstring text = env->NewStringUTF(mero::describe(refusal).c_str());
+  if (text == nullptr) return;
+  env->SetObjectArrayElement(message, 0, text);
+  env->DeleteLocalRef(text);
+}
+
 }  // namespace
 
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass, jstring base, jstring key,
                                                              jboolean keyIndex, jbooleanArray indexed,
-                                                             jobjectArray names, jintArray failure) {
+                                                             jobjectArray names, jintArray failure,
+                                                             jobjectArray message) {
   return guarded<jlong>(0, [&]() -> jlong {
     report(env, failure, kOutOfMemory);  // until something better is known
     std::string baseName;
@@ -170,9 +181,10 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass
         return 0;
       }
     }
-    OpenFailure why = OpenFailure::none;
-    std::unique_ptr<Database> db = Database::open(baseName, keyBytes, keyIndex == JNI_TRUE, &why);
-    report(env, failure, db ? kOpened : codeOf(why));
+    mero::OpenRefusal refusal;
+    std::unique_ptr<Database> db = Database::open(baseName, keyBytes, keyIndex == JNI_TRUE, refusal);
+    report(env, failure, db ? kOpened : codeOf(refusal.failure));
+    if (db == nullptr) explain(env, message, refusal);
     return reinterpret_cast<jlong>(db.release());
   });
 }

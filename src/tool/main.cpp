@@ -1,6 +1,7 @@
 // mero: inspect, check, export, import, compact and re-key a database from
 // the command line, on the engine directly (no Java).
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -215,9 +216,7 @@ void printHelp() {
       kKeyHelp, kLiveHelp, kExitStatuses);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
 #ifdef _WIN32
   // Data is written and read byte for byte: no newline translation.
   _setmode(_fileno(stdout), _O_BINARY);
@@ -254,6 +253,19 @@ int main(int argc, char** argv) {
     return c.run(line);
   }
   return fail(kUsage, "unknown command " + args[0] + " (mero --help lists them)");
+}
+
+}  // namespace
+
+// What the commands printed may still wait in stdout's buffer: it goes out
+// here, and a command whose data never arrived did not succeed.
+int main(int argc, char** argv) {
+  const int status = run(argc, argv);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    const std::string reason = std::strerror(errno);
+    if (status == kSuccess) return fail(kWriteFailed, "cannot write standard output: " + reason);
+  }
+  return status;
 }
 
 }  // namespace mero::tool

@@ -28,6 +28,7 @@ int OutputSink::open(const std::string& path, bool force, const std::vector<std:
                      std::string& error) {
   protected_ = protectedPaths;
   force_ = force;
+  name_ = path.empty() || path == "-" ? "standard output" : path;
   if (path.empty() || path == "-") {
     file_ = stdout;
     return kSuccess;
@@ -52,9 +53,16 @@ int OutputSink::open(const std::string& path, bool force, const std::vector<std:
   pendingPath_ = path + ".mero-partial";
   // Made afresh, never through a name that leads elsewhere.
   bool created = false;
-  if (!File::remove(pendingPath_) || !File::createIfMissing(pendingPath_, &created) || !created ||
-      (file_ = std::fopen(pendingPath_.c_str(), "wb")) == nullptr) {
-    error = "cannot create " + path + ": " + File::lastErrorText();
+  std::string reason;
+  if (!File::remove(pendingPath_) || !File::createIfMissing(pendingPath_, &created)) {
+    reason = File::lastErrorText();
+  } else if (!created) {
+    reason = File::describeError(EEXIST);
+  } else if ((file_ = std::fopen(pendingPath_.c_str(), "wb")) == nullptr) {
+    reason = std::strerror(errno);
+  }
+  if (!reason.empty()) {
+    error = "cannot create " + path + ": " + reason;
     finalPath_.clear();
     return kProblems;
   }
@@ -95,7 +103,7 @@ bool OutputSink::commit(std::string& error) {
     }
   }
   if (!written || failed_) {
-    error = "writing the output failed: " + reason_;
+    error = "cannot write " + name_ + ": " + reason_;
     return false;
   }
   if (toFile()) {

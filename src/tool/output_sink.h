@@ -42,6 +42,7 @@ class OutputSink {
   bool flush();
   bool isProtected(const std::string& path) const;
 
+  std::string name_;  // what messages call the output: its path, or "standard output"
   std::string finalPath_;
   std::string pendingPath_;
   std::vector<std::string> protected_;

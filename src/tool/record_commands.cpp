@@ -2,6 +2,7 @@
 // the database through the engine, as an application does, under the same
 // lock, so it never runs beside an application that has the files open.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -29,29 +30,28 @@ std::unique_ptr<Database> openEngine(const std::string& base, const std::string&
                           " bytes: the database is damaged (mero recover salvages it)");
     return nullptr;
   }
-  OpenFailure why = OpenFailure::none;
-  std::unique_ptr<Database> db = Database::open(base, key, useKeyIndex, &why);
+  OpenRefusal refusal;
+  std::unique_ptr<Database> db = Database::open(base, key, useKeyIndex, refusal);
   if (db != nullptr) {
     status = kSuccess;
     return db;
   }
-  switch (why) {
+  switch (refusal.failure) {
     case OpenFailure::locked:
       status = kInUse;
       fail(status, holderOf(base) + ": try again once it is closed");
       break;
     case OpenFailure::lockUnsupported:
-      fail(status, "the file system of " + base + " keeps no locks, so the engine cannot hold its files");
-      break;
     case OpenFailure::filesUnavailable:
-      fail(status, "cannot open " + base + "'s files: " + File::lastErrorText());
+    case OpenFailure::repairFailed:
+      fail(status, describe(refusal));
       break;
     case OpenFailure::tooLargeForMemory:
       status = kProblems;
-      fail(status, base + " is too large for memory");
+      fail(status, describe(refusal));
       break;
     default:
-      fail(status, base + " is damaged (mero check lists the problems; mero recover salvages it)");
+      fail(status, describe(refusal) + " (mero check lists the problems; mero recover salvages it)");
   }
   return nullptr;
 }
@@ -144,7 +144,8 @@ int printRecords(Database& db, const CommandLine& line, const std::vector<int32_
       return fail(kProblems,
                   "the record at position " + std::to_string(position) + " is not valid text (is the key right?)");
   }
-  if (!printer.print()) return fail(kWriteFailed, "writing the output failed: " + File::lastErrorText());
+  // stdout is no File: its reason is errno, read before anything else runs.
+  if (!printer.print()) return fail(kWriteFailed, "cannot write standard output: " + File::describeError(errno));
   return kSuccess;
 }
 

@@ -125,10 +125,11 @@ public final class Database implements AutoCloseable {
       }
     }
     int[] failure = new int[1];
+    String[] message = new String[1];
     long handle = NativeDatabase.open(absolute.toString(), key, keyIndex,
-        given != null ? given.indexedFlags() : null, given != null ? given.names() : null, failure);
+        given != null ? given.indexedFlags() : null, given != null ? given.names() : null, failure, message);
     if (handle == 0) {
-      throw OpenFailures.of(failure[0], absolute);
+      throw OpenFailures.of(failure[0], absolute, message[0]);
     }
     try {
       Schema stored = storedSchema(handle, absolute);

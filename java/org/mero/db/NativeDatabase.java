@@ -45,10 +45,12 @@ final class NativeDatabase {
 
   /**
    * Opens the files of base, first storing the schema (indexed, names) when none is stored yet;
-   * null arrays give none. Returns the handle, or 0 with the reason in failure[0].
+   * null arrays give none. Returns the handle, or 0 with the reason in failure[0] and, for the
+   * library's own reasons, its words for it in message[0] (naming the file and the system's
+   * reason).
    */
   static native long open(String base, String key, boolean keyIndex, boolean[] indexed, String[] names,
-      int[] failure);
+      int[] failure, String[] message);
 
   static native void close(long db);
 

@@ -1,0 +1,37 @@
+#pragma once
+// Why an open refused, and the one table of messages that tells it: the tool
+// and the packaged API's exceptions say the same, naming the file concerned
+// and, when a file operation failed, the operating system's reason.
+
+#include <string>
+
+namespace mero {
+
+// Each kind of damage has its own reason, so a test of damaged files cannot
+// pass because open refused for another one.
+enum class OpenFailure {
+  none,
+  filesUnavailable,   // a file could not be created or opened
+  damagedSchema,      // a truncated block, or one announcing impossible fields
+  damagedIndex,       // a negative count or entry
+  damagedRecord,      // an entry that leads to an image no power cut leaves (power_cut_recovery.h)
+  repeatedPosition,   // two entries name one record
+  tooLargeForMemory,  // the indexed values would not fit the search structures
+  repairFailed,       // a delete or a rewrite cut short could not be completed
+  locked,             // another engine, in this process or another, or a tool holds the files
+  lockUnsupported,    // the file system cannot lock the files, so they cannot be held
+};
+
+// A refusal in full: the reason, the file it concerns, and the operating
+// system's error (File::error()) when a file operation failed, else 0.
+struct OpenRefusal {
+  OpenFailure failure = OpenFailure::none;
+  std::string file;
+  int systemError = 0;
+};
+
+// The message for a refusal, e.g. "cannot open or create db.dat for reading
+// and writing: Permission denied".
+std::string describe(const OpenRefusal& refusal);
+
+}  // namespace mero
