@@ -1,16 +1,16 @@
 // Append: write one record at the end of the data file.
 
+#include "engine/crash_order.h"
 #include "engine/database.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
 
 namespace mero {
 
-// The image goes to the data file first, then the index entry, then the
-// count: until the count is written the record is not live, so a process
-// killed on the way leaves at most unreferenced bytes behind. Memory changes
-// only once all three writes have succeeded.
+// Crash order rule 1 (image, entry, count: the count makes the record
+// live), rule 10 in FULL, and rule 6 (memory changes only after the writes).
 WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
+  lock_.assertHeld();
   const ScratchRelease release{*this};
   // A schema block cut short is undefined until the next define replaces it;
   // records written meanwhile would keep that define out for good.
@@ -35,7 +35,7 @@ WriteStatus Database::write(const FieldValues& values, int32_t* appendedAt) {
     return WriteStatus::notStored;
   }
   dataEnd_ += static_cast<int64_t>(size);
-  // In FULL the image is on the disk before the entry, the entry before the count.
+  // Crash order rule 10.
   if (!madeDurable(dataFile_) ||
       !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntry(records_.count() + 1, position))
     return WriteStatus::notStored;

@@ -16,6 +16,7 @@ namespace mero {
 
 WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::vector<int32_t>& positions,
                                   size_t* failedAt) {
+  lock_.assertHeld();
   const ScratchRelease release{*this};
   positions.clear();
   const auto refuse = [&](size_t record, WriteStatus status) {
@@ -67,7 +68,7 @@ WriteStatus Database::appendBatch(const std::vector<FieldValues>& batch, std::ve
     return refuse(0, WriteStatus::notStored);
   }
   dataEnd_ += static_cast<int64_t>(total);
-  // In FULL, as a single append: images, then entries, then the count, each synced.
+  // Crash order rule 10, as for a single append.
   if (!madeDurable(dataFile_) ||
       !IndexFile(indexFile_, sync_ == SyncMode::full).appendEntries(records_.count(), positions)) {
     positions.clear();

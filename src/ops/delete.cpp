@@ -10,6 +10,7 @@
 namespace mero {
 
 bool Database::deleteRecord(int32_t position) {
+  lock_.assertHeld();
   const ScratchRelease release{*this};
   uint32_t slot = 0;
   if (!open_ || !records_.slotOf(position, slot)) return false;
@@ -21,8 +22,7 @@ bool Database::deleteRecord(int32_t position) {
     haveKey =
         singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
 
-  // In FULL a shift across sectors is journaled: a power cut may keep any
-  // of its sectors, which no repair at open could sort out (rule 13).
+  // Crash order rule 13: in FULL a shift across sectors is journaled.
   const bool full = sync_ == SyncMode::full;
   const std::vector<int32_t>& before = records_.positions();
   const size_t shifted = before.size() - static_cast<size_t>(r) - 1;
@@ -37,6 +37,7 @@ bool Database::deleteRecord(int32_t position) {
       return false;
   }
   unsynced_ = true;
+  // Crash order rule 2: the shift, then the smaller count.
   bool done = IndexFile(indexFile_, full).removeEntry(r, before);
   if (journaled && !removeRollbackJournal(baseName_, true) && done) {
     // A journal left behind would undo this delete, and every later change

@@ -68,6 +68,7 @@ void sortUnique(std::vector<uint32_t>& slots) {
 }  // namespace
 
 std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const FieldValues& terms) const {
+  lock_.assertHeld();
   std::vector<int32_t> result;
   if (!open_ || partial.size() != static_cast<size_t>(terms.size())) return result;
 

@@ -58,6 +58,7 @@ bool Database::writeInPlace(int64_t offset, const std::string& previous, const s
 }
 
 bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t* movedTo) {
+  lock_.assertHeld();
   const ScratchRelease release{*this};
   uint32_t slot = 0;
   if (!open_ || values.size() != schema_.fieldCount || !records_.slotOf(position, slot)) return false;
@@ -82,8 +83,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
        sameLayout(previousImage, image_, schema_.fieldCount))) {
     if (!writeInPlace(position, previousImage, image_)) return false;
   } else {
-    // The new image goes to the end first; only then does the index entry
-    // point at it, so a crash in between leaves the old record live.
+    // Crash order rules 3 and 11: the new image, then the entry repointed.
     if (static_cast<uint64_t>(dataEnd_) + newLength > static_cast<uint64_t>(kMaxDataFileSize)) return false;
     newPosition = static_cast<int32_t>(dataEnd_);
     if (!dataFile_.writeAt(newPosition, image_.data(), image_.size())) {

@@ -4,7 +4,13 @@
 // lock at most once and releases it before it returns.
 //
 // The storage is opaque so that no system header leaks into the engine.
+//
+// Debug builds note which thread holds the lock, so that code that needs it
+// held can assert so (assertHeld); release builds note nothing. The member
+// is there in both, so that both see one layout.
 
+#include <atomic>
+#include <cassert>
 #include <cstddef>
 
 namespace mero {
@@ -19,8 +25,18 @@ class Lock {
   void enter();
   void leave();
 
+  // Whether the calling thread holds the lock; only debug builds know, and
+  // release builds answer false.
+  bool heldByThisThread() const;
+  void assertHeld() const {
+#ifndef NDEBUG
+    assert(heldByThisThread());
+#endif
+  }
+
  private:
   alignas(16) unsigned char storage_[64];
+  std::atomic<const void*> owner_{nullptr};  // a mark of the holding thread, in debug builds
 };
 
 class LockGuard {

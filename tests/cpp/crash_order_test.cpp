@@ -169,7 +169,7 @@ struct Reference {
 Reference referenceRun(const Operation& op) {
   TempDir dir;
   const std::string base = copyOf(op, dir);
-  std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
+  HeldDatabase db = openStandardDatabase(base, nullptr, op.sync);
   Reference ref;
   ref.before = snapshotOf(*db);
   writeFaults::disarm();
@@ -189,7 +189,7 @@ bool sameValues(const Snapshot& a, const Snapshot& b) {
 void expectFailureChangedNothing(const Operation& op, const Reference& ref, long k, Action action) {
   TempDir dir;
   const std::string base = copyOf(op, dir);
-  std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
+  HeldDatabase db = openStandardDatabase(base, nullptr, op.sync);
   writeFaults::arm(k, action);
   EXPECT_FALSE(op.run(*db)) << "a failed write was reported as success";
   writeFaults::disarm();
@@ -208,7 +208,7 @@ void expectBeforeOrAfterOnceEnded(const Operation& op, const Reference& ref, lon
   TempDir dir;
   const std::string base = copyOf(op, dir);
   const int status = runInChild([&] {
-    std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, op.sync);
+    HeldDatabase db = openStandardDatabase(base, nullptr, op.sync);
     if (!db) _Exit(2);
     writeFaults::arm(k, action);
     op.run(*db);
@@ -216,7 +216,7 @@ void expectBeforeOrAfterOnceEnded(const Operation& op, const Reference& ref, lon
   });
   ASSERT_EQ(status, writeFaults::kExitStatus);
   OpenFailure why = OpenFailure::none;
-  std::unique_ptr<Database> db = openStandardDatabase(base, &why);
+  HeldDatabase db = openStandardDatabase(base, &why);
   ASSERT_TRUE(db) << "unopenable, reason " << static_cast<int>(why);
   EXPECT_FALSE(std::filesystem::exists(rollbackJournalPath(base))) << "open left the journal";
   EXPECT_EQ(checkConsistency(*db, base), "");
@@ -270,7 +270,7 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
                                          [](const Operation& op) { return op.name == "Rule2_DeleteAMiddleOne"; });
   const Reference ref = referenceRun(erase);
   ASSERT_EQ(runInChild([&] {
-              std::unique_ptr<Database> db = openStandardDatabase(base);
+              HeldDatabase db = openStandardDatabase(base);
               writeFaults::arm(2, Action::abort);  // after the shift, before the count
               erase.run(*db);
             }),
@@ -293,7 +293,7 @@ TEST(CrashOrder, Rule5_RepairOfATornDelete) {
                   }),
                   writeFaults::kExitStatus);
       }
-      std::unique_ptr<Database> db = openStandardDatabase(base);
+      HeldDatabase db = openStandardDatabase(base);
       ASSERT_TRUE(db);
       EXPECT_EQ(snapshotOf(*db), ref.after);
       const std::string repaired = readFile(base + ".idx");
@@ -318,7 +318,7 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
   const std::string journalPath = rollbackJournalPath(base);
   const std::string before = readFile(base + ".dat");
   ASSERT_EQ(runInChild([&] {
-              std::unique_ptr<Database> db = openStandardDatabase(base, nullptr, SyncMode::full);
+              HeldDatabase db = openStandardDatabase(base, nullptr, SyncMode::full);
               writeFaults::arm(2, Action::abort);  // the journal is whole, the image not begun
               update.run(*db);
             }),
@@ -354,7 +354,7 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
     SCOPED_TRACE(c.name);
     writeFile(base + ".dat", c.data);
     writeFile(journalPath, c.journal);
-    std::unique_ptr<Database> db = openStandardDatabase(base);
+    HeldDatabase db = openStandardDatabase(base);
     ASSERT_TRUE(db);
     EXPECT_EQ(snapshotOf(*db), c.expected);
     EXPECT_EQ(checkConsistency(*db, base), "");
@@ -378,7 +378,7 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
                 }),
                 writeFaults::kExitStatus);
     }
-    std::unique_ptr<Database> db = openStandardDatabase(base);
+    HeldDatabase db = openStandardDatabase(base);
     ASSERT_TRUE(db);
     EXPECT_EQ(snapshotOf(*db), ref.before);
     EXPECT_EQ(readFile(base + ".dat"), before);
@@ -417,7 +417,7 @@ TEST(CrashOrder, Rule7_Define) {
     std::filesystem::remove(base + ".str");
   }
   ASSERT_TRUE(defineSchema(base, flags, names));
-  std::unique_ptr<Database> db = Database::open(base, "", false);
+  HeldDatabase db = held(Database::open(base, "", false));
   ASSERT_EQ(db->write(values({"one"})), WriteStatus::appended);
   const std::string schema = readFile(base + ".str");
   EXPECT_FALSE(defineSchema(base, flags, names));

@@ -147,7 +147,7 @@ TEST(PowerCutDamage, OpenDropsWhatNeverArrivedAndRepairsTheIndex) {
     writeFile(path, damage.change(readFile(path)));
     const std::string index = readFile(base + ".idx");
     OpenFailure why = OpenFailure::none;
-    std::unique_ptr<Database> db = openStandardDatabase(base, &why);
+    HeldDatabase db = openStandardDatabase(base, &why);
     ASSERT_TRUE(db) << static_cast<int>(why);
     Snapshot expected;
     for (const int32_t r : damage.kept) expected.push_back(whole[static_cast<size_t>(r)]);
@@ -184,7 +184,7 @@ TEST(PowerCutDamage, ADataFileMissingItsTailOpensWithEveryWholeRecord) {
   createStandardDatabase(base, 1000);
   const std::string data = readFile(base + ".dat");
   writeFile(base + ".dat", data.substr(0, data.size() - 100));
-  std::unique_ptr<Database> db = openStandardDatabase(base);
+  HeldDatabase db = openStandardDatabase(base);
   ASSERT_TRUE(db);
   EXPECT_EQ(db->numRecs(), 996);
   EXPECT_EQ(checkConsistency(*db, base), "");
@@ -224,7 +224,7 @@ TEST(HostilePositions, EveryOffsetReadsARecordOrNothing) {
   TempDir dir;
   const std::string base = dir.path("db");
   createStandardDatabase(base, 4, 70000);
-  std::unique_ptr<Database> db = openStandardDatabase(base);
+  HeldDatabase db = openStandardDatabase(base);
   const auto size = static_cast<int32_t>(db->dataFileSize());
   FieldValues read;
   int readable = 0;

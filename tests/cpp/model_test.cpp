@@ -253,7 +253,7 @@ void runModel(unsigned seed, int steps) {
       ASSERT_EQ(test::checkConsistency(*db, base), "");
       keyIndex = rng() % 3 != 0;
       db.reset();
-      db = Database::open(base, key, keyIndex);
+      db = test::held(Database::open(base, key, keyIndex));
       ASSERT_TRUE(db);
       model.reopen(keyIndex);
     }

@@ -242,7 +242,7 @@ void expectSound(const Disk& disk, const TempDir& dir, const Expectation& expect
   for (const char* ext : {".str", ".dat", ".idx"}) std::filesystem::remove(base + ext);
   for (const auto& [name, bytes] : disk) writeFile(dir.path(name), bytes);
   OpenFailure why = OpenFailure::none;
-  std::unique_ptr<Database> db = openStandardDatabase(base, &why);
+  HeldDatabase db = openStandardDatabase(base, &why);
   ASSERT_TRUE(db) << what << ": unopenable, reason " << static_cast<int>(why);
   ASSERT_EQ(checkConsistency(*db, base), "") << what;
   const Snapshot state = snapshotOf(*db);
@@ -280,7 +280,7 @@ long simulate(const Script& script) {
   std::set<std::string> touched;
   for (const Step& step : script.steps) touched.insert(step.key);
   if (script.records >= 0) {
-    std::unique_ptr<Database> db = openStandardDatabase(base);
+    HeldDatabase db = openStandardDatabase(base);
     for (const LiveRecord& r : snapshotOf(*db)) {
       expect.order.push_back(keyOf(r.values));
       if (touched.count(keyOf(r.values)) == 0) expect.untouched[keyOf(r.values)] = r.values;
@@ -289,7 +289,7 @@ long simulate(const Script& script) {
   writeLog::start();
   if (script.records < 0) defineSchema(base, {true, true, false});
   {
-    std::unique_ptr<Database> db = openStandardDatabase(base);
+    HeldDatabase db = openStandardDatabase(base);
     for (const Step& step : script.steps) {
       EXPECT_TRUE(step.run(*db)) << script.name << ": " << step.key;
       expect.order.push_back(step.key);

@@ -74,7 +74,11 @@ TEST_F(RegistryTest, DefineOpenCloseLifecycle) {
     EXPECT_EQ(db->write(test::values({"k2", "v"})), WriteStatus::notStored);
     EXPECT_EQ(db->numRecs(), 0);
   }
-  EXPECT_EQ(registry_.lookup(id)->numRecs(), 1);
+  {
+    const std::shared_ptr<Database> current = registry_.lookup(id);
+    LockGuard guard(current->lock());
+    EXPECT_EQ(current->numRecs(), 1);
+  }
   EXPECT_TRUE(registry_.close(id));
   EXPECT_TRUE(registry_.close(id));
   EXPECT_EQ(registry_.lookup(id), nullptr);

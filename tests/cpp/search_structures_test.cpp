@@ -179,7 +179,7 @@ TEST(SearchStructures, ValueHashIsBuiltAtTheFirstWholeValueFind) {
               WriteStatus::appended);
   }
   db.reset();
-  db = Database::open(base, "key", true);
+  db = test::held(Database::open(base, "key", true));
   ASSERT_TRUE(db);
   EXPECT_FALSE(db->valueHashes(1).built());
   for (int i = 11999; i >= 3000; --i) {
@@ -232,7 +232,7 @@ TEST(SearchStructures, SlotsOfDeletedRecordsAreReclaimed) {
   EXPECT_EQ(test::checkConsistency(*db, base), "");
   const test::Snapshot before = test::snapshotOf(*db);
   db.reset();
-  db = Database::open(base, "key", true);
+  db = test::held(Database::open(base, "key", true));
   ASSERT_TRUE(db);
   EXPECT_EQ(test::snapshotOf(*db), before);
 }
@@ -271,7 +271,7 @@ TEST(SearchStructures, SharedHashesNeverConfuseKeysOrValues) {
     EXPECT_EQ(db->find(whole, test::values({"", valueA})), std::vector<int32_t>{a});
     EXPECT_EQ(db->find(whole, test::values({"", valueB})), std::vector<int32_t>{b});
     db.reset();
-    db = Database::open(base, "key", true);
+    db = test::held(Database::open(base, "key", true));
     ASSERT_TRUE(db);
   }
 }
@@ -294,7 +294,7 @@ TEST(SearchStructures, EverythingAnswersWhenAllHashesCollide) {
   for (int i = 5999; i >= 0; i -= 3) ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
   EXPECT_EQ(test::checkConsistency(*db, base), "");
   db.reset();
-  db = Database::open(base, "key", true);
+  db = test::held(Database::open(base, "key", true));
   ASSERT_TRUE(db);
   EXPECT_EQ(db->numRecs(), 4000);
   EXPECT_EQ(test::checkConsistency(*db, base), "");

@@ -94,15 +94,25 @@ void defineSchema(const std::string& base, const std::vector<bool>& indexed) {
   if (!defineSchema(base, flags, names)) throw std::runtime_error("define failed");
 }
 
-std::unique_ptr<Database> createDatabase(const std::string& base, const std::vector<bool>& indexed,
-                                         const std::string& key, bool useKeyIndex) {
+void LetGoAndClose::operator()(Database* db) const {
+  db->lock().leave();
+  delete db;
+}
+
+HeldDatabase held(std::unique_ptr<Database> db) {
+  if (db != nullptr) db->lock().enter();
+  return HeldDatabase(db.release());
+}
+
+HeldDatabase createDatabase(const std::string& base, const std::vector<bool>& indexed, const std::string& key,
+                            bool useKeyIndex) {
   defineSchema(base, indexed);
-  return Database::open(base, key, useKeyIndex);
+  return held(Database::open(base, key, useKeyIndex));
 }
 
 void createStandardDatabase(const std::string& base, int records, size_t valueBytes) {
   defineSchema(base, {true, true, false});
-  std::unique_ptr<Database> db = openStandardDatabase(base);
+  HeldDatabase db = openStandardDatabase(base);
   if (!db) throw std::runtime_error("open failed");
   for (int i = 0; i < records; ++i) {
     const std::string n = std::to_string(i);
@@ -113,8 +123,8 @@ void createStandardDatabase(const std::string& base, int records, size_t valueBy
   }
 }
 
-std::unique_ptr<Database> openStandardDatabase(const std::string& base, OpenFailure* failure, SyncMode sync) {
-  return Database::open(base, kKey, true, failure, sync);
+HeldDatabase openStandardDatabase(const std::string& base, OpenFailure* failure, SyncMode sync) {
+  return held(Database::open(base, kKey, true, failure, sync));
 }
 
 Snapshot snapshotOf(const Database& db) {
