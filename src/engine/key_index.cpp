@@ -1,8 +1,10 @@
 #include "engine/key_index.h"
 
 #include <bit>
+#include <cassert>
 
 #include "engine/byte_hash.h"
+#include "foundation/invariant_checks.h"
 
 namespace mero {
 
@@ -54,6 +56,7 @@ void KeyIndex::finishLoading() {
     if (!placeUnlessPresent(e)) deadKeyBytes_ += 4 + lengthAt(e.keyOffset);
   compactKeysIfMostlyDead();
   keys_.shrink_to_fit();
+  checkInvariants();
 }
 
 // Nothing is removed while loading, so an equal key, having the same home,
@@ -146,6 +149,7 @@ void KeyIndex::insertAt(const Probe& probe, std::string_view key, int32_t positi
   if (keys_.size() + 4 + key.size() > UINT32_MAX) compactKeys();
   ++count_;
   placeOrOverflow(Entry{probe.hash, position, appendKey(key)});
+  MERO_CHECK_INVARIANTS(count_, changesUnchecked_);
 }
 
 void KeyIndex::removeKey(std::string_view key, int32_t position) {
@@ -169,6 +173,7 @@ void KeyIndex::removeKey(std::string_view key, int32_t position) {
     if (it == overflow_.end() || it->second != position) return;
     overflow_.erase(it);
     --count_;
+    MERO_CHECK_INVARIANTS(count_, changesUnchecked_);
     return;
   }
   if (table_[i].position != position) return;
@@ -193,6 +198,7 @@ void KeyIndex::removeKey(std::string_view key, int32_t position) {
   // live keys; growing waits for 80%, so the two never alternate.
   if (table_.size() > 1024 && 8 * count_ < table_.size()) resize(table_.size() / 2);
   compactKeysIfMostlyDead();
+  MERO_CHECK_INVARIANTS(count_, changesUnchecked_);
 }
 
 // The floor keeps a small index from being rebuilt for a few removed keys.
@@ -215,6 +221,37 @@ void KeyIndex::compactKeys() {
   }
   keys_.swap(compacted);
   deadKeyBytes_ = 0;
+}
+
+// Every entry lies within the probe limit of its home and its lookup finds
+// it (so no key stands twice and none is out of reach); the counts of
+// entries and of live key bytes agree with the table and the overflow.
+void KeyIndex::checkInvariants() const {
+#ifndef NDEBUG
+  if (loading_) return;
+  assert(table_.empty() ? mask_ == 0 : mask_ == table_.size() - 1 && (table_.size() & mask_) == 0);
+  size_t placed = 0;
+  size_t liveKeyBytes = 0;
+  for (size_t i = 0; i < table_.size(); ++i) {
+    const Entry& e = table_[i];
+    if (e.position < 0) continue;
+    ++placed;
+    assert(size_t{e.keyOffset} + 4 <= keys_.size() && size_t{e.keyOffset} + 4 + lengthAt(e.keyOffset) <= keys_.size());
+    const std::string_view key = keyOf(e);
+    assert(e.hash == hashOf(key));
+    assert(((i - (e.hash & mask_)) & mask_) < kProbeLimit);
+    int32_t found = -1;
+    assert(lookupHashed(e.hash, key, found) && found == e.position);
+    liveKeyBytes += 4 + key.size();
+  }
+  for (const auto& [key, position] : overflow_) {
+    int32_t found = -1;
+    assert(position >= 0 && lookupKey(key, found) && found == position);
+  }
+  assert(count_ == placed + overflow_.size());
+  assert(table_.empty() || 5 * count_ <= 4 * table_.size());
+  assert(deadKeyBytes_ <= keys_.size() && keys_.size() - deadKeyBytes_ == liveKeyBytes);
+#endif
 }
 
 }  // namespace mero

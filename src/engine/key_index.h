@@ -79,6 +79,8 @@ class KeyIndex {
   size_t keyBytes() const { return keys_.size(); }
   // The hash the table keeps of a key (for tests that need keys sharing one).
   static uint32_t hashOf(std::string_view key);
+  // Asserts the invariants above (debug builds; after each change there).
+  void checkInvariants() const;
 
  private:
   struct Entry {
@@ -119,6 +121,7 @@ class KeyIndex {
   std::map<std::string, int32_t, std::less<>> overflow_;
   std::vector<Entry> pending_;
   bool loading_ = false;
+  uint32_t changesUnchecked_ = 0;
 };
 
 }  // namespace mero

@@ -1,6 +1,9 @@
 #include "engine/record_table.h"
 
 #include <algorithm>
+#include <cassert>
+
+#include "foundation/invariant_checks.h"
 
 namespace mero {
 
@@ -36,6 +39,7 @@ uint32_t RecordTable::append(int32_t position) {
   int32_t sum = 1;
   for (uint32_t j = i - 1, stop = i - (i & (0u - i)); j > stop; j -= j & (0u - j)) sum += liveTree_[j];
   liveTree_.push_back(sum);
+  if (sorted_) MERO_CHECK_INVARIANTS(slotPositions_.size(), changesUnchecked_);
   return slot;
 }
 
@@ -47,6 +51,7 @@ bool RecordTable::finishLoading() {
   }
   for (size_t i = 1; i < byPosition_.size(); ++i)
     if (byPosition_[i - 1].position == byPosition_[i].position) return false;
+  checkInvariants();
   return true;
 }
 
@@ -64,6 +69,7 @@ void RecordTable::move(uint32_t slot, int32_t newPosition) {
   noteEntry(newPosition, slot);
   if (!sorted_) finishLoading();  // only if the data file shrank underneath us
   dropStaleEntries();
+  MERO_CHECK_INVARIANTS(slotPositions_.size(), changesUnchecked_);
 }
 
 void RecordTable::remove(uint32_t slot) {
@@ -71,6 +77,7 @@ void RecordTable::remove(uint32_t slot) {
   slotPositions_[slot] = -1;
   addLive(slot, -1);
   dropStaleEntries();
+  MERO_CHECK_INVARIANTS(slotPositions_.size(), changesUnchecked_);
 }
 
 // Entries of deleted and moved records are dropped once they outnumber the
@@ -101,6 +108,7 @@ void RecordTable::renumberSlots(const std::vector<uint32_t>& renumbering) {
   std::vector<int32_t> tree(positions_.size() + 1, 0);
   for (uint32_t i = 1; i < tree.size(); ++i) tree[i] = static_cast<int32_t>(i & (0u - i));
   liveTree_.swap(tree);
+  checkInvariants();
 }
 
 void RecordTable::addLive(uint32_t slot, int delta) {
@@ -111,6 +119,38 @@ int32_t RecordTable::recordNumberOf(uint32_t slot) const {
   int32_t before = 0;  // live slots below this one
   for (uint32_t i = slot; i > 0; i -= i & (0u - i)) before += liveTree_[i];
   return before;
+}
+
+// The live slots, in slot order, are the records in record-number order;
+// each node of the Fenwick tree counts the live slots it covers; byPosition
+// ascends strictly, holds each live slot's entry once, and stays within
+// twice the live records (dropStaleEntries).
+void RecordTable::checkInvariants() const {
+#ifndef NDEBUG
+  if (!sorted_) return;  // loading: sorted once every record is in
+  const size_t slots = slotPositions_.size();
+  assert(liveTree_.size() == slots + 1 || (slots == 0 && liveTree_.empty()));
+  std::vector<int32_t> liveBelow(slots + 1, 0);
+  for (size_t s = 0; s < slots; ++s) {
+    const bool live = slotPositions_[s] >= 0;
+    if (live) {
+      assert(static_cast<size_t>(liveBelow[s]) < positions_.size());
+      assert(positions_[static_cast<size_t>(liveBelow[s])] == slotPositions_[s]);
+    }
+    liveBelow[s + 1] = liveBelow[s] + (live ? 1 : 0);
+  }
+  assert(static_cast<size_t>(liveBelow[slots]) == positions_.size());
+  for (size_t i = 1; i <= slots; ++i) assert(liveTree_[i] == liveBelow[i] - liveBelow[i - (i & (0 - i))]);
+  size_t current = 0;
+  for (size_t k = 0; k < byPosition_.size(); ++k) {
+    const Entry& e = byPosition_[k];
+    assert(k == 0 || byPosition_[k - 1].position < e.position);
+    assert(e.slot < slots);
+    if (slotPositions_[e.slot] == e.position) ++current;
+  }
+  assert(current == positions_.size());
+  assert(byPosition_.size() <= 2 * positions_.size() + 1024);
+#endif
 }
 
 }  // namespace mero

@@ -58,6 +58,8 @@ class RecordTable {
   bool isLive(uint32_t slot) const { return slotPositions_[slot] >= 0; }
   int32_t positionOfSlot(uint32_t slot) const { return slotPositions_[slot]; }
   int32_t recordNumberOf(uint32_t slot) const;  // slot must be live
+  // Asserts the invariants above (debug builds; after each change there).
+  void checkInvariants() const;
 
  private:
   static constexpr size_t kDeadSlotFloor = 4096;  // a few dead slots are not worth a pass
@@ -74,6 +76,7 @@ class RecordTable {
   std::vector<int32_t> liveTree_;       // Fenwick tree over slots' liveness, 1-based
   std::vector<Entry> byPosition_;
   bool sorted_ = true;
+  uint32_t changesUnchecked_ = 0;
 };
 
 }  // namespace mero

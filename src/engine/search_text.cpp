@@ -9,6 +9,7 @@
 #endif
 
 #include "engine/field_cipher.h"
+#include "foundation/invariant_checks.h"
 
 namespace mero {
 
@@ -92,6 +93,7 @@ void SearchText::add(uint32_t slot, std::string_view plain) {
   offsets_.push_back(0);
   lengths_.push_back(0);
   place(slot, plain);
+  MERO_CHECK_INVARIANTS(offsets_.size(), changesUnchecked_);
 }
 
 void SearchText::replace(uint32_t slot, std::string_view plain) {
@@ -110,6 +112,7 @@ void SearchText::replace(uint32_t slot, std::string_view plain) {
     place(slot, plain);
   }
   compactIfMostlyDead();
+  MERO_CHECK_INVARIANTS(offsets_.size(), changesUnchecked_);
 }
 
 void SearchText::remove(uint32_t slot) {
@@ -118,6 +121,7 @@ void SearchText::remove(uint32_t slot) {
   liveBytes_ -= size_t{lengths_[slot]} + 1;
   lengths_[slot] = kRemoved;
   compactIfMostlyDead();
+  MERO_CHECK_INVARIANTS(offsets_.size(), changesUnchecked_);
 }
 
 // Rebuilds the text from the live values in slot order. The floor keeps a

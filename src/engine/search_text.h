@@ -88,6 +88,7 @@ class SearchText {
   std::vector<Run> runs_;          // empty while inSlotOrder_
   bool inSlotOrder_ = true;
   size_t liveBytes_ = 0;
+  uint32_t changesUnchecked_ = 0;
 };
 
 const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 
 #include "engine/byte_hash.h"
 #include "engine/search_text.h"
+#include "foundation/invariant_checks.h"
 
 namespace mero {
 
@@ -69,6 +71,7 @@ void ValueHashIndex::add(uint32_t slot, std::string_view stored) {
   ++liveSlots_;
   sweepIfMostlyStale();
   renumberIfMostlyFree();
+  MERO_CHECK_INVARIANTS(valueOfSlot_.size(), changesUnchecked_);
 }
 
 void ValueHashIndex::remove(uint32_t slot) {
@@ -76,6 +79,7 @@ void ValueHashIndex::remove(uint32_t slot) {
   leave(slot);
   sweepIfMostlyStale();
   renumberIfMostlyFree();
+  MERO_CHECK_INVARIANTS(valueOfSlot_.size(), changesUnchecked_);
 }
 
 ValueHashIndex::Placed ValueHashIndex::placeNear(uint32_t hash, uint32_t value) {
@@ -288,6 +292,7 @@ void ValueHashIndex::finishLoading() {
     valueOfSlot_[e.slot] = v;
     ++liveSlots_;
   }
+  checkInvariants();
 }
 
 void ValueHashIndex::renumberSlots(const std::vector<uint32_t>& renumbering, uint32_t liveSlots) {
@@ -306,6 +311,7 @@ void ValueHashIndex::renumberSlots(const std::vector<uint32_t>& renumbering, uin
     if (renumbering[slot] != kNone) valueOfSlot[renumbering[slot]] = valueOfSlot_[slot];
   valueOfSlot_.swap(valueOfSlot);
   staleEntries_ = 0;
+  checkInvariants();
 }
 
 // Drops stale entries and repeats once they outnumber the live slots; a list
@@ -364,6 +370,62 @@ void ValueHashIndex::renumberIfMostlyFree() {
   size_t capacity = 16;
   while (5 * distinct_ > 4 * capacity) capacity *= 2;
   if (capacity < table_.size()) growTable(capacity);
+}
+
+// Each live value is held by its rep, found by its own bytes (so it is in
+// the table or the overflow, once), and listed with every slot that holds
+// it; the counts of slots and values agree with valueOfSlot.
+void ValueHashIndex::checkInvariants() const {
+#ifndef NDEBUG
+  if (!built_) return;
+  std::vector<uint32_t> holders(values_.size(), 0);
+  size_t liveSlots = 0;
+  for (const uint32_t v : valueOfSlot_) {
+    if (v == kNone) continue;
+    assert(v < values_.size() && values_[v].rep != kNone);
+    ++holders[v];
+    ++liveSlots;
+  }
+  assert(liveSlots == liveSlots_);
+  std::vector<uint32_t> seen(valueOfSlot_.size(), kNone);  // per slot: the value whose list counted it
+  size_t liveValues = 0;
+  for (uint32_t v = 0; v < values_.size(); ++v) {
+    const Value& value = values_[v];
+    if (value.rep == kNone) {
+      assert(holders[v] == 0 && value.list == kNone);
+      continue;
+    }
+    ++liveValues;
+    assert(value.rep < valueOfSlot_.size() && valueOfSlot_[value.rep] == v);
+    assert(value.hash == hashOf(bytesOf(v)) && find(bytesOf(v)) == v);
+    if (value.list == kNone) {
+      assert(holders[v] == 1);
+      continue;
+    }
+    const SlotList& list = lists_[value.list];
+    assert(list.sorted <= list.slots.size());
+    for (size_t i = 1; i < list.sorted; ++i) assert(list.slots[i - 1] < list.slots[i]);
+    uint32_t listed = 0;
+    for (const uint32_t s : list.slots) {
+      assert(s < valueOfSlot_.size());
+      if (valueOfSlot_[s] == v && seen[s] != v) {
+        seen[s] = v;
+        ++listed;
+      }
+    }
+    assert(listed == holders[v]);
+  }
+  assert(liveValues == distinct_);
+  size_t placed = 0;
+  for (size_t i = 0; i < table_.size(); ++i) {
+    const Place& p = table_[i];
+    if (p.value == kNone) continue;
+    ++placed;
+    assert(p.value < values_.size() && values_[p.value].rep != kNone && values_[p.value].hash == p.hash);
+    assert(((i - homeOf(p.hash)) & (table_.size() - 1)) < kProbeLimit);
+  }
+  assert(placed + overflow_.size() == distinct_ && overflowed_.size() == overflow_.size());
+#endif
 }
 
 }  // namespace mero

@@ -108,6 +108,9 @@ class ValueHashIndex {
   }
 
   size_t distinctValues() const { return distinct_; }
+  // Asserts the invariants above (debug builds; after each change there).
+  // The search text must hold what this index was told of it.
+  void checkInvariants() const;
   // The hash the table keeps of a value (for tests that need values sharing one).
   static uint32_t hashOf(std::string_view stored);
 
@@ -169,6 +172,7 @@ class ValueHashIndex {
   bool built_ = false;
   std::vector<Loaded> loaded_;  // while building
   std::vector<Place> recent_;   // while building: the last value seen per hash bucket
+  uint32_t changesUnchecked_ = 0;
 };
 
 }  // namespace mero
