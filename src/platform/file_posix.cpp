@@ -53,6 +53,7 @@ bool File::createIfMissing(const std::string& path, bool* created) {
     return false;
   }
   ::close(fd);
+  if (made) writeLog::created(path);
   if (created != nullptr) *created = made;
   return true;
 }
@@ -67,7 +68,9 @@ bool File::openReadWrite(const std::string& path) {
 
 bool File::openAppend(const std::string& path) {
   close();
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ >= 0) writeLog::created(path);
+  if (fd_ < 0 && errno == EEXIST) fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd_ < 0) noteError(errno);
   if (fd_ >= 0) writeLog::opened(fd_, path);
   return fd_ >= 0;
@@ -211,7 +214,11 @@ bool File::rename(const std::string& from, const std::string& to) {
 }
 
 bool File::remove(const std::string& path) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+  if (::unlink(path.c_str()) == 0) {
+    writeLog::removed(path);
+    return true;
+  }
+  if (errno == ENOENT) return true;
   noteLastError(errno);
   return false;
 }
@@ -272,6 +279,7 @@ bool File::syncDirectoryOf(const std::string& path) {
   const bool ok = fd >= 0 && ::fsync(fd) == 0;
   if (!ok) noteLastError(errno);
   if (fd >= 0) ::close(fd);
+  if (ok) writeLog::folderSynced(path);
   return ok;
 }
 

@@ -20,6 +20,10 @@ void note(intptr_t file, Event::Kind kind, int64_t offset, const void* bytes, si
   events.push_back({kind, found == paths.end() ? std::string() : found->second, offset,
                     std::string(static_cast<const char*>(bytes), n)});
 }
+void noteName(Event::Kind kind, const std::string& path) {
+  const std::lock_guard<std::mutex> hold(guard);
+  if (recording) events.push_back({kind, path, 0, std::string()});
+}
 }  // namespace
 
 void opened(intptr_t file, const std::string& path) {
@@ -37,6 +41,15 @@ void wrote(intptr_t file, int64_t offset, const void* bytes, size_t n) {
 }
 void synced(intptr_t file) { note(file, Event::Kind::sync, 0, "", 0); }
 void truncated(intptr_t file, int64_t size) { note(file, Event::Kind::truncate, size, "", 0); }
+
+void created(const std::string& path) { noteName(Event::Kind::create, path); }
+void removed(const std::string& path) { noteName(Event::Kind::remove, path); }
+void folderSynced(const std::string& pathInFolder) { noteName(Event::Kind::syncFolder, pathInFolder); }
+
+size_t eventsSoFar() {
+  const std::lock_guard<std::mutex> hold(guard);
+  return events.size();
+}
 
 void start() {
   const std::lock_guard<std::mutex> hold(guard);

@@ -1,8 +1,10 @@
 #pragma once
 // Test builds (MERO_WRITE_FAULTS) can record every write, sync and truncation
-// that reaches a file, with the file's path, so a test can rebuild the files
-// as a power cut could leave them: any write since a file's last sync kept,
-// lost or cut at a sector. Production builds compile the calls away.
+// that reaches a file, with the file's path, and every file made or removed
+// and folder synced, so a test can rebuild the files as a power cut could
+// leave them: any write since a file's last sync kept, lost or cut at a
+// sector, and any name made or removed since the folder's last sync there
+// or not. Production builds compile the calls away.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +14,9 @@
 namespace mero::writeLog {
 
 struct Event {
-  enum class Kind { write, sync, truncate };
+  enum class Kind { write, sync, truncate, create, remove, syncFolder };
   Kind kind;
-  std::string path;
+  std::string path;   // syncFolder: a file in the folder
   int64_t offset;     // write: where the bytes went; truncate: the new size
   std::string bytes;  // write only
 };
@@ -27,8 +29,12 @@ void closed(intptr_t file);
 void wrote(intptr_t file, int64_t offset, const void* bytes, size_t n);
 void synced(intptr_t file);
 void truncated(intptr_t file, int64_t size);
+void created(const std::string& path);
+void removed(const std::string& path);
+void folderSynced(const std::string& pathInFolder);
 
 void start();               // clears the log and records from now on
+size_t eventsSoFar();       // how many events the log holds
 std::vector<Event> stop();  // stops recording and hands the log over
 #else
 inline void opened(intptr_t, const std::string&) {}
@@ -36,6 +42,9 @@ inline void closed(intptr_t) {}
 inline void wrote(intptr_t, int64_t, const void*, size_t) {}
 inline void synced(intptr_t) {}
 inline void truncated(intptr_t, int64_t) {}
+inline void created(const std::string&) {}
+inline void removed(const std::string&) {}
+inline void folderSynced(const std::string&) {}
 #endif
 
 }  // namespace mero::writeLog
