@@ -54,7 +54,7 @@ public final class CrashWorker {
         String[] values = old.clone();
         String note = old[2];
         if (choice < 5) {
-          // Same length, other letters: in place if the image cannot be torn.
+          // Same length, other letters: in place (through the journal across pages).
           values[2] = note.replace(note.charAt(0), note.charAt(0) == 'x' ? 'y' : 'x');
         } else if (note.length() > padding + 60) {
           values[2] = padding == 0 ? "short" : "s".repeat(padding);  // shorter: in place if it cannot tear
