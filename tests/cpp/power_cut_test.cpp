@@ -383,7 +383,7 @@ struct History {
 
 // What a power cut at one crash point may show, beyond whole versions.
 struct Leeway {
-  std::set<std::string> shifted;   // entries in a delete's shift over sectors: may be lost or shown twice
+  std::set<std::string> shifted;   // entries a delete moves outside the count's sector: may be lost, twice or swapped
   std::set<std::string> inPlace;   // rewritten in place since the data file's sync: may mix two versions' sectors
   std::set<std::string> appended;  // written since: sectors that never came may read as zeros
 };
@@ -403,11 +403,13 @@ Leeway leewayAt(const CrashPoint& point, const History& history) {
       for (const LiveRecord& r : history.after[step])
         if (r.position >= e.offset && r.position < e.offset + static_cast<int64_t>(e.bytes.size()))
           leeway.appended.insert(keyOf(r.values));
-    } else if (nameOf(e.path) == "db.idx" && e.offset > 0 &&
-               e.offset / kSector != (e.offset + static_cast<int64_t>(e.bytes.size()) - 1) / kSector) {
-      // A shift of entries down by one: the records it moves, and the one it drops.
+    } else if (nameOf(e.path) == "db.idx" && history.after[step].size() < before.size() &&
+               e.offset + static_cast<int64_t>(e.bytes.size()) > kSector) {
+      // A delete's shift of entries down by one, outside the count's sector:
+      // the count may arrive without it (the last record drops off), or it
+      // may arrive torn. The records it moves, and the one it drops.
       const size_t first = static_cast<size_t>(e.offset - 4) / 4;
-      const size_t last = first + e.bytes.size() / 4;
+      const size_t last = before.size() - 1;
       for (size_t r = first; r <= last && r < before.size(); ++r) leeway.shifted.insert(keyOf(before[r].values));
     }
   }
