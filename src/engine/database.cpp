@@ -4,6 +4,7 @@
 #include <cassert>
 #include <climits>
 
+#include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
@@ -65,11 +66,11 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   OpenFailure& why = refusal.failure;
   CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
-  const char* const extensions[3] = {".dat", ".idx", ".str"};
+  const std::string paths[3] = {dataFileName(baseName), indexFileName(baseName), schemaFileName(baseName)};
   // Names the file a refusal concerns, with the system's error when a file
   // operation failed.
   const auto concerning = [&](int i, int systemError = 0) {
-    refusal.file = baseName + extensions[i];
+    refusal.file = paths[i];
     refusal.systemError = systemError;
   };
   // The engine holds the schema file's lock exclusively, as a tool's rewrite
@@ -77,7 +78,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   // Under the lock, a rewrite that a killed tool left half done is finished
   // or undone, and a write that a rollback journal guards is rolled back,
   // before the data and index files are opened.
-  if (!created.openOrCreate(baseName + extensions[2], files[2])) {
+  if (!created.openOrCreate(paths[2], files[2])) {
     why = OpenFailure::filesUnavailable;
     concerning(2, File::lastError());
     return nullptr;
@@ -101,7 +102,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
     return nullptr;
   }
   for (int i = 0; i < 2; ++i) {
-    if (!created.openOrCreate(baseName + extensions[i], files[i])) {
+    if (!created.openOrCreate(paths[i], files[i])) {
       why = OpenFailure::filesUnavailable;
       concerning(i, File::lastError());
       return nullptr;

@@ -44,7 +44,7 @@ enum class WriteStatus : int32_t {
 
 class Database {
  public:
-  // Opens the three files of baseName (".dat", ".idx", ".str"), creating any
+  // Opens the three files of baseName (file_names.h), creating any
   // that is missing, and rebuilds the in-memory state. The files are held
   // exclusively until shutdown(): one engine per set of files, since two
   // would each append at what they believe is the end. What a power cut left

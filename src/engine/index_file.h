@@ -1,5 +1,5 @@
 #pragma once
-// The index file (".idx"): the live records and their order.
+// The index file (<base>.idx): the live records and their order.
 //   count n (int32) at offset 0
 //   position of record r (int32) at offset 4 + 4r, r = 0 .. n-1
 //   anything after that is left over from deletes and never read

@@ -12,8 +12,8 @@ namespace {
 
 // Marker text, one line per file:
 //   "mero-rewrite 2"
-//   ".str <identity>"                       the schema file (or its draft)
-//   ".dat <identity or -> <draft identity>"  the file replaced, and its draft
+//   <schema extension> <identity>                    the schema file (or its draft)
+//   <extension> <identity or -> > <draft identity>   a file replaced, and its draft
 // An identity is "volume id size modified"; "-" is a file that was missing.
 constexpr const char* kMarkerHeader = "mero-rewrite 2";
 
@@ -82,7 +82,7 @@ MarkerState readMarker(const std::string& path, Marker& marker) {
     const std::string extension = line.substr(0, space);
     const char* at = line.c_str() + space;
     bool present = false;
-    if (extension == ".str") {
+    if (extension == kSchemaExtension) {
       if (!parseIdentity(at, present, marker.schema) || !present) return MarkerState::unreadable;
       schemaSeen = true;
       continue;
@@ -104,7 +104,7 @@ MarkerState readMarker(const std::string& path, Marker& marker) {
 // yet) or the draft in its place (renamed).
 bool markerMatches(const std::string& baseName, const Marker& marker) {
   FileIdentity now;
-  if (!File::identify(baseName + ".str", now) || !(now == marker.schema)) return false;
+  if (!File::identify(schemaFileName(baseName), now) || !(now == marker.schema)) return false;
   for (const NotedFile& noted : marker.files) {
     const std::string path = baseName + noted.extension;
     FileIdentity current, draft;
@@ -130,9 +130,9 @@ bool removeDrafts(const std::string& baseName) {
 bool describeRewrite(const std::string& baseName, const std::vector<std::string>& extensions, bool creation,
                      std::string& text) {
   FileIdentity id;
-  const std::string schema = baseName + ".str";
+  const std::string schema = schemaFileName(baseName);
   if (!File::identify(creation ? rewriteDraftPath(schema) : schema, id)) return false;
-  text = std::string(kMarkerHeader) + "\n.str " + identityText(id) + "\n";
+  text = std::string(kMarkerHeader) + "\n" + kSchemaExtension + " " + identityText(id) + "\n";
   for (const std::string& extension : extensions) {
     const std::string path = baseName + extension;
     text += extension + " ";
@@ -149,8 +149,8 @@ bool recoverInterruptedRewrite(const std::string& baseName) {
   const MarkerState state = readMarker(marker, noted);
   const bool committed =
       state == MarkerState::legacy || (state == MarkerState::readable && markerMatches(baseName, noted));
-  if (state == MarkerState::missing && !File::exists(rewriteDraftPath(baseName + ".dat")) &&
-      !File::exists(rewriteDraftPath(baseName + ".idx")))
+  if (state == MarkerState::missing && !File::exists(rewriteDraftPath(dataFileName(baseName))) &&
+      !File::exists(rewriteDraftPath(indexFileName(baseName))))
     return true;
   bool ok = true;
   if (committed) {
@@ -169,7 +169,7 @@ bool recoverInterruptedRewrite(const std::string& baseName) {
 }
 
 bool recoverInterruptedCreation(const std::string& baseName) {
-  const std::string schema = baseName + ".str";
+  const std::string schema = schemaFileName(baseName);
   const std::string schemaDraft = rewriteDraftPath(schema);
   Marker noted;
   FileIdentity draft;

@@ -3,16 +3,16 @@
 // command-line tool's compact and rekey); a creation puts a new database's
 // three files in place (the tool's import, compact --into and recover).
 // Their steps, each durable before the next begins:
-//   1. write the new files beside the old ones as "<file>.new" and sync them;
-//   2. create the commit marker "<base>.rewrite", naming the files it belongs
+//   1. write the new files beside the old ones as drafts and sync them;
+//   2. create the commit marker, naming the files it belongs
 //      to, and sync it;
-//   3. rename each ".new" file over its old file (a creation renames its
+//   3. rename each draft over its old file (a creation renames its
 //      schema file first, never over an existing file, and holds its lock);
 //   4. remove the marker.
 // The schema file is never replaced in place, so the lock on it (see File)
 // holds across the renames. The marker decides which state is whole: with it,
-// every ".new" file left behind is complete and belongs in place; without it,
-// a ".new" file is an unfinished draft. Either way recovery is idempotent, so
+// every draft left behind is complete and belongs in place; without it,
+// a draft is unfinished. Either way recovery is idempotent, so
 // a recovery cut short is simply run again.
 //
 // The marker notes the identity (see FileIdentity) of the schema file, and of
@@ -24,13 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_names.h"  // the drafts' and the marker's names
+
 namespace mero {
-
-// The extensions of the files a rewrite may replace.
-inline constexpr const char* kRewrittenExtensions[] = {".dat", ".idx"};
-
-inline std::string rewriteMarkerPath(const std::string& baseName) { return baseName + ".rewrite"; }
-inline std::string rewriteDraftPath(const std::string& path) { return path + ".new"; }
 
 // The marker's text for a rewrite of baseName that replaces the files of
 // `extensions` by their drafts, from the files as they are now. For a

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/rewrite_recovery.h"  // the data and index files' extensions, in target order
+#include "engine/file_names.h"  // the data and index files' extensions, in target order
 #include "platform/file.h"
 
 namespace mero {

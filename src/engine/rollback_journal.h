@@ -1,5 +1,5 @@
 #pragma once
-// The rollback journal ("<base>.journal"): the old bytes of a write that
+// The rollback journal (<base>.journal): the old bytes of a write that
 // could be torn, kept beside the database only while that write is under
 // way (crash_order.h, rules 12 to 14). An in-place update longer than the
 // unit a write is whole in (a page against a kill, a sector against a power
@@ -23,11 +23,11 @@
 #include <string>
 #include <string_view>
 
+#include "engine/file_names.h"  // rollbackJournalPath
+
 namespace mero {
 
 class File;
-
-inline std::string rollbackJournalPath(const std::string& baseName) { return baseName + ".journal"; }
 
 enum class JournalTarget : uint32_t { dataFile = 0, indexFile = 1 };
 

@@ -1,5 +1,6 @@
 #include "engine/schema.h"
 
+#include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
@@ -58,12 +59,12 @@ bool appendSchemaBlock(const std::string& path, const DbArray<uint8_t>& indexed,
 // returns: it is the whole of the change, as a close would leave it.
 bool defineSchema(const std::string& baseName, const DbArray<uint8_t>& indexed, const DbArray<DbString>& names,
                   SyncMode sync) {
-  const std::string path = baseName + ".str";
+  const std::string path = schemaFileName(baseName);
   bool created = false;
   if (!File::createIfMissing(path, &created)) return false;
   File file;
   bool written = file.openReadWrite(path) && file.lockExclusive() == File::LockResult::taken &&
-                 !indexListsRecords(baseName + ".idx");
+                 !indexListsRecords(indexFileName(baseName));
   // A first block that never arrived whole is our own write cut short: it
   // goes, and the new block takes its place at offset 0.
   Schema current;

@@ -1,5 +1,5 @@
 #pragma once
-// The schema file (".str"): one block at offset 0, possibly followed by later
+// The schema file (<base>.str): one block at offset 0, possibly followed by later
 // blocks that are never read.
 //   N (int32 field count)
 //   per field: indexed flag (1 byte, nonzero = indexed), L (int32), L name bytes

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/database.h"
+#include "engine/file_names.h"
 #include "engine/schema.h"
 #include "jni/call_frame.h"
 #include "jni/java_conversions.h"
@@ -166,7 +167,7 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass
     std::string baseName;
     std::string keyBytes;
     if (!conv::copyString(env, base, baseName) || !conv::copyString(env, key, keyBytes)) return 0;
-    if (!schemaStored(baseName + ".str")) {
+    if (!schemaStored(mero::schemaFileName(baseName))) {
       if (indexed == nullptr || names == nullptr) {
         report(env, failure, kNoSchema);
         return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/file_names.h"
 #include "platform/file.h"
 
 namespace mero::tool {
@@ -56,15 +57,9 @@ bool CommandLine::parse(const std::vector<std::string>& args, const OptionSet& a
     error = "no database named (BASE)";
     return false;
   }
-  // A base named by one of its files ("db.str") means that file's database,
+  // A base named by one of its files (db.str) means that file's database,
   // unless a database of that very name exists.
-  for (const char* extension : {".str", ".dat", ".idx"}) {
-    const size_t n = std::char_traits<char>::length(extension);
-    if (base_.size() > n && base_.compare(base_.size() - n, n, extension) == 0 && !File::exists(base_ + ".str")) {
-      base_.resize(base_.size() - n);
-      break;
-    }
-  }
+  if (!File::exists(schemaFileName(base_))) base_ = baseNameOfFile(base_);
   return true;
 }
 

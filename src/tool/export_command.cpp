@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "engine/file_names.h"
 #include "tool/commands.h"
 #include "tool/csv_format.h"
 #include "tool/exit_status.h"
@@ -122,8 +123,8 @@ int runExport(const CommandLine& line) {
 
   const std::string& base = line.base();
   OutputSink sink;
-  if (const int status =
-          sink.open(line.value("--output"), line.flag("--force"), {base + ".str", base + ".dat", base + ".idx"}, error);
+  if (const int status = sink.open(line.value("--output"), line.flag("--force"),
+                                   {schemaFileName(base), dataFileName(base), indexFileName(base)}, error);
       status != kSuccess)
     return fail(status, error);
   if (format == Format::sqlite && !sink.toFile()) return fail(kUsage, "--format sqlite writes a regular file");
@@ -144,7 +145,7 @@ int runExport(const CommandLine& line) {
     // A schema of no fields cannot hold records: an emptied schema file would
     // otherwise export every record as an empty row.
     if (schema.fieldCount == 0 && !db.positions().empty())
-      return fail(kUnreadable, base + ".str defines no fields, but the index lists " +
+      return fail(kUnreadable, schemaFileName(base) + " defines no fields, but the index lists " +
                                    std::to_string(db.positions().size()) + " records: the schema file is damaged");
     error.clear();
     const int status = exportOnce(db, plan, sink, exported, replaced, error);

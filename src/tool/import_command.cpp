@@ -7,6 +7,7 @@
 #include <map>
 
 #include "engine/database.h"
+#include "engine/file_names.h"
 #include "engine/record_format.h"
 #include "tool/commands.h"
 #include "tool/crash_points.h"
@@ -255,7 +256,7 @@ int runImport(const CommandLine& line) {
   // The engine builds the database under a scratch name; its files become
   // NEW's drafts once every row is in.
   const std::string scratch = target.scratchBase();
-  if (!appendSchemaBlock(scratch + ".str", indexed, storedNames))
+  if (!appendSchemaBlock(schemaFileName(scratch), indexed, storedNames))
     return fail(kWriteFailed, "cannot create the files of " + base + ": " + File::lastErrorText());
   std::unique_ptr<Database> db = Database::open(scratch, key, line.flag("--key-index"));
   if (db == nullptr) return fail(kWriteFailed, "cannot create the files of " + base + ": " + File::lastErrorText());
@@ -304,7 +305,7 @@ int runImport(const CommandLine& line) {
   }
   db.reset();
   // The engine's files become the drafts, synced before the commit vouches for them.
-  for (const char* extension : {".dat", ".idx"}) {
+  for (const char* extension : kRewrittenExtensions) {
     const std::string draft = target.draftPath(extension);
     File file;
     if (!File::rename(scratch + extension, draft) || !file.openReadWrite(draft) || !file.sync())
@@ -313,13 +314,13 @@ int runImport(const CommandLine& line) {
   std::string schemaBytes;
   {
     File schemaFile;
-    if (!schemaFile.openReadWrite(scratch + ".str") || schemaFile.size() < 0)
+    if (!schemaFile.openReadWrite(schemaFileName(scratch)) || schemaFile.size() < 0)
       return fail(kWriteFailed, "cannot read back the new schema file: " + File::lastErrorText());
     schemaBytes.resize(static_cast<size_t>(schemaFile.size()));
     if (schemaFile.readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
       return fail(kWriteFailed, "cannot read back the new schema file: " + File::lastErrorText());
   }
-  File::remove(scratch + ".str");
+  File::remove(schemaFileName(scratch));
   crashPoint();
   if (const int status = target.commit(schemaBytes, error); status != kSuccess) return fail(status, error);
   std::fprintf(stderr, "mero: rows read %llu, written %llu, refused %llu\n", static_cast<unsigned long long>(read),

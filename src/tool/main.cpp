@@ -12,6 +12,7 @@
 #include <io.h>
 #endif
 
+#include "engine/file_names.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/progress_bar.h"
@@ -206,14 +207,15 @@ void printCommandHelp(const Command& c) {
 void printHelp() {
   std::printf(
       "usage: mero COMMAND BASE [options]\n\n"
-      "BASE is a database's base name: its files are BASE.str, BASE.dat and BASE.idx.\n\n"
-      "Commands:\n");
+      "BASE is a database's base name: its files are BASE%s, BASE%s and BASE%s.\n\n"
+      "Commands:\n",
+      kSchemaExtension, kDataExtension, kIndexExtension);
   for (const Command& c : commands()) std::printf("  %s\n", c.usage);
   std::printf(
-      "\n%s\n%s\nBASE may also be given as one of its files (BASE.str, BASE.dat, BASE.idx).\n"
+      "\n%s\n%s\nBASE may also be given as one of its files (BASE%s, BASE%s, BASE%s).\n"
       "Data goes to stdout (or --output), messages to stderr.\n"
       "mero COMMAND --help describes one command; mero --version names this build.\n\n%s",
-      kKeyHelp, kLiveHelp, kExitStatuses);
+      kKeyHelp, kLiveHelp, kSchemaExtension, kDataExtension, kIndexExtension, kExitStatuses);
 }
 
 int run(int argc, char** argv) {

@@ -1,15 +1,12 @@
 #include "tool/new_database.h"
 
+#include "engine/file_names.h"
 #include "engine/rewrite_recovery.h"
 #include "tool/crash_points.h"
 #include "tool/exit_status.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
-
-namespace {
-const char* const kExtensions[] = {".str", ".dat", ".idx"};
-}
 
 NewDatabase::NewDatabase(std::string base) : base_(std::move(base)) {}
 
@@ -20,23 +17,23 @@ NewDatabase::~NewDatabase() {
 std::string NewDatabase::draftPath(const std::string& extension) const { return rewriteDraftPath(base_ + extension); }
 
 void NewDatabase::removeDrafts() {
-  for (const char* extension : kExtensions) File::remove(scratchBase() + extension);
-  File::remove(draftPath(".dat"));
-  File::remove(draftPath(".idx"));
-  if (!File::exists(base_ + ".str")) File::remove(rewriteMarkerPath(base_));
+  for (const char* extension : kDatabaseExtensions) File::remove(scratchBase() + extension);
+  File::remove(draftPath(kDataExtension));
+  File::remove(draftPath(kIndexExtension));
+  if (!File::exists(schemaFileName(base_))) File::remove(rewriteMarkerPath(base_));
   // The locked draft goes last: until then no other command takes NEW's leftovers for its own.
   schemaDraft_.close();
-  File::remove(draftPath(".str"));
+  File::remove(draftPath(kSchemaExtension));
 }
 
 int NewDatabase::claim(std::string& error) {
   const std::string finished = "a database at " + base_ +
                                ", which an earlier command was cut short putting in place, is now complete: "
                                "choose a new name, or use it";
-  if (File::exists(base_ + ".str") && File::exists(rewriteMarkerPath(base_))) {
+  if (File::exists(schemaFileName(base_)) && File::exists(rewriteMarkerPath(base_))) {
     // Cut short after its schema file was in place: finished as any open would.
     File schema;
-    if (!schema.openReadWrite(base_ + ".str") || schema.lockExclusive() == File::LockResult::heldElsewhere) {
+    if (!schema.openReadWrite(schemaFileName(base_)) || schema.lockExclusive() == File::LockResult::heldElsewhere) {
       error = holderOf(base_) + ": try again once it is closed";
       return kInUse;
     }
@@ -47,14 +44,14 @@ int NewDatabase::claim(std::string& error) {
     error = finished;
     return kUsage;
   }
-  for (const char* extension : kExtensions)
+  for (const char* extension : kDatabaseExtensions)
     if (File::exists(base_ + extension)) {
       error = base_ + extension + " exists: choose a new name";
       return kUsage;
     }
-  const std::string schemaDraft = draftPath(".str");
-  if (File::exists(schemaDraft) || File::exists(draftPath(".dat")) || File::exists(draftPath(".idx")) ||
-      File::exists(rewriteMarkerPath(base_))) {
+  const std::string schemaDraft = draftPath(kSchemaExtension);
+  if (File::exists(schemaDraft) || File::exists(draftPath(kDataExtension)) ||
+      File::exists(draftPath(kIndexExtension)) || File::exists(rewriteMarkerPath(base_))) {
     File leftover;
     if (leftover.openReadWrite(schemaDraft) && leftover.lockExclusive() == File::LockResult::heldElsewhere) {
       error = "another mero command is making a database at " + base_ + ": try again when it has finished";
@@ -64,8 +61,8 @@ int NewDatabase::claim(std::string& error) {
       error = "cannot clear what an interrupted command left at " + base_ + ": " + File::lastErrorText();
       return kProblems;
     }
-    for (const char* extension : kExtensions) File::remove(scratchBase() + extension);
-    if (File::exists(base_ + ".str")) {
+    for (const char* extension : kDatabaseExtensions) File::remove(scratchBase() + extension);
+    if (File::exists(schemaFileName(base_))) {
       error = finished;
       return kUsage;
     }
@@ -93,7 +90,8 @@ int NewDatabase::commit(const std::string& schemaBytes, std::string& error) {
   const std::string marker = rewriteMarkerPath(base_);
   bool created = false;
   File markerFile;
-  if (!describeRewrite(base_, {".dat", ".idx"}, true, text)) return failed("cannot examine the new files of " + base_);
+  if (!describeRewrite(base_, {kDataExtension, kIndexExtension}, true, text))
+    return failed("cannot examine the new files of " + base_);
   if (!File::createIfMissing(marker, &created) || !created) {
     error = "another command is committing a database at " + base_;
     return kInUse;
@@ -105,7 +103,7 @@ int NewDatabase::commit(const std::string& schemaBytes, std::string& error) {
   }
   markerFile.close();
   crashPoint();
-  if (!File::renameNoReplace(draftPath(".str"), base_ + ".str")) {
+  if (!File::renameNoReplace(draftPath(kSchemaExtension), schemaFileName(base_))) {
     const std::string reason = File::lastErrorText();
     File::remove(marker);
     error = "a database appeared at " + base_ + " meanwhile (" + reason + "): it was left as it is";
@@ -115,7 +113,7 @@ int NewDatabase::commit(const std::string& schemaBytes, std::string& error) {
   // next command or engine that opens it.
   committed_ = true;
   crashPoint();
-  for (const char* extension : {".dat", ".idx"}) {
+  for (const char* extension : kRewrittenExtensions) {
     if (!File::renameNoReplace(draftPath(extension), base_ + extension))
       return failed("cannot put " + base_ + extension + " in place (the next open of " + base_ + " finishes it)");
     crashPoint();

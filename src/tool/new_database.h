@@ -5,7 +5,7 @@
 // leaves a partial database, and the renames never replace a file that
 // appeared meanwhile.
 //
-// From claim() to the end, the draft of the schema file ("NEW.str.new") is
+// From claim() to the end, the draft of the schema file (NEW.str.new) is
 // held with an exclusive lock. Renamed first into place, it carries that
 // lock with it: an engine opening NEW during the commit is refused, and two
 // commands making the same NEW cannot both succeed. A draft whose lock
@@ -14,6 +14,7 @@
 
 #include <string>
 
+#include "engine/file_names.h"
 #include "platform/file.h"
 
 namespace mero::tool {
@@ -33,7 +34,7 @@ class NewDatabase {
   // before commit(). A scratch base beside NEW, for an engine that writes
   // a whole database (import), is removed with the drafts.
   std::string draftPath(const std::string& extension) const;
-  std::string scratchBase() const { return base_ + ".mero-import"; }
+  std::string scratchBase() const { return importScratchBase(base_); }
   // Writes the schema bytes, then the marker, then puts every file in place.
   // Returns an exit status.
   int commit(const std::string& schemaBytes, std::string& error);

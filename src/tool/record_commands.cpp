@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "engine/database.h"
+#include "engine/file_names.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
@@ -19,14 +20,14 @@ namespace mero::tool {
 
 std::unique_ptr<Database> openEngine(const std::string& base, const std::string& key, bool useKeyIndex, int& status) {
   status = kUnreadable;
-  if (!File::exists(base + ".str")) {
-    fail(kUnreadable, "no database at " + base + " (" + base + ".str is missing)");
+  if (!File::exists(schemaFileName(base))) {
+    fail(kUnreadable, "no database at " + base + " (" + schemaFileName(base) + " is missing)");
     return nullptr;
   }
   // The engine would take a missing index for an empty one.
   FileIdentity data;
-  if (!File::exists(base + ".idx") && File::identify(base + ".dat", data) && data.size > 0) {
-    fail(kUnreadable, base + ".idx is missing beside a data file of " + std::to_string(data.size) +
+  if (!File::exists(indexFileName(base)) && File::identify(dataFileName(base), data) && data.size > 0) {
+    fail(kUnreadable, indexFileName(base) + " is missing beside a data file of " + std::to_string(data.size) +
                           " bytes: the database is damaged (mero recover salvages it)");
     return nullptr;
   }

@@ -18,6 +18,7 @@
 #include <map>
 #include <tuple>
 
+#include "engine/file_names.h"
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
 #include "tool/commands.h"
@@ -104,8 +105,8 @@ int runRecover(const CommandLine& line) {
   if (!db.readSchema(error)) return fail(kUnreadable, error + ": the field count is needed to find records");
   const int32_t fieldCount = db.schema().fieldCount;
   if (fieldCount == 0 && db.dataSize() > 0)
-    return fail(kUnreadable, base +
-                                 ".str defines no fields, but the data file holds bytes: the schema file is damaged, "
+    return fail(kUnreadable, schemaFileName(base) +
+                                 " defines no fields, but the data file holds bytes: the schema file is damaged, "
                                  "and the field count is needed to find records");
 
   std::string data, index;
@@ -121,7 +122,7 @@ int runRecover(const CommandLine& line) {
   bool sound = !db.indexMissing() || data.empty();
   uint64_t dropped = 0;
   if (db.indexMissing() && !data.empty())
-    std::fprintf(stderr, "  %s.idx is missing: scanning the data file\n", base.c_str());
+    std::fprintf(stderr, "  %s is missing: scanning the data file\n", indexFileName(base).c_str());
   if (index.size() >= 4) {
     const int32_t count = decodeInt32(index.data());
     const int64_t held = static_cast<int64_t>(index.size() - 4) / 4;
@@ -236,10 +237,10 @@ int runRecover(const CommandLine& line) {
   }
   std::string schemaBytes(static_cast<size_t>(std::max<int64_t>(db.schemaFile().size(), 0)), '\0');
   if (db.schemaFile().readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
-    return fail(kUnreadable, "cannot read " + base + ".str: " + File::lastErrorText());
+    return fail(kUnreadable, "cannot read " + schemaFileName(base) + ": " + File::lastErrorText());
   bool created = false;
   for (auto [file, extension, bytes] :
-       {std::tuple{&dataDraft, ".dat", &out}, std::tuple{&indexDraft, ".idx", &entries}}) {
+       {std::tuple{&dataDraft, kDataExtension, &out}, std::tuple{&indexDraft, kIndexExtension, &entries}}) {
     const std::string draft = target.draftPath(extension);
     if (!File::remove(draft) || !File::createIfMissing(draft, &created) || !created || !file->openReadWrite(draft) ||
         !file->writeAt(0, bytes->data(), bytes->size()) || !file->sync())

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/file_names.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
@@ -153,7 +154,7 @@ bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std:
   std::vector<std::string> extensions;
   for (DraftFile* draft : drafts) {
     const std::string& path = draft->path();
-    extensions.push_back(path.substr(base.size(), path.size() - base.size() - 4));
+    extensions.push_back(draftTarget(path).substr(base.size()));
   }
   std::string text;
   File markerFile;
@@ -173,8 +174,8 @@ bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std:
   for (DraftFile* draft : drafts) {
     draft->keep();
     const std::string& path = draft->path();
-    if (!File::rename(path, path.substr(0, path.size() - 4))) {
-      error = "cannot put the new " + path.substr(0, path.size() - 4) + " in place (" + File::lastErrorText() +
+    if (!File::rename(path, draftTarget(path))) {
+      error = "cannot put the new " + draftTarget(path) + " in place (" + File::lastErrorText() +
               "); the next open finishes the rewrite";
       return false;
     }
@@ -217,12 +218,12 @@ int compactInto(const CommandLine& line, ToolDatabase& db, const std::string& in
   NewDatabase target(into);
   std::string error;
   if (const int status = target.claim(error); status != kSuccess) return fail(status, error);
-  DraftFile data(target.draftPath(".dat")), index(target.draftPath(".idx"));
+  DraftFile data(target.draftPath(kDataExtension)), index(target.draftPath(kIndexExtension));
   std::vector<int32_t> positions;
   int64_t bytes = 0;
   std::string schemaBytes(static_cast<size_t>(std::max<int64_t>(db.schemaFile().size(), 0)), '\0');
   if (db.schemaFile().readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
-    return fail(kUnreadable, "cannot read " + line.base() + ".str: " + File::lastErrorText());
+    return fail(kUnreadable, "cannot read " + schemaFileName(line.base()) + ": " + File::lastErrorText());
   if (!data.create() || !index.create())
     return fail(kProblems, "cannot create the files of " + into + ": " + File::lastErrorText());
   if (!writeCompactedData(db, data, positions, bytes, line.flag("--quiet"), error)) return fail(kWriteFailed, error);
@@ -246,7 +247,7 @@ int runCompact(const CommandLine& line) {
   if (line.has("--into")) return compactInto(line, db, line.value("--into"));
 
   const std::string& base = line.base();
-  DraftFile data(rewriteDraftPath(base + ".dat")), index(rewriteDraftPath(base + ".idx"));
+  DraftFile data(rewriteDraftPath(dataFileName(base))), index(rewriteDraftPath(indexFileName(base)));
   std::vector<int32_t> positions;
   int64_t after = 0;
   std::string error;
@@ -278,7 +279,7 @@ int runRekey(const CommandLine& line) {
   if (const int status = openForRewrite(line, db); status != kSuccess) return status;
 
   const std::string& base = line.base();
-  DraftFile data(rewriteDraftPath(base + ".dat"));
+  DraftFile data(rewriteDraftPath(dataFileName(base)));
   if (!data.create())
     return fail(kProblems, "cannot create the new data file beside " + base + ": " + File::lastErrorText());
   if (const int status =

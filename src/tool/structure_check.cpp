@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "engine/file_names.h"
 #include "engine/power_cut_recovery.h"
 #include "foundation/int32_codec.h"
 #include "tool/progress_bar.h"
@@ -194,7 +195,7 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
   if (!schemaReadable && !(repairable && recovery.schemaIncomplete)) problems.add(-1, "schema file: " + error);
   const int32_t fieldCount = db.schema().fieldCount;
   if (db.indexMissing() && db.dataSize() > 0)
-    problems.add(-1, "index file: " + db.base() + ".idx is missing beside a data file of " +
+    problems.add(-1, "index file: " + indexFileName(db.base()) + " is missing beside a data file of " +
                          std::to_string(db.dataSize()) + " bytes");
   ProblemList ignored(false);
   std::vector<int32_t> entries = readEntries(db, repairable ? ignored : problems);

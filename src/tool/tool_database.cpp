@@ -1,5 +1,6 @@
 #include "tool/tool_database.h"
 
+#include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/rewrite_recovery.h"
 #include "engine/rollback_journal.h"
@@ -15,7 +16,7 @@ std::string holderOf(const std::string& base) {
 
 int ToolDatabase::open(const std::string& base, Access access, std::string& error) {
   base_ = base;
-  const std::string schemaPath = base + ".str";
+  const std::string schemaPath = schemaFileName(base);
   if (!File::exists(schemaPath)) {
     error = "no database at " + base + " (" + schemaPath + " is missing)";
     return kUnreadable;
@@ -42,9 +43,8 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
     return kUnreadable;
   }
   File* files[2] = {&data_, &index_};
-  const char* extensions[2] = {".dat", ".idx"};
   for (int i = 0; i < 2; ++i) {
-    const std::string path = base + extensions[i];
+    const std::string path = base + kRewrittenExtensions[i];
     if (!File::exists(path)) continue;
     if (!files[i]->openReadWrite(path)) {
       error = "cannot open " + path + ": " + File::lastErrorText();
@@ -61,7 +61,7 @@ int ToolDatabase::open(const std::string& base, Access access, std::string& erro
 
 bool ToolDatabase::readSchema(std::string& error) {
   if (!mero::readSchema(schemaFile_, schema_)) {
-    error = "the schema block of " + base_ + ".str is damaged";
+    error = "the schema block of " + schemaFileName(base_) + " is damaged";
     return false;
   }
   return true;
@@ -88,7 +88,7 @@ bool ToolDatabase::loadPositions(std::string& error) {
   if (index_.isOpen()) {
     int32_t firstRepeat = -1;
     if (IndexFile(index_).load(positions_, firstRepeat) == IndexFile::LoadResult::damaged) {
-      error = "the index file " + base_ + ".idx is damaged (mero check lists the problems)";
+      error = "the index file " + indexFileName(base_) + " is damaged (mero check lists the problems)";
       refreshSizes();
       return false;
     }
