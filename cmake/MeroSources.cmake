@@ -5,6 +5,7 @@ get_filename_component(_src ${_src} ABSOLUTE)
 set(MERO_ENGINE_SOURCES
   ${_src}/foundation/db_string.cpp
   ${_src}/foundation/fatal_error.cpp
+  ${_src}/foundation/modified_utf8.cpp
   ${_src}/platform/write_faults.cpp
   ${_src}/platform/write_log.cpp
   ${_src}/engine/byte_hash.cpp

@@ -1,58 +1,8 @@
 #include "jni/java_conversions.h"
 
+#include "foundation/modified_utf8.h"
+
 namespace mero::jni {
-
-namespace {
-
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Length of the well-formed sequence starting at bytes[i], or 0. Modified
-// UTF-8 has no zero byte (U+0000 is C0 80) and no four-byte forms
-// (supplementary characters are two three-byte surrogates). Every other
-// character has its shortest form only: the JVM would read an overlong form
-// (C1 81, E0 81 81) as a different, shorter character.
-size_t sequenceLength(std::string_view bytes, size_t i) {
-  const auto c = static_cast<unsigned char>(bytes[i]);
-  if (c >= 0x01 && c <= 0x7F) return 1;
-  if (c >= 0xC0 && c <= 0xDF) {
-    if (i + 1 >= bytes.size()) return 0;
-    const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
-    if (c == 0xC0) return c1 == 0x80 ? 2 : 0;
-    return c >= 0xC2 && isContinuation(c1) ? 2 : 0;
-  }
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (i + 2 >= bytes.size()) return 0;
-    const auto c1 = static_cast<unsigned char>(bytes[i + 1]);
-    if (c == 0xE0 && c1 < 0xA0) return 0;
-    return isContinuation(c1) && isContinuation(static_cast<unsigned char>(bytes[i + 2])) ? 3 : 0;
-  }
-  return 0;
-}
-
-}  // namespace
-
-bool isValidModifiedUtf8(std::string_view bytes) {
-  for (size_t i = 0; i < bytes.size();) {
-    const size_t n = sequenceLength(bytes, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
-
-bool makeValidModifiedUtf8(std::string& bytes) {
-  bool replaced = false;
-  for (size_t i = 0; i < bytes.size();) {
-    const size_t n = sequenceLength(bytes, i);
-    if (n == 0) {
-      bytes[i++] = '?';
-      replaced = true;
-    } else {
-      i += n;
-    }
-  }
-  return replaced;
-}
 
 bool copyString(JNIEnv* env, jstring string, std::string& out) {
   if (string == nullptr) return false;

@@ -29,7 +29,8 @@ bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& ou
 
 // Values -> String[] of exactly values.size() elements, never a null element.
 // Bytes that are not valid modified UTF-8 (a record read with the wrong key
-// can hold any bytes) are replaced, so the JVM is never handed invalid text.
+// can hold any bytes) are replaced (makeValidModifiedUtf8), so the JVM is
+// never handed invalid text.
 jobjectArray newStringArray(JNIEnv* env, const FieldValues& values);
 // Flags -> boolean[].
 jbooleanArray newBooleanArray(JNIEnv* env, const std::vector<uint8_t>& flags);
@@ -57,10 +58,5 @@ jobjectArray newRecordArray(JNIEnv* env, jsize count, FieldValues& values, Read 
   }
   return array;
 }
-
-// Replaces each byte that does not belong to a well-formed modified UTF-8
-// sequence by '?'. True when anything was replaced.
-bool makeValidModifiedUtf8(std::string& bytes);
-bool isValidModifiedUtf8(std::string_view bytes);
 
 }  // namespace mero::jni

@@ -9,10 +9,10 @@
 
 #include "engine/field_cipher.h"
 #include "engine/record_format.h"
+#include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
-#include "tool/modified_utf8.h"
 #include "tool/structure_check.h"
 #include "tool/tool_database.h"
 

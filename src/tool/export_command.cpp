@@ -6,12 +6,12 @@
 #include <thread>
 
 #include "engine/file_names.h"
+#include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/csv_format.h"
 #include "tool/exit_status.h"
 #include "tool/json_lines.h"
 #include "tool/key_source.h"
-#include "tool/modified_utf8.h"
 #include "tool/output_sink.h"
 #include "tool/progress_bar.h"
 #include "tool/record_cursor.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "engine/power_cut_recovery.h"
+#include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
-#include "tool/modified_utf8.h"
 #include "tool/progress_bar.h"
 #include "tool/record_cursor.h"
 #include "tool/tool_database.h"

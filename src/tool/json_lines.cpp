@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "tool/modified_utf8.h"
+#include "foundation/modified_utf8.h"
 
 namespace mero::tool {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/modified_utf8.h"
 #include "tool/exit_status.h"
-#include "tool/modified_utf8.h"
 
 namespace mero::tool {
 

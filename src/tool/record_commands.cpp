@@ -8,10 +8,10 @@
 
 #include "engine/database.h"
 #include "engine/file_names.h"
+#include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/key_source.h"
-#include "tool/modified_utf8.h"
 #include "tool/open_engine.h"
 #include "tool/record_rows.h"
 #include "tool/tool_database.h"

@@ -1,11 +1,12 @@
-// The integer codec and the library's own containers, including the two
-// fatal index errors that end the process.
+// The integer codec, the modified UTF-8 codec and the library's own
+// containers, including the two fatal index errors that end the process.
 
 #include <gtest/gtest.h>
 
 #include "foundation/db_array.h"
 #include "foundation/db_string.h"
 #include "foundation/int32_codec.h"
+#include "foundation/modified_utf8.h"
 #include "test_support.h"
 
 namespace mero {
@@ -130,6 +131,61 @@ TEST(DbString, ComparesAsUnsignedBytesAndFindsSubstrings) {
   EXPECT_EQ(DbString("").indexOf(DbString("")), 0);
   // Text stops at the first zero byte of its source.
   EXPECT_EQ(DbString(std::string_view("ab\0cd", 5)).length(), 2);
+}
+
+// Each row: stored modified UTF-8 and its standard UTF-8, both ways unless
+// the stored text holds a lone surrogate (which leaves as U+FFFD).
+TEST(ModifiedUtf8, ConvertsToAndFromUtf8AndRefusesWhatJavaCannotHold) {
+  const struct {
+    std::string modified, utf8;
+    size_t replaced;
+  } rows[] = {
+      {"plain", "plain", 0},
+      {"a\xC0\x80"
+       "b",
+       std::string("a\0b", 3), 0},                          // U+0000
+      {"Z\xC3\xBC", "Z\xC3\xBC", 0},                        // U+00FC
+      {"\xE2\x82\xAC", "\xE2\x82\xAC", 0},                  // U+20AC
+      {"\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80", 0},  // U+1F600, a pair
+      {"\xED\xA0\xBD"
+       "x",
+       "\xEF\xBF\xBD"
+       "x",
+       1},                                  // a lone high surrogate
+      {"\xED\xB8\x80", "\xEF\xBF\xBD", 1},  // a lone low surrogate
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.modified));
+    std::string utf8, modified;
+    size_t replaced = 0;
+    EXPECT_TRUE(isValidModifiedUtf8(row.modified));
+    ASSERT_TRUE(modifiedToUtf8(row.modified, utf8, replaced));
+    EXPECT_EQ(utf8, row.utf8);
+    EXPECT_EQ(replaced, row.replaced);
+    if (row.replaced == 0) {
+      EXPECT_TRUE(utf8ToModified(row.utf8, modified) && modified == row.modified);
+    }
+  }
+  // Overlong forms, four-byte forms, a zero byte and cut-off sequences are
+  // not modified UTF-8; each bad byte is repaired to '?' in place.
+  for (const std::string& bad :
+       std::initializer_list<std::string>{"\xC1\x81", "\xE0\x81\x81", "\xC0\x81", "\xF0\x9F\x98\x80",
+                                          std::string("\0", 1), "\xC3", "\xE2\x82", "\x80"}) {
+    SCOPED_TRACE(::testing::PrintToString(bad));
+    std::string repaired = bad, out;
+    size_t replaced = 0;
+    EXPECT_FALSE(isValidModifiedUtf8(bad));
+    EXPECT_FALSE(modifiedToUtf8(bad, out, replaced));
+    EXPECT_TRUE(makeValidModifiedUtf8(repaired));
+    EXPECT_EQ(repaired.size(), bad.size());
+    EXPECT_TRUE(isValidModifiedUtf8(repaired));
+  }
+  // Standard UTF-8 refuses surrogates, overlong forms and code points past U+10FFFF.
+  for (const std::string& bad :
+       std::initializer_list<std::string>{"\xED\xA0\x80", "\xC0\x80", "\xE0\x81\x81", "\xF4\x90\x80\x80", "\xFF"}) {
+    std::string out;
+    EXPECT_FALSE(utf8ToModified(bad, out)) << ::testing::PrintToString(bad);
+  }
 }
 
 using DbStringDeathTest = ::testing::Test;

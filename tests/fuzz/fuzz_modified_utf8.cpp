@@ -1,16 +1,21 @@
-// Repairing bytes into valid modified UTF-8 before they become a Java
-// String. A value deciphered with the wrong key can hold any bytes.
+// The modified UTF-8 codec that JNI and the tool share, on any bytes.
 //
-// The repair keeps the length, leaves valid text untouched, always yields
-// text that passes the check, and finds nothing to do the second time. What
-// passes the check reads back exactly as the JVM reads it: decoded into
-// UTF-16 and encoded again, it gives the same bytes.
+// Repairing bytes into valid modified UTF-8 before they become a Java
+// String (a value deciphered with the wrong key can hold any bytes) keeps
+// the length, leaves valid text untouched, always yields text that passes
+// the check, and finds nothing to do the second time. What passes the check
+// reads back exactly as the JVM reads it: decoded into UTF-16 and encoded
+// again, it gives the same bytes.
+//
+// The conversions to and from standard UTF-8 agree with the check and undo
+// each other: valid text without a lone surrogate goes to UTF-8 and back
+// unchanged, and whatever UTF-8 is accepted comes back as it went in.
 
 #include <string>
 #include <vector>
 
+#include "foundation/modified_utf8.h"
 #include "fuzz_support.h"
-#include "jni/java_conversions.h"
 
 namespace {
 
@@ -56,16 +61,27 @@ std::string encode(const std::vector<uint16_t>& units) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string original(reinterpret_cast<const char*>(data), size);
   std::string repaired = original;
-  const bool replaced = mero::jni::makeValidModifiedUtf8(repaired);
+  const bool replaced = mero::makeValidModifiedUtf8(repaired);
   FUZZ_CHECK(repaired.size() == original.size());
-  FUZZ_CHECK(mero::jni::isValidModifiedUtf8(repaired));
-  FUZZ_CHECK(replaced == !mero::jni::isValidModifiedUtf8(original));
+  FUZZ_CHECK(mero::isValidModifiedUtf8(repaired));
+  FUZZ_CHECK(replaced == !mero::isValidModifiedUtf8(original));
   FUZZ_CHECK(replaced || repaired == original);
   FUZZ_CHECK(repaired.find('\0') == std::string::npos);
   FUZZ_CHECK(encode(decode(repaired)) == repaired);
   std::string again = repaired;
-  FUZZ_CHECK(!mero::jni::makeValidModifiedUtf8(again) && again == repaired);
+  FUZZ_CHECK(!mero::makeValidModifiedUtf8(again) && again == repaired);
   // Only replaced bytes change, and each becomes '?'.
   for (size_t i = 0; i < size; ++i) FUZZ_CHECK(repaired[i] == original[i] || repaired[i] == '?');
+
+  std::string utf8, back;
+  size_t lone = 0;
+  FUZZ_CHECK(mero::modifiedToUtf8(original, utf8, lone) == !replaced);
+  if (!replaced && lone == 0) FUZZ_CHECK(mero::utf8ToModified(utf8, back) && back == original);
+  std::string modified, again8;
+  if (mero::utf8ToModified(original, modified)) {
+    FUZZ_CHECK(mero::isValidModifiedUtf8(modified));
+    lone = 0;
+    FUZZ_CHECK(mero::modifiedToUtf8(modified, again8, lone) && lone == 0 && again8 == original);
+  }
   return 0;
 }

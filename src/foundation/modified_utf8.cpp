@@ -1,12 +1,12 @@
-#include "tool/modified_utf8.h"
+#include "foundation/modified_utf8.h"
 
-#include <cstdint>
-
-namespace mero::tool {
+namespace mero {
 
 namespace {
 
 inline bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+inline bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
+inline bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
 
 // Length of the plain-ASCII run (no zero byte) at the start of in.
 size_t asciiRun(std::string_view in) {
@@ -19,7 +19,7 @@ size_t asciiRun(std::string_view in) {
   return i;
 }
 
-// Decodes one modified UTF-8 sequence at in[i] into a UTF-16 code unit
+// Decodes the modified UTF-8 sequence at in[i] into one UTF-16 code unit
 // (surrogates included). Returns its length, or 0 when it is malformed.
 size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
   const auto c = static_cast<unsigned char>(in[i]);
@@ -28,7 +28,7 @@ size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
     return 1;
   }
   if (c >= 0xC0 && c < 0xE0) {
-    if (i + 1 >= in.size()) return 0;
+    if (in.size() - i < 2) return 0;
     const auto c1 = static_cast<unsigned char>(in[i + 1]);
     if (!isContinuation(c1)) return 0;
     unit = ((c & 0x1Fu) << 6) | (c1 & 0x3Fu);
@@ -37,7 +37,7 @@ size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
     return 2;
   }
   if (c >= 0xE0 && c < 0xF0) {
-    if (i + 2 >= in.size()) return 0;
+    if (in.size() - i < 3) return 0;
     const auto c1 = static_cast<unsigned char>(in[i + 1]);
     const auto c2 = static_cast<unsigned char>(in[i + 2]);
     if (!isContinuation(c1) || !isContinuation(c2)) return 0;
@@ -48,10 +48,34 @@ size_t decodeModified(std::string_view in, size_t i, uint32_t& unit) {
   return 0;
 }
 
-bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
-bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
-
 }  // namespace
+
+bool isValidModifiedUtf8(std::string_view bytes) {
+  size_t i = asciiRun(bytes);
+  while (i < bytes.size()) {
+    uint32_t unit = 0;
+    const size_t n = decodeModified(bytes, i, unit);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+bool makeValidModifiedUtf8(std::string& bytes) {
+  bool replaced = false;
+  size_t i = asciiRun(bytes);
+  while (i < bytes.size()) {
+    uint32_t unit = 0;
+    const size_t n = decodeModified(bytes, i, unit);
+    if (n == 0) {
+      bytes[i++] = '?';
+      replaced = true;
+    } else {
+      i += n;
+    }
+  }
+  return replaced;
+}
 
 void appendUtf8(uint32_t cp, std::string& out) {
   if (cp < 0x80) {
@@ -69,17 +93,6 @@ void appendUtf8(uint32_t cp, std::string& out) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
-}
-
-bool isValidModifiedUtf8(std::string_view bytes) {
-  size_t i = asciiRun(bytes);
-  while (i < bytes.size()) {
-    uint32_t unit = 0;
-    const size_t n = decodeModified(bytes, i, unit);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
 }
 
 bool modifiedToUtf8(std::string_view in, std::string& out, size_t& replaced) {
@@ -149,4 +162,4 @@ bool utf8ToModified(std::string_view in, std::string& out) {
   return true;
 }
 
-}  // namespace mero::tool
+}  // namespace mero
