@@ -16,6 +16,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/open_failure.cpp
   ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
+  ${_src}/engine/record_image.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/rollback_journal.cpp

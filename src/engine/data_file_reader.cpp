@@ -15,17 +15,28 @@ constexpr int64_t kResumeDistance = 64 * 1024;
 constexpr int32_t kCheckHeadersAbove = 64 * 1024;
 }  // namespace
 
-bool DataFileReader::headersFit(int64_t position, int32_t length, int32_t fieldCount) {
+// The headers are read one at a time, so FieldWalker (which wants the image
+// in memory) is not used; the faults are the same.
+ImageDamage DataFileReader::headersFit(int64_t position, int32_t length, int32_t fieldCount) {
+  ImageDamage d;
   int64_t at = position + 4;
   const int64_t end = position + length;
   for (int32_t f = 0; f < fieldCount; ++f) {
     char header[4];
-    if (end - at < 4 || file_.readAt(at, header, 4) != 4) return false;
+    d.field = f;
+    if (end - at < 4 || file_.readAt(at, header, 4) != 4) {
+      d.fault = ImageFault::fieldHeaderPastImage;
+      return d;
+    }
     const int32_t n = decodeInt32(header);
-    if (n < 0 || n > end - at - 4) return false;
+    if (n < 0 || n > end - at - 4) {
+      d.fault = ImageFault::fieldPastImage;
+      d.length = n;
+      return d;
+    }
     at += 4 + n;
   }
-  return true;
+  return {};
 }
 
 const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want) {
@@ -58,17 +69,26 @@ const char* DataFileReader::fetch(int64_t offset, size_t n) {
   return fill(side_, sideStart_, offset, n, kSideReadBytes);
 }
 
-std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount) {
+std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage) {
+  ImageDamage ignored;
+  ImageDamage& why = damage != nullptr ? *damage : ignored;
+  why = ImageDamage{ImageFault::lengthUnreadable};
   if (position < 0 || position > fileSize_ - 4) return {};
   const char* prefix = fetch(position, 4);
   if (prefix == nullptr) return {};
   const int32_t length = decodeInt32(prefix);
-  if (length < 4 + 4 * static_cast<int64_t>(fieldCount) || length > fileSize_ - position) return {};
-  if (length > kCheckHeadersAbove && !holds(*window_, windowStart_, position, static_cast<size_t>(length)) &&
-      !headersFit(position, length, fieldCount))
-    return {};
+  why = checkImageLength(length, fieldCount);
+  if (length >= 4 && length > fileSize_ - position) why.fault = ImageFault::lengthPastFile;
+  if (!why.ok()) return {};
+  if (length > kCheckHeadersAbove && !holds(*window_, windowStart_, position, static_cast<size_t>(length))) {
+    why = headersFit(position, length, fieldCount);
+    if (!why.ok()) return {};
+  }
   const char* image = fetch(position, static_cast<size_t>(length));
-  if (image == nullptr) return {};
+  if (image == nullptr) {
+    why = ImageDamage{ImageFault::lengthPastFile, -1, length};  // the file shrank under the reader
+    return {};
+  }
   return {image, static_cast<size_t>(length)};
 }
 

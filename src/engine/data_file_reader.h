@@ -13,6 +13,7 @@
 
 #include "engine/field_cipher.h"
 #include "engine/field_values.h"
+#include "engine/record_image.h"
 
 namespace mero {
 
@@ -42,14 +43,18 @@ class DataFileReader {
   bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,
                   const uint8_t* wanted = nullptr, bool* filled = nullptr);
 
-  // The raw image at position (length prefix included), or an empty view.
-  std::string_view rawImage(int64_t position, int32_t fieldCount);
+  // The raw image at position (length prefix included), or an empty view,
+  // with `damage` (when given) telling why: its length unreadable, below 4,
+  // past the file's end or too short for fieldCount headers, or, for a long
+  // image, a field running past it. The fields of a short image are not
+  // walked here (see record_image.h).
+  std::string_view rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage = nullptr);
 
  private:
   const char* fetch(int64_t offset, size_t n);
   // Whether fieldCount field headers chain inside the image, read straight
-  // from the file without touching the buffers.
-  bool headersFit(int64_t position, int32_t length, int32_t fieldCount);
+  // from the file without touching the buffers; the fault when they do not.
+  ImageDamage headersFit(int64_t position, int32_t length, int32_t fieldCount);
   static bool holds(const std::string& buffer, int64_t start, int64_t offset, size_t n) {
     return offset >= start && offset + static_cast<int64_t>(n) <= start + static_cast<int64_t>(buffer.size());
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/record_image.h"
 #include "foundation/int32_codec.h"
 
 namespace mero {
@@ -29,21 +30,18 @@ bool decodeRecordBody(const FieldCipher& cipher, int32_t fieldCount, const char*
   out.clear();
   if (bodyLength < 4 * static_cast<uint64_t>(fieldCount)) return false;
   out.reserveBytes(bodyLength);
-  size_t at = 0;
+  FieldWalker walker(body, bodyLength);
+  std::string_view field;
   for (int32_t i = 0; i < fieldCount; ++i) {
-    if (bodyLength - at < 4) return false;
-    const int32_t n = decodeInt32(body + at);
-    at += 4;
-    if (n < 0 || static_cast<uint64_t>(n) > bodyLength - at) return false;
+    if (!walker.next(field)) return false;
     if (wanted != nullptr && !wanted[i]) {
       out.add({});
     } else {
-      char* value = out.addUninitialised(static_cast<size_t>(n));
-      cipher.decode(body + at, static_cast<size_t>(n), value);
+      char* value = out.addUninitialised(field.size());
+      cipher.decode(field.data(), field.size(), value);
     }
-    at += static_cast<size_t>(n);
   }
-  if (filled != nullptr) *filled = at == bodyLength;
+  if (filled != nullptr) *filled = walker.filled();
   return true;
 }
 

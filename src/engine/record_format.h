@@ -23,8 +23,9 @@ uint64_t recordImageSize(const FieldValues& values);
 void encodeRecord(const FieldCipher& cipher, const FieldValues& values, std::string& image);
 
 // Parses the R - 4 bytes that follow the length prefix into fieldCount
-// deciphered values. False when the body cannot hold fieldCount fields or a
-// field's length runs past it. Bytes after the last field are ignored.
+// deciphered values, walking them with FieldWalker (record_image.h). False
+// when the body cannot hold fieldCount fields or a field's length runs past
+// it. Bytes after the last field are ignored.
 // With `wanted`, only the fields it marks are deciphered; the others come
 // back empty (the image is still checked whole).
 // `filled` (when given) tells whether the fields fill the body exactly, as

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "engine/database.h"
-#include "foundation/int32_codec.h"
+#include "engine/record_image.h"
 
 namespace mero {
 
@@ -37,15 +37,17 @@ bool matchesPadded(const Term& term, std::string_view padded) {
 }
 
 // Checks the terms on fields that are not indexed against one record image,
-// deciphering and upper-casing only the fields that have terms.
+// deciphering and upper-casing only the fields that have terms. An image
+// whose fields do not fit in it matches nothing.
 bool imageMatches(std::string_view image, int32_t fieldCount, const std::vector<Term>& terms, const FieldCipher& cipher,
                   std::string& scratch) {
-  size_t at = 4;
+  FieldWalker walker(image.data() + 4, image.size() - 4);
+  std::string_view field;
   size_t next = 0;  // terms are in ascending field order
   for (int32_t f = 0; f < fieldCount && next < terms.size(); ++f) {
-    const auto n = static_cast<size_t>(decodeInt32(image.data() + at));
-    const char* value = image.data() + at + 4;
-    at += 4 + n;
+    if (!walker.next(field)) return false;
+    const size_t n = field.size();
+    const char* value = field.data();
     if (terms[next].field != f) continue;
     // Whole values of another length can never match.
     if (terms[next].partial || n == terms[next].upper.size()) {

@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "engine/field_cipher.h"
-#include "engine/record_format.h"
+#include "engine/field_values.h"
+#include "engine/record_image.h"
 #include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
@@ -24,9 +25,14 @@ namespace {
 // the pass is known to have seen the files whole.
 StructureResult checkOnce(ToolDatabase& db, ProblemList& problems, bool full, const FieldCipher& cipher, bool quiet) {
   FieldValues values;
+  // One walk per image: the structure and, for a whole image, its values.
   auto deepCheck = [&](size_t r, int64_t position, std::string_view image) {
     const int32_t fieldCount = db.schema().fieldCount;  // read by checkStructure
-    decodeRecordBody(cipher, fieldCount, image.data() + 4, image.size() - 4, values);
+    values.clear();
+    const ImageDamage damage = walkImage(image, fieldCount, [&](int32_t, std::string_view stored) {
+      cipher.decode(stored.data(), stored.size(), values.addUninitialised(stored.size()));
+    });
+    if (!damage.ok()) return damage;
     for (int32_t f = 0; f < fieldCount; ++f) {
       const std::string_view v = values[f];
       const std::string where = "record " + std::to_string(r) + ": field " + std::to_string(f);
@@ -35,6 +41,7 @@ StructureResult checkOnce(ToolDatabase& db, ProblemList& problems, bool full, co
       else if (!isValidModifiedUtf8(v))
         problems.add(position, where + " is not valid modified UTF-8");
     }
+    return damage;
   };
   if (!full) return checkStructure(db, problems, quiet);
   return checkStructure(db, problems, quiet, deepCheck);

@@ -17,8 +17,8 @@ class RecordCursor {
   RecordCursor(File& file, int64_t fileSize)
       : readers_{DataFileReader(file, fileSize, kScanWindowBytes), DataFileReader(file, fileSize, kScanWindowBytes)} {}
 
-  std::string_view rawImage(int64_t position, int32_t fieldCount) {
-    return readerFor(position).rawImage(position, fieldCount);
+  std::string_view rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage = nullptr) {
+    return readerFor(position).rawImage(position, fieldCount, damage);
   }
   bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out) {
     return readerFor(position).readRecord(position, fieldCount, cipher, out);

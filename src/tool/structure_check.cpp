@@ -122,34 +122,15 @@ class OverlapScan {
   bool unsettled_ = false;
 };
 
-// Why the image at position is not well formed, or "" when it is. The
-// image's fields must fill it exactly: R = 4 + sum(4 + n_i).
-std::string imageFault(ToolDatabase& db, RecordCursor& reader, int64_t position, int32_t fieldCount,
-                       std::string_view& image) {
-  image = reader.rawImage(position, 0);
-  if (image.empty()) {
-    char prefix[4];
-    if (db.dataFile().readAt(position, prefix, 4) != 4) return "the image length cannot be read";
-    const int32_t length = decodeInt32(prefix);
-    if (length < 4) return "image length " + std::to_string(length) + " is below 4";
-    return "image length " + std::to_string(length) + " runs past the end of the data file";
-  }
-  const int64_t length = static_cast<int64_t>(image.size());
-  if (length < 4 + 4 * static_cast<int64_t>(fieldCount))
-    return "image length " + std::to_string(length) + " cannot hold " + std::to_string(fieldCount) + " fields";
-  int64_t at = 4;
-  for (int32_t f = 0; f < fieldCount; ++f) {
-    if (length - at < 4) return "field " + std::to_string(f) + " starts past the end of the image";
-    const int32_t n = decodeInt32(image.data() + at);
-    at += 4;
-    if (n < 0 || n > length - at)
-      return "field " + std::to_string(f) + " length " + std::to_string(n) + " runs past the end of the image";
-    at += n;
-  }
-  if (at != length)
-    return "image length " + std::to_string(length) +
-           " differs from its fields' 4 + sum(4 + n) = " + std::to_string(at);
-  return {};
+// What is wrong with the image at position, read once: the reader judges
+// its length, `inspect` (or checkImage) its fields, which must fill it
+// exactly: R = 4 + sum(4 + n_i).
+ImageDamage imageDamage(RecordCursor& reader, size_t record, int64_t position, int32_t fieldCount,
+                        const ImageInspector& inspect, std::string_view& image) {
+  ImageDamage damage;
+  image = reader.rawImage(position, fieldCount, &damage);
+  if (image.empty()) return damage;
+  return inspect ? inspect(record, position, image) : checkImage(image, fieldCount);
 }
 
 // Sorted by position, each well-formed image must end before the next begins.
@@ -162,7 +143,7 @@ void reportOverlaps(ToolDatabase& db, const std::vector<int32_t>& entries, Probl
     const int64_t position = entries[r];
     std::string_view image;
     if (position < 0 || position > db.dataSize() - 4 ||
-        !imageFault(db, reader, position, db.schema().fieldCount, image).empty())
+        !imageDamage(reader, r, position, db.schema().fieldCount, {}, image).ok())
       continue;  // reported already
     live.push_back(imageKey(position, r));
     lengths[r] = static_cast<int32_t>(image.size());
@@ -180,8 +161,7 @@ void reportOverlaps(ToolDatabase& db, const std::vector<int32_t>& entries, Probl
 
 }  // namespace
 
-StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool quiet,
-                               const std::function<void(size_t, int64_t, std::string_view)>& onImage) {
+StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool quiet, const ImageInspector& inspect) {
   StructureResult result;
   std::string error;
   // What open would take back, judged as open judges it. Anything beyond a
@@ -237,13 +217,12 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
       }
       if (!schemaReadable) continue;  // the layout of an image depends on the field count
       std::string_view image;
-      const std::string fault = imageFault(db, reader, position, fieldCount, image);
-      if (!fault.empty()) {
-        problems.add(position, recordName(r) + ": " + fault);
+      const ImageDamage damage = imageDamage(reader, r, position, fieldCount, inspect, image);
+      if (!damage.ok()) {
+        problems.add(position, recordName(r) + ": " + describe(damage));
         continue;
       }
       overlaps.add(position, static_cast<int64_t>(image.size()));
-      if (onImage) onImage(r, position, image);
     }
   }
   if (schemaReadable && !overlaps.settled()) reportOverlaps(db, entries, problems);

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/record_image.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
@@ -46,10 +47,13 @@ struct StructureResult {
   std::string powerCut;            // what open takes back beyond that, in one line; "" when nothing
 };
 
+// Walks one live image (length prefix included) whose length the reader
+// has judged, given its record number and position, and tells what is wrong
+// with its fields: checkImage, or a walk that also looks at the values (the
+// deeper checks of --full).
+using ImageInspector = std::function<ImageDamage(size_t, int64_t, std::string_view)>;
+
 // Checks db (opened, schema not yet read) and reports into problems.
-// onImage, when given, sees each well-formed live image (length prefix
-// included) with its record number, for the deeper checks of --full.
-StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool quiet,
-                               const std::function<void(size_t, int64_t, std::string_view)>& onImage = {});
+StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool quiet, const ImageInspector& inspect = {});
 
 }  // namespace mero::tool

@@ -4,12 +4,15 @@
 // power cut leaves: open drops exactly the records whose bytes never arrived,
 // reports them, and writes the index back so that the next open finds
 // nothing to do. A refused open of a database whose files are missing leaves
-// none of them behind.
+// none of them behind. Each way an image can be malformed is told apart at
+// its boundary, the same by the walker and by the decoder.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "engine/record_format.h"
+#include "engine/record_image.h"
 #include "foundation/int32_codec.h"
 #include "test_support.h"
 
@@ -25,6 +28,40 @@ size_t lastImage(const std::string& data) {
   size_t p = 0;
   while (p + decodeInt32(data.data() + p) < data.size()) p += static_cast<size_t>(decodeInt32(data.data() + p));
   return p;
+}
+
+TEST(RecordImages, EachMalformationHasItsReasonAtItsBoundary) {
+  const struct {
+    std::string image;
+    int32_t fieldCount;
+    ImageFault fault;
+    const char* message;
+  } rows[] = {
+      {le32(14) + le32(2) + "ab" + le32(0), 2, ImageFault::none, "well formed"},
+      {le32(4), 0, ImageFault::none, "well formed"},
+      {std::string("\x02\0\0", 3), 0, ImageFault::lengthBelowPrefix, "image length 3 is below 4"},
+      {le32(8) + le32(0), 2, ImageFault::tooShortForFields, "image length 8 cannot hold 2 fields"},
+      {le32(10) + le32(3) + "ab", 1, ImageFault::fieldPastImage, "field 0 length 3 runs past the end of the image"},
+      {le32(13) + le32(2) + "ab" + std::string(3, '\0'), 2, ImageFault::fieldHeaderPastImage,
+       "field 1 starts past the end of the image"},
+      {le32(12) + le32(-1) + le32(0), 2, ImageFault::fieldPastImage,
+       "field 0 length -1 runs past the end of the image"},
+      {le32(15) + le32(2) + "ab" + le32(0) + "x", 2, ImageFault::fieldsShortOfImage,
+       "image length 15 differs from its fields' 4 + sum(4 + n) = 14"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    const ImageDamage damage = checkImage(row.image, row.fieldCount);
+    EXPECT_EQ(damage.fault, row.fault);
+    EXPECT_EQ(describe(damage), row.message);
+    if (row.image.size() < 4) continue;
+    FieldValues values;
+    bool filled = false;
+    const bool decoded = decodeRecordBody(FieldCipher(""), row.fieldCount, row.image.data() + 4, row.image.size() - 4,
+                                          values, nullptr, &filled);
+    EXPECT_EQ(decoded, row.fault == ImageFault::none || row.fault == ImageFault::fieldsShortOfImage);
+    EXPECT_EQ(decoded && filled, row.fault == ImageFault::none);
+  }
 }
 
 TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
