@@ -1,5 +1,6 @@
 #include "engine/index_file.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -29,6 +30,72 @@ std::string encodeEntries(const int32_t* positions, size_t n) {
   return bytes;
 }
 
+std::string encodeIndex(const std::vector<int32_t>& positions) {
+  std::string bytes(4, '\0');
+  encodeInt32(static_cast<int32_t>(positions.size()), bytes.data());
+  return bytes + encodeEntries(positions.data(), positions.size());
+}
+
+const char* describe(IndexFault fault) {
+  // Indexed by IndexFault.
+  static constexpr const char* kMessages[] = {
+      "well formed",
+      "the record count is negative",
+      "the record count announces more entries than the file holds",
+      "an entry is negative",
+  };
+  return kMessages[static_cast<size_t>(fault)];
+}
+
+IndexFault StoredIndex::fault() const {
+  if (count < 0) return IndexFault::negativeCount;
+  if (count > held) return IndexFault::countPastEntries;
+  if (firstNegativeEntry >= 0) return IndexFault::negativeEntry;
+  return IndexFault::none;
+}
+
+namespace {
+// How many entries to take from a file holding `held` after `count`.
+size_t entriesToRead(int32_t count, int64_t held) {
+  return static_cast<size_t>(count < 0 ? held : std::min<int64_t>(count, held));
+}
+
+void decodeEntries(const char* bytes, StoredIndex& out) {
+  for (size_t r = 0; r < out.entries.size(); ++r) {
+    out.entries[r] = decodeInt32(bytes + 4 * r);
+    if (out.entries[r] < 0 && out.firstNegativeEntry < 0) out.firstNegativeEntry = static_cast<int64_t>(r);
+  }
+}
+}  // namespace
+
+StoredIndex decodeIndex(std::string_view bytes) {
+  StoredIndex out;
+  out.bytes = static_cast<int64_t>(bytes.size());
+  if (bytes.size() < 4) return out;
+  out.count = decodeInt32(bytes.data());
+  out.held = static_cast<int64_t>(bytes.size() - 4) / 4;
+  out.entries.resize(entriesToRead(out.count, out.held));
+  decodeEntries(bytes.data() + 4, out);
+  return out;
+}
+
+bool readIndex(const File& file, StoredIndex& out) {
+  out = StoredIndex{};
+  const int64_t size = file.size();
+  if (size < 0) return false;
+  out.bytes = size;
+  if (size < 4) return true;
+  char countBytes[4];
+  if (file.readAt(kCountOffset, countBytes, 4) != 4) return false;
+  out.count = decodeInt32(countBytes);
+  out.held = (size - 4) / 4;
+  std::string bytes(4 * entriesToRead(out.count, out.held), '\0');
+  if (file.readAt(entryOffset(0), bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) return false;
+  out.entries.resize(bytes.size() / 4);
+  decodeEntries(bytes.data(), out);
+  return true;
+}
+
 bool indexListsRecords(const std::string& path) {
   if (!File::exists(path)) return false;
   File file;
@@ -42,21 +109,10 @@ bool indexListsRecords(const std::string& path) {
 IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& firstRepeat) {
   positions.clear();
   firstRepeat = -1;
-  const int64_t size = file_.size();
-  if (size < 0) return LoadResult::damaged;
-  if (size < 4) return LoadResult::ok;
-  char countBytes[4];
-  if (file_.readAt(kCountOffset, countBytes, 4) != 4) return LoadResult::damaged;
-  const int32_t count = decodeInt32(countBytes);
-  if (count < 0 || entryOffset(count) > size) return LoadResult::damaged;
-
-  std::string bytes(4 * static_cast<size_t>(count), '\0');
-  if (file_.readAt(entryOffset(0), bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
-    return LoadResult::damaged;
-  positions.reserve(static_cast<size_t>(count) + 10);
-  for (int32_t r = 0; r < count; ++r) {
-    const int32_t position = decodeInt32(bytes.data() + 4 * r);
-    if (position < 0) return LoadResult::damaged;
+  StoredIndex stored;
+  if (!readIndex(file_, stored) || stored.fault() != IndexFault::none) return LoadResult::damaged;
+  positions.reserve(stored.entries.size() + 10);
+  for (const int32_t position : stored.entries) {
     if (!positions.empty() && positions.back() == position) {
       // Live records never share a position: this is a delete that shifted
       // (some of) its entries but died before it wrote the count.

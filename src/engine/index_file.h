@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mero {
@@ -25,6 +26,39 @@ constexpr int64_t entryOffset(int64_t r) { return 4 + 4 * r; }
 
 // Entries (or a count) in their stored form: 4 bytes each, little-endian.
 std::string encodeEntries(const int32_t* positions, size_t n);
+// A whole index file listing positions: the count, then the entries.
+std::string encodeIndex(const std::vector<int32_t>& positions);
+
+// Each way an index file's bytes can disagree with the format.
+enum class IndexFault {
+  none,
+  negativeCount,     // the count is below zero
+  countPastEntries,  // the count announces more entries than the file holds
+  negativeEntry,     // an entry the count announces is below zero
+};
+const char* describe(IndexFault fault);
+
+// An index file as stored, read without judging it: every reader of the
+// file (open, the tool's check, rewrites and recover) starts from this and
+// decides for itself what a fault means to it (a power cut leaves a count
+// ahead of its entries, which open takes back and check reports).
+struct StoredIndex {
+  int64_t bytes = 0;  // the file's size when it was read
+  int32_t count = 0;  // as stored; 0 for a file of fewer than 4 bytes
+  int64_t held = 0;   // the whole entries the bytes after the count hold
+  // The entries the count announces, as far as the file holds them; for a
+  // negative count, every entry the file holds.
+  std::vector<int32_t> entries;
+  int64_t firstNegativeEntry = -1;  // the record number of the first, or -1
+
+  // The first fault, in the order above.
+  IndexFault fault() const;
+};
+
+// Decodes an index file's bytes.
+StoredIndex decodeIndex(std::string_view bytes);
+// Reads and decodes the index file. False when it cannot be read.
+bool readIndex(const File& file, StoredIndex& out);
 
 // Whether the index file at path lists any live record. A missing or empty
 // file lists none; one that exists but cannot be read counts as listing some,

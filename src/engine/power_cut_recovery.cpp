@@ -18,30 +18,22 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
   report.storedCount = 0;
   report.missingEntries = 0;
   report.dropped.clear();
-  const int64_t size = index.size();
-  if (size < 0) return OpenFailure::filesUnavailable;
-  if (size < 4) return OpenFailure::none;  // a new database: no records
-  char countBytes[4];
-  if (index.readAt(kCountOffset, countBytes, 4) != 4) return OpenFailure::filesUnavailable;
-  const int32_t count = decodeInt32(countBytes);
-  if (count < 0) return OpenFailure::damagedIndex;
-  report.storedCount = count;
+  // A file of fewer than 4 bytes is a new database's: no records.
+  StoredIndex stored;
+  if (!readIndex(index, stored)) return OpenFailure::filesUnavailable;
+  if (stored.count < 0 || stored.firstNegativeEntry >= 0) return OpenFailure::damagedIndex;
+  report.storedCount = stored.count;
   // A count ahead of the entries: the count reached the disk, the entries
   // (or the file's growth) did not. Those records were never stored.
-  const int64_t held = std::min<int64_t>(count, (size - 4) / 4);
-  report.missingEntries = static_cast<int32_t>(count - held);
-  std::string bytes(4 * static_cast<size_t>(held), '\0');
-  if (index.readAt(entryOffset(0), bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size()))
-    return OpenFailure::filesUnavailable;
-  entries.stored.resize(static_cast<size_t>(held));
+  const auto held = static_cast<int32_t>(stored.entries.size());
+  report.missingEntries = stored.count - held;
+  entries.stored = std::move(stored.entries);
   entries.positions.reserve(static_cast<size_t>(held) + 10);
   entries.numbers.reserve(static_cast<size_t>(held));
   std::unordered_set<int32_t> seen;
   seen.reserve(static_cast<size_t>(held));
   for (int32_t r = 0; r < held; ++r) {
-    const int32_t position = decodeInt32(bytes.data() + 4 * static_cast<size_t>(r));
-    entries.stored[static_cast<size_t>(r)] = position;
-    if (position < 0) return OpenFailure::damagedIndex;
+    const int32_t position = entries.stored[static_cast<size_t>(r)];
     // Position 0 holds the first record ever written, which is record 0
     // for as long as it lives: an entry of 0 further on is zero-fill.
     if (position == 0 && r > 0) {

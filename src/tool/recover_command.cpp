@@ -19,7 +19,9 @@
 #include <tuple>
 
 #include "engine/file_names.h"
+#include "engine/index_file.h"
 #include "engine/record_format.h"
+#include "engine/record_image.h"
 #include "foundation/int32_codec.h"
 #include "foundation/modified_utf8.h"
 #include "tool/commands.h"
@@ -50,16 +52,14 @@ class Salvage {
     const int64_t length = decodeInt32(data_.data() + position);
     if (length < 4 + 4 * static_cast<int64_t>(fieldCount_) || length > size - position)
       return no("image length " + std::to_string(length) + " does not fit");
-    int64_t at = 4;
-    for (int32_t f = 0; f < fieldCount_; ++f) {
-      if (length - at < 4) return no("its fields run past its length");
-      const int32_t n = decodeInt32(data_.data() + position + at);
-      at += 4;
-      if (n < 0 || n > length - at) return no("its fields run past its length");
-      at += n;
-    }
-    if (at != length) return no("its fields do not fill its length");
-    decodeRecordBody(cipher_, fieldCount_, data_.data() + position + 4, static_cast<size_t>(length - 4), values_);
+    // One walk checks the fields and deciphers them.
+    values_.clear();
+    const std::string_view image(data_.data() + position, static_cast<size_t>(length));
+    const ImageDamage damage = walkImage(image, fieldCount_, [&](int32_t, std::string_view stored) {
+      cipher_.decode(stored.data(), stored.size(), values_.addUninitialised(stored.size()));
+    });
+    if (damage.fault == ImageFault::fieldsShortOfImage) return no("its fields do not fill its length");
+    if (!damage.ok()) return no("its fields run past its length");
     for (int32_t f = 0; f < fieldCount_; ++f)
       if (!isValidModifiedUtf8(values_[f]))
         return no("field " + std::to_string(f) + " is not valid text under the key");
@@ -124,16 +124,15 @@ int runRecover(const CommandLine& line) {
   if (db.indexMissing() && !data.empty())
     std::fprintf(stderr, "  %s is missing: scanning the data file\n", indexFileName(base).c_str());
   if (index.size() >= 4) {
-    const int32_t count = decodeInt32(index.data());
-    const int64_t held = static_cast<int64_t>(index.size() - 4) / 4;
-    if (count < 0 || count > held) {
+    const StoredIndex stored = decodeIndex(index);
+    const IndexFault fault = stored.fault();
+    if (fault == IndexFault::negativeCount || fault == IndexFault::countPastEntries) {
       sound = false;
-      std::fprintf(stderr, "  the index's count %d is not the %" PRId64 " entries it holds: using those\n", count,
-                   held);
+      std::fprintf(stderr, "  the index's count %d is not the %" PRId64 " entries it holds: using those\n",
+                   stored.count, stored.held);
     }
-    const int64_t n = count < 0 ? held : std::min<int64_t>(count, held);
-    for (int64_t r = 0; r < n; ++r) {
-      const int64_t position = decodeInt32(index.data() + 4 + 4 * r);
+    for (size_t r = 0; r < stored.entries.size(); ++r) {
+      const int64_t position = stored.entries[r];
       if (!kept.empty() && kept.back().position == position) continue;  // a delete cut short
       std::string why;
       const int64_t length = salvage.imageAt(position, &why);
@@ -227,14 +226,13 @@ int runRecover(const CommandLine& line) {
   NewDatabase target(line.value("--into"));
   if (const int status = target.claim(error); status != kSuccess) return fail(status, error);
   File dataDraft, indexDraft;
-  std::string out, entries(4, '\0');
-  encodeInt32(static_cast<int32_t>(kept.size()), entries.data());
+  std::string out;
+  std::vector<int32_t> positions;
   for (const Kept& k : kept) {
-    char bytes[4];
-    encodeInt32(static_cast<int32_t>(out.size()), bytes);
-    entries.append(bytes, 4);
+    positions.push_back(static_cast<int32_t>(out.size()));
     out.append(data, static_cast<size_t>(k.position), static_cast<size_t>(k.length));
   }
+  std::string entries = encodeIndex(positions);
   std::string schemaBytes(static_cast<size_t>(std::max<int64_t>(db.schemaFile().size(), 0)), '\0');
   if (db.schemaFile().readAt(0, schemaBytes.data(), schemaBytes.size()) != static_cast<int64_t>(schemaBytes.size()))
     return fail(kUnreadable, "cannot read " + schemaFileName(base) + ": " + File::lastErrorText());

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "engine/file_names.h"
+#include "engine/index_file.h"
 #include "engine/record_format.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
@@ -93,13 +94,6 @@ bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& 
   }
   bytes = offset;
   return true;
-}
-
-std::string indexBytes(const std::vector<int32_t>& positions) {
-  std::string bytes(4 + 4 * positions.size(), '\0');
-  encodeInt32(static_cast<int32_t>(positions.size()), bytes.data());
-  for (size_t r = 0; r < positions.size(); ++r) encodeInt32(positions[r], bytes.data() + 4 + 4 * r);
-  return bytes;
 }
 
 // The data file copied whole, then every live image re-enciphered in place:
@@ -228,7 +222,7 @@ int compactInto(const CommandLine& line, ToolDatabase& db, const std::string& in
     return fail(kProblems, "cannot create the files of " + into + ": " + File::lastErrorText());
   if (!writeCompactedData(db, data, positions, bytes, line.flag("--quiet"), error)) return fail(kWriteFailed, error);
   crashPoint();
-  if (!data.finish() || !index.append(indexBytes(positions)) || !index.finish())
+  if (!data.finish() || !index.append(encodeIndex(positions)) || !index.finish())
     return fail(kWriteFailed, "writing the files of " + into + " failed: " + File::lastErrorText());
   data.keep();  // from here on the commit decides what becomes of them
   index.keep();
@@ -256,7 +250,7 @@ int runCompact(const CommandLine& line) {
   if (!writeCompactedData(db, data, positions, after, line.flag("--quiet"), error)) return fail(kWriteFailed, error);
   const int64_t before = db.dataSize();
   crashPoint();
-  if (!data.finish() || !index.append(indexBytes(positions)) || !index.finish())
+  if (!data.finish() || !index.append(encodeIndex(positions)) || !index.finish())
     return fail(kWriteFailed, "writing the rewritten files failed: " + File::lastErrorText());
   crashPoint();
   db.closeDataAndIndex();  // Windows renames only over files nobody has open

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "engine/file_names.h"
+#include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
 #include "foundation/int32_codec.h"
 #include "tool/progress_bar.h"
@@ -31,32 +32,22 @@ std::string recordName(size_t r) { return "record " + std::to_string(r); }
 
 // The index entries as stored, up to the count or to what the file holds.
 std::vector<int32_t> readEntries(ToolDatabase& db, ProblemList& problems) {
-  std::vector<int32_t> entries;
-  const int64_t size = db.indexSize();
-  if (size < 4) return entries;
-  char countBytes[4];
-  if (db.indexFile().readAt(0, countBytes, 4) != 4) {
-    problems.add(-1, "index file: the count cannot be read");
-    return entries;
+  // Negative entries are not reported here: each is a record outside the data file.
+  StoredIndex stored;
+  if (!db.indexFile().isOpen()) return {};
+  if (!readIndex(db.indexFile(), stored)) {
+    problems.add(-1, "index file: it cannot be read: " + File::lastErrorText());
+    return {};
   }
-  const int32_t count = decodeInt32(countBytes);
-  const int64_t held = (size - 4) / 4;
-  if (count < 0) {
-    problems.add(-1, "index file: negative record count " + std::to_string(count));
-    return entries;
+  if (stored.fault() == IndexFault::negativeCount) {
+    problems.add(-1, "index file: negative record count " + std::to_string(stored.count));
+    return {};
   }
-  if (count > held)
-    problems.add(-1, "index file: the count " + std::to_string(count) + " announces more entries than the file's " +
-                         std::to_string(size) + " bytes hold (" + std::to_string(held) + ")");
-  const auto n = static_cast<size_t>(std::min<int64_t>(count, held));
-  std::string bytes(4 * n, '\0');
-  if (db.indexFile().readAt(4, bytes.data(), bytes.size()) != static_cast<int64_t>(bytes.size())) {
-    problems.add(-1, "index file: the entries cannot be read");
-    return entries;
-  }
-  entries.resize(n);
-  for (size_t r = 0; r < n; ++r) entries[r] = decodeInt32(bytes.data() + 4 * r);
-  return entries;
+  if (stored.fault() == IndexFault::countPastEntries)
+    problems.add(-1, "index file: the count " + std::to_string(stored.count) +
+                         " announces more entries than the file's " + std::to_string(stored.bytes) + " bytes hold (" +
+                         std::to_string(stored.held) + ")");
+  return std::move(stored.entries);
 }
 
 // Entries repeated in the slot after them, as a delete that shifts the

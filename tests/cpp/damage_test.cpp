@@ -5,12 +5,14 @@
 // reports them, and writes the index back so that the next open finds
 // nothing to do. A refused open of a database whose files are missing leaves
 // none of them behind. Each way an image can be malformed is told apart at
-// its boundary, the same by the walker and by the decoder.
+// its boundary, the same by the walker and by the decoder; so is each way an
+// index file's bytes can be.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "engine/index_file.h"
 #include "engine/record_format.h"
 #include "engine/record_image.h"
 #include "foundation/int32_codec.h"
@@ -61,6 +63,29 @@ TEST(RecordImages, EachMalformationHasItsReasonAtItsBoundary) {
                                           values, nullptr, &filled);
     EXPECT_EQ(decoded, row.fault == ImageFault::none || row.fault == ImageFault::fieldsShortOfImage);
     EXPECT_EQ(decoded && filled, row.fault == ImageFault::none);
+  }
+}
+
+TEST(IndexFiles, EachFaultIsToldApartAndTheEntriesGoAsFarAsTheFileHolds) {
+  const struct {
+    std::string bytes;
+    IndexFault fault;
+    std::vector<int32_t> entries;
+  } rows[] = {
+      {"", IndexFault::none, {}},
+      {"\x01\0", IndexFault::none, {}},  // shorter than a count: no records
+      {encodeIndex({8, 0}), IndexFault::none, {8, 0}},
+      {encodeIndex({8}) + le32(77) + "xy", IndexFault::none, {8}},  // leftovers of deletes
+      {le32(3) + le32(8) + le32(20) + "xy", IndexFault::countPastEntries, {8, 20}},
+      {le32(-1) + le32(8) + le32(20), IndexFault::negativeCount, {8, 20}},
+      {le32(2) + le32(8) + le32(-20), IndexFault::negativeEntry, {8, -20}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.bytes));
+    const StoredIndex stored = decodeIndex(row.bytes);
+    EXPECT_EQ(stored.fault(), row.fault);
+    EXPECT_EQ(stored.entries, row.entries);
+    EXPECT_EQ(stored.bytes, static_cast<int64_t>(row.bytes.size()));
   }
 }
 
