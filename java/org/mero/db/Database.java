@@ -163,6 +163,8 @@ public final class Database implements AutoCloseable {
     }
   }
 
+  // The extensions (".str", ".dat", ".idx") mirror src/engine/file_names.h, which names the files
+  // the native library opens; change both together.
   static Path file(Path base, String extension) {
     return base.resolveSibling(base.getFileName() + extension);
   }
