@@ -247,6 +247,12 @@ jbooleanArray Env::booleans(const std::optional<std::vector<bool>>& values) {
   return as<jbooleanArray>(array);
 }
 
+jintArray Env::ints(const std::vector<int32_t>& values) {
+  Object* array = make(kIntArray, false);
+  array->ints.assign(values.begin(), values.end());
+  return as<jintArray>(array);
+}
+
 std::optional<std::vector<std::string>> Env::stringsOf(jobjectArray array) {
   if (array == nullptr) return std::nullopt;
   Object* object = use(array, kObjectArray, "a String[] result");

@@ -38,6 +38,7 @@ class Env {
   jstring string(const std::optional<std::string>& utf);
   jobjectArray strings(const std::optional<std::vector<std::optional<std::string>>>& values);
   jbooleanArray booleans(const std::optional<std::vector<bool>>& values);
+  jintArray ints(const std::vector<int32_t>& values);
   std::optional<std::vector<std::string>> stringsOf(jobjectArray array);
   std::optional<std::vector<int32_t>> intsOf(jintArray array);
 

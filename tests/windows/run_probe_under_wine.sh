@@ -1,12 +1,14 @@
 #!/bin/sh
 # Runs wine_probe.exe on MERO_Database.dll under Wine (wine_env.sh).
-# Usage: run_probe_under_wine.sh lock|sync WINE_PROBE_EXE MERO_DATABASE_DLL
+# Usage: run_probe_under_wine.sh lock|sync|api WINE_PROBE_EXE MERO_DATABASE_DLL
 #   lock  one process holds a database open; a second process's opens, by
 #         several spellings of the path, are refused; once the holder is
 #         killed the files open again, with its record.
 #   sync  in each sync mode, the probe's calls succeed and read back, and
 #         strace sees the flushes the mode promises reach the files (and
 #         their folder), and none that OFF leaves out.
+#   api   the packaged API's mero_java.dll (beside the DLL) opens, appends,
+#         reads and closes, and the two libraries refuse each other's files.
 set -u
 test=$1
 probe=$2
@@ -15,8 +17,9 @@ dll=$3
 . "$(dirname "$0")/wine_env.sh"
 cp "$probe" "$run/wine_probe.exe"
 cp "$dll" "$run/MERO_Database.dll"
+cp "$(dirname "$dll")/mero_java.dll" "$run/mero_java.dll"
 cd "$run"
-mkdir held durable
+mkdir held durable api
 failed=0
 fail() {
   echo "FAIL: $*"
@@ -74,8 +77,10 @@ elif [ "$test" = sync ]; then
     [ "$mode" != FULL ] || [ "$n" -gt 0 ] || fail "FULL never flushed its rollback journal"
     [ -e durable/db.journal ] && fail "$mode left a rollback journal behind"
   done
+elif [ "$test" = api ]; then
+  probe api api/db || fail "the packaged API's library failed under Wine"
 else
-  echo "usage: $0 lock|sync WINE_PROBE_EXE MERO_DATABASE_DLL"
+  echo "usage: $0 lock|sync|api WINE_PROBE_EXE MERO_DATABASE_DLL"
   exit 2
 fi
 

@@ -11,7 +11,10 @@
 //                     must hold [held], and appends to it;
 //   durable BASE      in the sync mode MERO_SYNC names: appends, updates
 //                     across sectors, deletes across sectors, closes; each
-//                     must succeed and read back after reopening.
+//                     must succeed and read back after reopening;
+//   api BASE          the packaged API's library (mero_java.dll, beside
+//                     LIBRARY) opens, appends, reads, counts and closes, and
+//                     the two libraries refuse each other's open files.
 // Prints each failure; exit status 0 when there was none, 1 otherwise, 2 on
 // a usage or load error.
 
@@ -34,21 +37,30 @@ using Strings = std::optional<std::vector<std::optional<std::string>>>;
 HMODULE library = nullptr;
 int failures = 0;
 
+constexpr const char* kRaw = "Java_DatabaseMarshall_";
+constexpr const char* kApi = "Java_org_mero_db_NativeDatabase_";
+constexpr jint kApiFull = 2;    // the packaged API's sync mode FULL
+constexpr jint kApiLocked = 8;  // its failure code for files held elsewhere
+
 void fail(const std::string& what) {
   std::printf("FAIL: %s\n", what.c_str());
   ++failures;
 }
 
-// One export called with a fresh environment; what the stand-in JNI
-// complains of is a failure too.
+// One export of module called (the calling object or class null, as the
+// libraries never use it).
+template <typename Result, typename... Args>
+Result call(HMODULE module, const char* prefix, fakejni::Env& env, const char* method, Args... args) {
+  const std::string name = std::string(prefix) + method;
+  auto* address = reinterpret_cast<Result(JNICALL*)(JNIEnv*, jobject, Args...)>(
+      reinterpret_cast<void*>(GetProcAddress(module, name.c_str())));
+  if (address == nullptr) std::printf("the library does not export %s\n", name.c_str()), std::exit(2);
+  return address(env.jni(), nullptr, args...);
+}
+
 template <typename Result, typename... Args>
 Result call(fakejni::Env& env, const char* method, Args... args) {
-  const std::string name = std::string("Java_DatabaseMarshall_") + method;
-  auto* address = reinterpret_cast<Result(JNICALL*)(JNIEnv*, jobject, Args...)>(
-      reinterpret_cast<void*>(GetProcAddress(library, name.c_str())));
-  if (address == nullptr) std::printf("the library does not export %s\n", name.c_str()), std::exit(2);
-  const Result result = address(env.jni(), nullptr, args...);
-  return result;
+  return call<Result>(library, kRaw, env, method, args...);
 }
 
 // The calls a test makes on one id, each checked for the stand-in's complaints.
@@ -168,12 +180,63 @@ int durable(const std::string& base) {
   return failures == 0 ? 0 : 1;
 }
 
+// The packaged API's library on the same engine: open with a schema, append,
+// read, count, close and open again; and one engine per set of files across
+// the two libraries of one process, as in a JVM that loads both.
+int api(const std::string& base) {
+  HMODULE javaApi = LoadLibraryA("mero_java.dll");
+  if (javaApi == nullptr) return std::printf("cannot load mero_java.dll\n"), 2;
+  const auto open = [&](fakejni::Env& env, bool withSchema, jint& code) {
+    const jintArray failure = env.ints({-1});
+    const jlong handle = call<jlong>(javaApi, kApi, env, "open", env.string(base), env.string("k"), jboolean{JNI_TRUE},
+                                     kApiFull, withSchema ? env.booleans(std::vector<bool>{true, false}) : nullptr,
+                                     withSchema ? env.strings(Strings{{"key", "value"}}) : nullptr, failure);
+    code = env.intsOf(failure)->at(0);
+    return handle;
+  };
+  fakejni::Env env;
+  const auto settle = [&] {
+    for (const std::string& complaint : env.endCall()) fail("stand-in JNI: " + complaint);
+  };
+  jint code = -1;
+  jlong handle = open(env, true, code);
+  settle();
+  if (handle == 0) return fail("the packaged API's open failed with code " + std::to_string(code)), 1;
+  const jint position = call<jint>(javaApi, kApi, env, "append", handle, env.strings(Strings{{"a", "1"}}));
+  settle();
+  const auto read = env.stringsOf(call<jobjectArray>(javaApi, kApi, env, "read", handle, jint{position}));
+  settle();
+  if (position < 0 || read != std::vector<std::string>{"a", "1"}) fail("the packaged API did not read back its append");
+  if (call<jint>(javaApi, kApi, env, "count", handle) != 1) fail("the packaged API counted other than 1 record");
+  {
+    Handle marshall(base);
+    if (marshall.open()) fail("the raw interface opened files the packaged API holds");
+  }
+  call<void>(javaApi, kApi, env, "close", handle);
+  settle();
+  {
+    Handle marshall(base);
+    if (!marshall.open() || marshall.valueOf("a") != "1") fail("the raw interface did not read the API's record");
+    if (open(env, false, code) != 0 || code != kApiLocked)
+      fail("the packaged API opened files the raw interface holds");
+    settle();
+    marshall.close();
+  }
+  handle = open(env, false, code);
+  settle();
+  if (handle == 0) return fail("the packaged API did not open its files again"), 1;
+  call<void>(javaApi, kApi, env, "close", handle);
+  settle();
+  std::printf("packaged API: open, append, read, count, close and the shared lock work\n");
+  return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> a(argv, argv + argc);
   const auto usage = [&] {
-    return std::printf("usage: %s LIBRARY hold|refused|durable BASE | reopen PID BASE\n", argv[0]), 2;
+    return std::printf("usage: %s LIBRARY hold|refused|durable|api BASE | reopen PID BASE\n", argv[0]), 2;
   };
   if (argc < 4) return usage();
   library = LoadLibraryA(argv[1]);
@@ -181,6 +244,7 @@ int main(int argc, char** argv) {
   if (a[2] == "hold") return hold(a[3]);
   if (a[2] == "refused") return refused(a[3]);
   if (a[2] == "durable") return durable(a[3]);
+  if (a[2] == "api") return api(a[3]);
   if (a[2] == "reopen" && argc == 5) return reopen(std::stoul(a[3]), a[4]);
   return usage();
 }
