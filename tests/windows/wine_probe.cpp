@@ -186,11 +186,18 @@ int durable(const std::string& base) {
 int api(const std::string& base) {
   HMODULE javaApi = LoadLibraryA("mero_java.dll");
   if (javaApi == nullptr) return std::printf("cannot load mero_java.dll\n"), 2;
+  // A library that can report its sync mode (it exports syncMode) takes the
+  // mode to open with as open's fourth argument.
+  const bool takesSyncMode = GetProcAddress(javaApi, (std::string(kApi) + "syncMode").c_str()) != nullptr;
   const auto open = [&](fakejni::Env& env, bool withSchema, jint& code) {
     const jintArray failure = env.ints({-1});
-    const jlong handle = call<jlong>(javaApi, kApi, env, "open", env.string(base), env.string("k"), jboolean{JNI_TRUE},
-                                     kApiFull, withSchema ? env.booleans(std::vector<bool>{true, false}) : nullptr,
-                                     withSchema ? env.strings(Strings{{"key", "value"}}) : nullptr, failure);
+    const jstring name = env.string(base), key = env.string("k");
+    const jbooleanArray indexed = withSchema ? env.booleans(std::vector<bool>{true, false}) : nullptr;
+    const jobjectArray names = withSchema ? env.strings(Strings{{"key", "value"}}) : nullptr;
+    const jlong handle =
+        takesSyncMode
+            ? call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE}, kApiFull, indexed, names, failure)
+            : call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE}, indexed, names, failure);
     code = env.intsOf(failure)->at(0);
     return handle;
   };
