@@ -189,15 +189,18 @@ int api(const std::string& base) {
   // A library that can report its sync mode (it exports syncMode) takes the
   // mode to open with as open's fourth argument.
   const bool takesSyncMode = GetProcAddress(javaApi, (std::string(kApi) + "syncMode").c_str()) != nullptr;
+  // open's last argument (String[1]) takes a refusal's message; a library
+  // whose open has no such argument ignores it.
   const auto open = [&](fakejni::Env& env, bool withSchema, jint& code) {
     const jintArray failure = env.ints({-1});
+    const jobjectArray said = env.strings(std::vector<std::optional<std::string>>(1));
     const jstring name = env.string(base), key = env.string("k");
     const jbooleanArray indexed = withSchema ? env.booleans(std::vector<bool>{true, false}) : nullptr;
     const jobjectArray names = withSchema ? env.strings(Strings{{"key", "value"}}) : nullptr;
-    const jlong handle =
-        takesSyncMode
-            ? call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE}, kApiFull, indexed, names, failure)
-            : call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE}, indexed, names, failure);
+    const jlong handle = takesSyncMode ? call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE},
+                                                     kApiFull, indexed, names, failure, said)
+                                       : call<jlong>(javaApi, kApi, env, "open", name, key, jboolean{JNI_TRUE}, indexed,
+                                                     names, failure, said);
     code = env.intsOf(failure)->at(0);
     return handle;
   };
