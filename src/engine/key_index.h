@@ -121,7 +121,7 @@ class KeyIndex {
   std::map<std::string, int32_t, std::less<>> overflow_;
   std::vector<Entry> pending_;
   bool loading_ = false;
-  uint32_t changesUnchecked_ = 0;
+  [[maybe_unused]] uint32_t changesUnchecked_ = 0;  // debug builds: changes since the last full check
 };
 
 }  // namespace mero

@@ -76,7 +76,7 @@ class RecordTable {
   std::vector<int32_t> liveTree_;       // Fenwick tree over slots' liveness, 1-based
   std::vector<Entry> byPosition_;
   bool sorted_ = true;
-  uint32_t changesUnchecked_ = 0;
+  [[maybe_unused]] uint32_t changesUnchecked_ = 0;  // debug builds: changes since the last full check
 };
 
 }  // namespace mero

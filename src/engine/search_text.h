@@ -88,7 +88,7 @@ class SearchText {
   std::vector<Run> runs_;          // empty while inSlotOrder_
   bool inSlotOrder_ = true;
   size_t liveBytes_ = 0;
-  uint32_t changesUnchecked_ = 0;
+  [[maybe_unused]] uint32_t changesUnchecked_ = 0;  // debug builds: changes since the last full check
 };
 
 const char* findBytes(const char* haystack, size_t haystackLength, std::string_view needle);

@@ -170,9 +170,9 @@ class ValueHashIndex {
   size_t liveSlots_ = 0;
   mutable size_t staleEntries_ = 0;  // list entries beyond the live slots they stand for
   bool built_ = false;
-  std::vector<Loaded> loaded_;  // while building
-  std::vector<Place> recent_;   // while building: the last value seen per hash bucket
-  uint32_t changesUnchecked_ = 0;
+  std::vector<Loaded> loaded_;                      // while building
+  std::vector<Place> recent_;                       // while building: the last value seen per hash bucket
+  [[maybe_unused]] uint32_t changesUnchecked_ = 0;  // debug builds: changes since the last full check
 };
 
 }  // namespace mero

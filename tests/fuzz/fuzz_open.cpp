@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* key = keys[(flags >> 1) & 3];
   const bool useKeyIndex = flags & 1;
 
-  std::unique_ptr<Database> db = Database::open(base, key, useKeyIndex);
+  test::HeldDatabase db = test::held(Database::open(base, key, useKeyIndex));
   if (!db) {
     FUZZ_CHECK(test::readFile(base + ".str") == schema);
     FUZZ_CHECK(test::readFile(base + ".idx") == index);
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const test::Snapshot before = checkedView(*db, base);
   db.reset();
 
-  std::unique_ptr<Database> reopened = Database::open(base, key, useKeyIndex);
+  test::HeldDatabase reopened = test::held(Database::open(base, key, useKeyIndex));
   FUZZ_CHECK(reopened);
   FUZZ_CHECK(checkedView(*reopened, base) == before);
   return 0;

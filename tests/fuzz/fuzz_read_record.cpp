@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   test::writeFile(base + ".idx", "");
   test::writeFile(base + ".dat", std::string(file));
 
-  std::unique_ptr<Database> db = Database::open(base, key, true);
+  test::HeldDatabase db = test::held(Database::open(base, key, true));
   FUZZ_CHECK(db);
   checkRead(*db, position, file);
   // Every offset of a small file, and the far side of its end.
