@@ -9,6 +9,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/platform/write_faults.cpp
   ${_src}/platform/write_log.cpp
   ${_src}/engine/byte_hash.cpp
+  ${_src}/engine/closed_engine_release.cpp
   ${_src}/engine/data_file_reader.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
@@ -31,9 +32,11 @@ set(MERO_ENGINE_SOURCES
   ${_src}/ops/update.cpp
 )
 if(WIN32)
-  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp)
+  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp
+       ${_src}/platform/background_thread_windows.cpp)
 else()
-  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_posix.cpp ${_src}/platform/lock_posix.cpp)
+  list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_posix.cpp ${_src}/platform/lock_posix.cpp
+       ${_src}/platform/background_thread_posix.cpp)
 endif()
 
 # The registry is plain C++ too; only the adapters include jni.h.

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <climits>
 
+#include "engine/closed_engine_release.h"
 #include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
@@ -64,6 +65,9 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
                                          OpenRefusal& refusal, SyncMode sync) {
   refusal = OpenRefusal{};
   OpenFailure& why = refusal.failure;
+  // An engine closed a moment ago is given back first, so that closing and
+  // reopening never holds two engines' memory.
+  awaitClosedEngineRelease();
   CreatedFiles created;  // declared before the files, so they are closed before removal
   File files[3];
   const std::string paths[3] = {dataFileName(baseName), indexFileName(baseName), schemaFileName(baseName)};

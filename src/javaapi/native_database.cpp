@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/closed_engine_release.h"
 #include "engine/database.h"
 #include "engine/file_names.h"
 #include "engine/schema.h"
@@ -192,9 +193,12 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass
 
 JNIEXPORT void JNICALL Java_org_mero_db_NativeDatabase_close(JNIEnv*, jclass, jlong handle) {
   guarded<int>(0, [&]() -> int {
-    std::unique_ptr<Database> db(&engine(handle));
-    LockGuard guard(db->lock());
-    db->shutdown();
+    std::shared_ptr<Database> db(&engine(handle));
+    {
+      LockGuard guard(db->lock());
+      db->shutdown();
+    }
+    releaseClosedEngine(std::move(db));
     return 0;
   });
 }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/closed_engine_release.h"
 #include "engine/schema.h"
 
 namespace mero {
@@ -71,6 +72,7 @@ bool DatabaseRegistry::unregister(int32_t id) {
     databases_.resize(last);
   }
   shutdownEngine(engine);
+  releaseClosedEngine(std::move(engine));
   return true;
 }
 
@@ -125,7 +127,9 @@ bool DatabaseRegistry::close(int32_t id) {
     if (i < 0) return false;
     engine = takeEngine(i);
   }
-  return shutdownEngine(engine);
+  const bool durable = shutdownEngine(engine);
+  releaseClosedEngine(std::move(engine));
+  return durable;
 }
 
 std::shared_ptr<Database> DatabaseRegistry::lookup(int32_t id) {

@@ -12,7 +12,7 @@
 //
 // The registry lock guards the tables alone and is never held together with
 // a database's lock: an open rebuilds its engine, and a close shuts one down
-// and frees it, outside the registry lock, which is taken only to take an
+// (and hands it to releaseClosedEngine to be freed), outside the registry lock, which is taken only to take an
 // engine out of its entry or to put one in. So opening or closing a large
 // database never stalls calls on the others.
 

@@ -301,5 +301,30 @@ TEST(HostilePositions, EveryOffsetReadsARecordOrNothing) {
   EXPECT_EQ(checkConsistency(*db, base), "");
 }
 
+// Each record reads back right after its append. Then another program
+// shortens the data file under the open database: reads of the bytes it took
+// answer nothing, and the bytes left still read.
+TEST(ShortenedDataFile, ReadsFollowAppendsAndFailWhereTheBytesAreGone) {
+  TempDir dir;
+  const std::string base = dir.path("db");
+  auto db = createDatabase(base, {true, false});
+  const std::string note(1000, 'n');
+  std::vector<int32_t> positions;
+  FieldValues out;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string key = "k" + std::to_string(i);
+    int32_t position = -1;
+    ASSERT_EQ(db->write(values({key, note}), &position), WriteStatus::appended);
+    ASSERT_TRUE(db->getRecord(position, out)) << i;
+    ASSERT_EQ(out[0], key);
+    positions.push_back(position);
+  }
+  std::filesystem::resize_file(base + ".dat", static_cast<uintmax_t>(positions[3000]));
+  EXPECT_FALSE(db->getRecord(positions[5999], out));
+  EXPECT_FALSE(db->getRecordByKey("k4000", out));
+  ASSERT_TRUE(db->getRecord(positions[10], out));
+  EXPECT_EQ(out[0], "k10");
+}
+
 }  // namespace
 }  // namespace mero::test

@@ -29,7 +29,7 @@ function(mero_add_junit_test name pattern)
     ENVIRONMENT "MERO_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp;MERO_SCENARIOS=${CMAKE_SOURCE_DIR}/tests/scenarios")
 endfunction()
 
-mero_add_junit_test(java_interface "^(ScenarioTest|LoaderTest)$")
+mero_add_junit_test(java_interface "^(ScenarioTest|LoaderTest|ShortenedDataFileTest)$")
 mero_add_junit_test(java_api "^org\\.mero\\.db\\..*Test$")
 
 # Reliability: a child JVM killed at random moments (it loads the library
