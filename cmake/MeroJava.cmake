@@ -33,6 +33,9 @@ set(_version_lines "Implementation-Title: MERO Database\nImplementation-Version:
 file(WRITE ${MERO_JAR_MANIFEST} "${_version_lines}Enable-Native-Access: ALL-UNNAMED\n")
 file(WRITE ${MERO_MODULE_MANIFEST} "${_version_lines}")
 
+# GraalVM native-image reads the JNI and resource configuration from here.
+file(GLOB MERO_NATIVE_IMAGE_CONFIG CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/java/META-INF/native-image/*/*/*.json)
+
 # The jar carries stripped libraries; their debug information stays beside
 # the jar (build/*.debug), found by debuggers through a .gnu_debuglink.
 set(_jar_native ${CMAKE_BINARY_DIR}/jar-native)
@@ -69,6 +72,8 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -E make_directory ${MERO_JAVA_CLASSES} ${_jar_native}/native/linux-x86_64 ${_jar_native}/native/windows-x86_64
           ${_jar_native}/META-INF ${MERO_MODULE_CLASSES}
   COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/LICENSE ${_jar_native}/META-INF/LICENSE
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/java/META-INF/native-image
+          ${_jar_native}/META-INF/native-image
   COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_JAVA_CLASSES} ${MERO_JAVA_SOURCES}
   COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:MERO_Database> ${_linux_debug}
   COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_debug} $<TARGET_FILE:MERO_Database> ${_linux_so}
@@ -76,7 +81,7 @@ add_custom_command(
   COMMAND ${CMAKE_OBJCOPY} --strip-unneeded --add-gnu-debuglink=${_linux_api_debug} $<TARGET_FILE:mero_java> ${_linux_api_so}
   ${_copy_windows}
   COMMAND ${Java_JAR_EXECUTABLE} cfm ${MERO_JAR} ${MERO_JAR_MANIFEST} -C ${MERO_JAVA_CLASSES} . -C ${_jar_native} native
-          -C ${_jar_native} META-INF/LICENSE
+          -C ${_jar_native} META-INF/LICENSE -C ${_jar_native} META-INF/native-image
   COMMAND ${Java_JAVAC_EXECUTABLE} --release 17 -encoding UTF-8 -Xlint:all -Werror -d ${MERO_MODULE_CLASSES}
           ${CMAKE_SOURCE_DIR}/java/module/module-info.java ${MERO_JAVA_MODULE_SOURCES}
   COMMAND ${CMAKE_COMMAND} -E copy_directory ${_jar_native} ${MERO_MODULE_CLASSES}
@@ -85,6 +90,7 @@ add_custom_command(
   COMMAND ${Java_JAR_EXECUTABLE} --create --file ${MERO_MODULE_JAR} --manifest ${MERO_MODULE_MANIFEST}
           -C ${MERO_MODULE_CLASSES} .
   DEPENDS ${MERO_JAVA_SOURCES} ${CMAKE_SOURCE_DIR}/java/module/module-info.java ${CMAKE_SOURCE_DIR}/LICENSE
+          ${MERO_NATIVE_IMAGE_CONFIG}
           MERO_Database mero_java ${MERO_WINDOWS_DLL} ${MERO_WINDOWS_API_DLL}
   COMMENT "Building mero-database.jar"
   VERBATIM)

@@ -33,6 +33,9 @@ maven)
   cmp "$installed" "$jar" >/dev/null 2>&1 || unzip -l "$installed" | grep -q module-info.class ||
     { echo "$installed holds no module-info.class"; exit 1; }
   unzip -l "$installed" | grep -q "META-INF/LICENSE" || { echo "$installed holds no LICENSE"; exit 1; }
+  # GraalVM native-image's configuration (untested here: no GraalVM at hand).
+  unzip -l "$installed" | grep -q "META-INF/native-image/org.mero/mero-database/jni-config.json" ||
+    { echo "$installed holds no native-image configuration"; exit 1; }
   echo "installed $installed"
   ;;
 *)
