@@ -29,7 +29,9 @@ set(MERO_ENGINE_SOURCES
   ${_src}/ops/delete.cpp
   ${_src}/ops/find.cpp
   ${_src}/ops/read_records.cpp
+  ${_src}/ops/sync_files.cpp
   ${_src}/ops/update.cpp
+  ${_src}/ops/usage.cpp
 )
 if(WIN32)
   list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp

@@ -71,6 +71,22 @@ class Database {
   // What this open dropped after a power cut; empty() when nothing.
   const RecoveryReport& recovery() const { return recovery_; }
 
+  // Makes the three files, and the folder when a file came or went since
+  // open, durable now, whatever the sync mode. The caller holds lock().
+  bool syncFiles();
+
+  // How much of the files the live records take.
+  struct Usage {
+    int32_t records = 0;
+    int64_t liveBytes = 0;  // the live records' images in the data file
+    int64_t dataBytes = 0;  // the data file; dataBytes - liveBytes is dead
+    int64_t indexBytes = 0;
+    int64_t schemaBytes = 0;
+  };
+  // Reads the length of every live image. False when a read failed. The
+  // caller holds lock().
+  bool usage(Usage& out) const;
+
   // Record operations; the caller holds lock().
   int32_t numRecs() const;
   bool getRecord(int32_t position, FieldValues& out) const;

@@ -141,6 +141,30 @@ jint codeOf(WriteStatus status) {
   return kNotStored;
 }
 
+// Sync modes as NativeDatabase.java numbers them: the order of SyncMode.
+mero::SyncMode syncModeOf(jint code) {
+  switch (code) {
+    case 0:
+      return mero::SyncMode::off;
+    case 2:
+      return mero::SyncMode::full;
+    default:
+      return mero::SyncMode::close;
+  }
+}
+
+jint codeOf(mero::SyncMode mode) {
+  switch (mode) {
+    case mero::SyncMode::off:
+      return 0;
+    case mero::SyncMode::close:
+      return 1;
+    case mero::SyncMode::full:
+      return 2;
+  }
+  return 1;
+}
+
 void report(JNIEnv* env, jintArray failure, jint code) {
   if (failure != nullptr && env->GetArrayLength(failure) > 0) env->SetIntArrayRegion(failure, 0, 1, &code);
 }
@@ -160,7 +184,7 @@ void explain(JNIEnv* env, jobjectArray message, const mero::OpenRefusal& refusal
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass, jstring base, jstring key,
-                                                             jboolean keyIndex, jbooleanArray indexed,
+                                                             jboolean keyIndex, jint sync, jbooleanArray indexed,
                                                              jobjectArray names, jintArray failure,
                                                              jobjectArray message) {
   return guarded<jlong>(0, [&]() -> jlong {
@@ -184,7 +208,7 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_open(JNIEnv* env, jclass
       }
     }
     mero::OpenRefusal refusal;
-    std::unique_ptr<Database> db = Database::open(baseName, keyBytes, keyIndex == JNI_TRUE, refusal);
+    std::unique_ptr<Database> db = Database::open(baseName, keyBytes, keyIndex == JNI_TRUE, refusal, syncModeOf(sync));
     report(env, failure, db ? kOpened : codeOf(refusal.failure));
     if (db == nullptr) explain(env, message, refusal);
     return reinterpret_cast<jlong>(db.release());
@@ -522,6 +546,53 @@ JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_batch(JNIEnv* env, j
     const jint outcome[3] = {batch.failedAt, batch.code, batch.applied};
     if (failure != nullptr && env->GetArrayLength(failure) >= 3) env->SetIntArrayRegion(failure, 0, 3, outcome);
     return conv::newIntArray(env, results);
+  });
+}
+
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_syncMode(JNIEnv*, jclass, jlong handle) {
+  return guarded<jint>(1, [&]() -> jint { return codeOf(engine(handle).syncMode()); });
+}
+
+JNIEXPORT jboolean JNICALL Java_org_mero_db_NativeDatabase_sync(JNIEnv*, jclass, jlong handle) {
+  return guarded<jboolean>(JNI_FALSE, [&]() -> jboolean {
+    return locked<bool>(handle, [](Database& db) { return db.syncFiles(); }) ? JNI_TRUE : JNI_FALSE;
+  });
+}
+
+// out: records, live bytes, data, index and schema file sizes.
+JNIEXPORT jboolean JNICALL Java_org_mero_db_NativeDatabase_stats(JNIEnv* env, jclass, jlong handle, jlongArray out) {
+  return guarded<jboolean>(JNI_FALSE, [&]() -> jboolean {
+    if (out == nullptr || env->GetArrayLength(out) < 5) return JNI_FALSE;
+    Database::Usage usage;
+    if (!locked<bool>(handle, [&](Database& db) { return db.usage(usage); })) return JNI_FALSE;
+    const jlong values[5] = {usage.records, usage.liveBytes, usage.dataBytes, usage.indexBytes, usage.schemaBytes};
+    env->SetLongArrayRegion(out, 0, 5, values);
+    return JNI_TRUE;
+  });
+}
+
+// What open took back after a power cut: stored count, missing entries,
+// kept count, whether the schema block was incomplete, then per dropped
+// entry its record number, position and reason (DropReason's order).
+// summary[0] receives the one-line summary.
+JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_recovery(JNIEnv* env, jclass, jlong handle,
+                                                                     jobjectArray summary) {
+  return guarded<jintArray>(nullptr, [&]() -> jintArray {
+    const mero::RecoveryReport& report = engine(handle).recovery();
+    std::vector<int32_t> packed = {report.storedCount, report.missingEntries, report.keptCount,
+                                   report.schemaIncomplete ? 1 : 0};
+    for (const mero::DroppedEntry& entry : report.dropped) {
+      packed.push_back(entry.recordNumber);
+      packed.push_back(entry.position);
+      packed.push_back(static_cast<int32_t>(entry.reason));
+    }
+    if (summary != nullptr && env->GetArrayLength(summary) > 0) {
+      jstring line = env->NewStringUTF(report.summary().c_str());
+      if (line == nullptr) return nullptr;
+      env->SetObjectArrayElement(summary, 0, line);
+      env->DeleteLocalRef(line);
+    }
+    return conv::newIntArray(env, packed);
   });
 }
 

@@ -41,7 +41,9 @@ import java.util.stream.IntStream;
  *
  * <p>A handle is safe to share between threads; each call runs whole under the library's lock of
  * the database, so it sees one consistent state. Changes reach the operating system before each
- * method returns, but nothing forces them to the disk. The key enciphers values by a simple
+ * method returns, so they survive the process being killed; how far they survive a power cut is
+ * the {@link SyncMode} given in {@link OpenOptions} (by default {@link SyncMode#CLOSE}: durable
+ * once {@link #close} or {@link #sync} returns). The key enciphers values by a simple
  * obfuscation, not encryption, and a wrong key is not detected. While a handle is open, its files
  * are held: another open of them, by any path, from this process or another, fails with
  * {@link DatabaseOpenException.Reason#LOCKED}.
@@ -91,7 +93,23 @@ public final class Database implements AutoCloseable {
    * @throws IllegalArgumentException if an argument is null
    */
   public static Database open(Path base, String key, boolean keyIndex, Schema schema) {
-    return openWith(base, key, keyIndex, Arguments.present(schema, "schema"));
+    return openWith(base, key, keyIndex, Arguments.present(schema, "schema"), OpenOptions.defaults());
+  }
+
+  /**
+   * Opens a database as {@link #open(Path, String, boolean, Schema)} does, with options.
+   *
+   * @param base the base path; the files are {@code base.str}, {@code base.dat} and {@code base.idx}
+   * @param key the key that enciphers the values; the empty key stores them as they are
+   * @param keyIndex whether to keep the key index (see {@link #open(Path, String, boolean, Schema)})
+   * @param schema the fields; must equal the stored schema when the database exists
+   * @param options the sync mode
+   * @return the open database
+   * @throws DatabaseOpenException as {@link #open(Path, String, boolean, Schema)} does
+   * @throws IllegalArgumentException if an argument is null
+   */
+  public static Database open(Path base, String key, boolean keyIndex, Schema schema, OpenOptions options) {
+    return openWith(base, key, keyIndex, Arguments.present(schema, "schema"), Arguments.present(options, "options"));
   }
 
   /**
@@ -106,10 +124,25 @@ public final class Database implements AutoCloseable {
    * @throws IllegalArgumentException if an argument is null
    */
   public static Database open(Path base, String key, boolean keyIndex) {
-    return openWith(base, key, keyIndex, null);
+    return openWith(base, key, keyIndex, null, OpenOptions.defaults());
   }
 
-  private static Database openWith(Path base, String key, boolean keyIndex, Schema given) {
+  /**
+   * Opens an existing database with the schema stored in it, with options.
+   *
+   * @param base the base path; the files are {@code base.str}, {@code base.dat} and {@code base.idx}
+   * @param key the key that enciphers the values
+   * @param keyIndex whether to keep the key index (see {@link #open(Path, String, boolean, Schema)})
+   * @param options the sync mode
+   * @return the open database
+   * @throws DatabaseOpenException as {@link #open(Path, String, boolean)} does
+   * @throws IllegalArgumentException if an argument is null
+   */
+  public static Database open(Path base, String key, boolean keyIndex, OpenOptions options) {
+    return openWith(base, key, keyIndex, null, Arguments.present(options, "options"));
+  }
+
+  private static Database openWith(Path base, String key, boolean keyIndex, Schema given, OpenOptions options) {
     Arguments.present(key, "key");
     // The library holds the files exclusively while they are open: a second
     // open, by any path to them, in this process or another, is refused.
@@ -126,7 +159,7 @@ public final class Database implements AutoCloseable {
     }
     int[] failure = new int[1];
     String[] message = new String[1];
-    long handle = NativeDatabase.open(absolute.toString(), key, keyIndex,
+    long handle = NativeDatabase.open(absolute.toString(), key, keyIndex, options.syncMode().ordinal(),
         given != null ? given.indexedFlags() : null, given != null ? given.names() : null, failure, message);
     if (handle == 0) {
       throw OpenFailures.of(failure[0], absolute, message[0]);
@@ -549,6 +582,90 @@ public final class Database implements AutoCloseable {
       throw refusal;
     }
     return results;
+  }
+
+  /**
+   * The sync mode the database was opened in (see {@link OpenOptions}).
+   *
+   * @return the sync mode
+   * @throws IllegalStateException if the database is closed
+   */
+  public SyncMode syncMode() {
+    Lock held = enter();
+    try {
+      return SyncMode.values()[NativeDatabase.syncMode(handle)];
+    } finally {
+      held.unlock();
+    }
+  }
+
+  /**
+   * Makes every change made so far durable: when this returns, the three files (and their
+   * folder entries) are on the disk, so a power cut or an operating-system crash keeps them, in
+   * any {@link SyncMode}. In {@link SyncMode#OFF} and {@link SyncMode#CLOSE} this is how an
+   * application marks a point it must not lose without closing.
+   *
+   * @throws DatabaseException if the operating system could not make a file durable
+   * @throws IllegalStateException if the database is closed
+   */
+  public void sync() {
+    Lock held = enter();
+    try {
+      if (!NativeDatabase.sync(handle)) {
+        throw new DatabaseException("could not make the files of " + base + " durable");
+      }
+    } finally {
+      held.unlock();
+    }
+  }
+
+  /**
+   * How much room the database takes. This reads the length of every live record from the data
+   * file, so it takes about as long as reading the data file once.
+   *
+   * @return the record count, the live and dead bytes of the data file and the file sizes, at one
+   *     moment
+   * @throws DatabaseException if the files could not be read
+   * @throws IllegalStateException if the database is closed
+   */
+  public Stats stats() {
+    long[] out = new long[5];
+    Lock held = enter();
+    try {
+      if (!NativeDatabase.stats(handle, out)) {
+        throw new DatabaseException("could not read the records of " + file(base, ".dat"));
+      }
+    } finally {
+      held.unlock();
+    }
+    return new Stats((int) out[0], out[1], out[2] - out[1], out[2], out[3], out[4]);
+  }
+
+  /**
+   * What this open took back after a power cut or an operating-system crash (see
+   * {@link Recovery}). Empty ({@link Recovery#isEmpty()}) after a clean close, and after a
+   * crash that lost nothing.
+   *
+   * @return what open dropped, and why
+   * @throws IllegalStateException if the database is closed
+   */
+  public Recovery recovery() {
+    String[] summary = new String[1];
+    int[] packed;
+    Lock held = enter();
+    try {
+      packed = NativeDatabase.recovery(handle, summary);
+    } finally {
+      held.unlock();
+    }
+    if (packed == null) {
+      throw new OutOfMemoryError("reading what the open of " + base + " recovered");
+    }
+    List<Recovery.Dropped> dropped = new ArrayList<>();
+    for (int i = 4; i + 2 < packed.length; i += 3) {
+      dropped.add(new Recovery.Dropped(packed[i], packed[i + 1], Recovery.Reason.values()[packed[i + 2]]));
+    }
+    return new Recovery(packed[0], packed[1], packed[2], packed[3] != 0, dropped, summary[0]);
   }
 
   /**

@@ -44,13 +44,32 @@ final class NativeDatabase {
   private NativeDatabase() {}
 
   /**
-   * Opens the files of base, first storing the schema (indexed, names) when none is stored yet;
-   * null arrays give none. Returns the handle, or 0 with the reason in failure[0] and, for the
-   * library's own reasons, its words for it in message[0] (naming the file and the system's
-   * reason).
+   * Opens the files of base in a sync mode (SyncMode's ordinal), first storing the schema
+   * (indexed, names) when none is stored yet; null arrays give none. Returns the handle, or 0 with
+   * the reason in failure[0] and, for the library's own reasons, its words for it in message[0]
+   * (naming the file and the system's reason).
    */
-  static native long open(String base, String key, boolean keyIndex, boolean[] indexed, String[] names,
-      int[] failure, String[] message);
+  static native long open(String base, String key, boolean keyIndex, int syncMode, boolean[] indexed,
+      String[] names, int[] failure, String[] message);
+
+  /** The engine's sync mode, as SyncMode's ordinal. */
+  static native int syncMode(long db);
+
+  /** Makes the three files durable now; false when a sync failed. */
+  static native boolean sync(long db);
+
+  /**
+   * Fills out with the record count, live bytes and the data, index and schema file sizes; false
+   * when a read failed.
+   */
+  static native boolean stats(long db, long[] out);
+
+  /**
+   * What open took back: stored count, missing entries, kept count, 1 when the schema block was
+   * incomplete, then per dropped entry its record number, position and reason (Recovery.Reason's
+   * ordinal). summary[0] receives the one-line summary. Null only when memory ran out.
+   */
+  static native int[] recovery(long db, String[] summary);
 
   static native void close(long db);
 

@@ -28,17 +28,17 @@ import org.junit.jupiter.api.Test;
 
 /** The packaged API through the real library: records, queries, failures, threads. */
 class DatabaseTest {
-  private static final Schema PEOPLE =
+  static final Schema PEOPLE =
       Schema.builder().field("name", true).field("city", true).field("note", false).build();
   // Values whose modified UTF-8 takes 2 and 3 bytes per char (U+0000, é, €, a surrogate pair):
   // the position of each later append depends on counting them right.
-  private static final String[][] ROWS = {
+  static final String[][] ROWS = {
     {"Ada", "London", "first programmer"},
     {"Zo\u00eb\u0000", "Z\u00fcrich \u20ac", "\uD83D\uDE00"},
     {"Alan", "london", ""},
   };
 
-  private static Path scratch() throws Exception {
+  static Path scratch() throws Exception {
     String root = System.getenv("MERO_TEST_TMP");
     Path base = Path.of(root != null ? root : System.getProperty("java.io.tmpdir"));
     Files.createDirectories(base);

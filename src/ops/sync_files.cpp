@@ -1,0 +1,19 @@
+// Making the files durable on request, whatever the sync mode.
+
+#include "engine/database.h"
+
+namespace mero {
+
+// Memory already matches the files, so this is only about the disk: once
+// the data, index and schema files and (when a file came or went) their
+// folder are synced, a power cut keeps every change made so far.
+bool Database::syncFiles() {
+  if (!open_) return false;
+  if (!dataFile_.sync() || !indexFile_.sync() || !schemaFile_.sync()) return false;
+  if (directoryUnsynced_ && !File::syncDirectoryOf(baseName_)) return false;
+  unsynced_ = false;
+  directoryUnsynced_ = false;
+  return true;
+}
+
+}  // namespace mero
