@@ -19,6 +19,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_image.cpp
   ${_src}/engine/record_table.cpp
+  ${_src}/engine/rewrite_commit.cpp
   ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/rollback_journal.cpp
   ${_src}/engine/schema.cpp
@@ -26,6 +27,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp
   ${_src}/ops/append_batch.cpp
+  ${_src}/ops/compact.cpp
   ${_src}/ops/delete.cpp
   ${_src}/ops/find.cpp
   ${_src}/ops/read_records.cpp

@@ -32,7 +32,8 @@
 //   before the call; bytes past the end of the data file are left unreferenced.
 // Rule 7, define: the schema block goes out in one append, and only while
 //   the index lists no record.
-// Rule 8, rewrite: a tool that replaces the data and index files as a whole
+// Rule 8, rewrite: a rewrite that replaces the data and index files as a whole
+//   (the tool's compact and rekey, Database::compact)
 //   writes and syncs new files, then a commit marker, then renames; open
 //   finishes or rolls back what a kill left (rewrite_recovery.h).
 // Rule 30, batch append: every record of the batch is checked first; then

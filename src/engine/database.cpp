@@ -30,29 +30,6 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMo
   if (useKeyIndex && schema_.fieldCount > 0) keyAndIndexedFields_[0] = 1;
 }
 
-namespace {
-// The files an open created, removed again when it refuses.
-class CreatedFiles {
- public:
-  // Opens the file at path for reading and writing, creating it (and noting
-  // that) when it is missing.
-  bool openOrCreate(const std::string& path, File& file) {
-    bool made = false;
-    if (!File::createIfMissing(path, &made)) return false;
-    if (made) paths_.push_back(path);
-    return file.openReadWrite(path);
-  }
-  void keep() { paths_.clear(); }
-  bool madeAny() const { return !paths_.empty(); }
-  ~CreatedFiles() {
-    for (const std::string& path : paths_) File::remove(path);
-  }
-
- private:
-  std::vector<std::string> paths_;
-};
-}  // namespace
-
 std::unique_ptr<Database> Database::open(const std::string& baseName, std::string_view key, bool useKeyIndex,
                                          OpenFailure* failure, SyncMode sync) {
   OpenRefusal refusal;
@@ -69,25 +46,16 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   // reopening never holds two engines' memory.
   awaitClosedEngineRelease();
   CreatedFiles created;  // declared before the files, so they are closed before removal
-  File files[3];
-  const std::string paths[3] = {dataFileName(baseName), indexFileName(baseName), schemaFileName(baseName)};
-  // Names the file a refusal concerns, with the system's error when a file
-  // operation failed.
-  const auto concerning = [&](int i, int systemError = 0) {
-    refusal.file = paths[i];
-    refusal.systemError = systemError;
-  };
+  File schemaFile;
   // The engine holds the schema file's lock exclusively, as a tool's rewrite
   // does; the schema file is never replaced, so the lock stands for the set.
-  // Under the lock, a rewrite that a killed tool left half done is finished
-  // or undone, and a write that a rollback journal guards is rolled back,
-  // before the data and index files are opened.
-  if (!created.openOrCreate(paths[2], files[2])) {
+  if (!created.openOrCreate(schemaFileName(baseName), schemaFile)) {
     why = OpenFailure::filesUnavailable;
-    concerning(2, File::lastError());
+    refusal.file = schemaFileName(baseName);
+    refusal.systemError = File::lastError();
     return nullptr;
   }
-  const File::LockResult lock = files[2].lockExclusive();
+  const File::LockResult lock = schemaFile.lockExclusive();
   if (lock != File::LockResult::taken) {
     // A schema file this call made but another open locked first is theirs now.
     if (lock == File::LockResult::heldElsewhere) {
@@ -96,10 +64,30 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
       refusal.file = baseName;
     } else {
       why = OpenFailure::lockUnsupported;
-      concerning(2);
+      refusal.file = schemaFileName(baseName);
+      refusal.systemError = 0;
     }
     return nullptr;
   }
+  return openHeld(baseName, key, useKeyIndex, sync, schemaFile, created, refusal);
+}
+
+std::unique_ptr<Database> Database::openHeld(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                             SyncMode sync, File& schemaFile, CreatedFiles& created,
+                                             OpenRefusal& refusal) {
+  refusal = OpenRefusal{};
+  OpenFailure& why = refusal.failure;
+  File files[2];
+  const std::string paths[3] = {dataFileName(baseName), indexFileName(baseName), schemaFileName(baseName)};
+  // Names the file a refusal concerns, with the system's error when a file
+  // operation failed.
+  const auto concerning = [&](int i, int systemError = 0) {
+    refusal.file = paths[i];
+    refusal.systemError = systemError;
+  };
+  // Under the lock, a rewrite that a killed tool left half done is finished
+  // or undone, and a write that a rollback journal guards is rolled back,
+  // before the data and index files are opened.
   if (!recoverInterruptedRewrite(baseName) || !recoverRollbackJournal(baseName)) {
     why = OpenFailure::repairFailed;
     refusal.file = baseName;
@@ -116,10 +104,10 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   File& indexFile = files[1];
 
   Schema schema;
-  const SchemaBlock block = readSchemaBlock(files[2], schema);
+  const SchemaBlock block = readSchemaBlock(schemaFile, schema);
   if (block == SchemaBlock::damaged) {
     why = OpenFailure::damagedSchema;
-    concerning(2, files[2].error());
+    concerning(2, schemaFile.error());
     return nullptr;
   }
   const int64_t dataSize = dataFile.size();
@@ -150,7 +138,7 @@ std::unique_ptr<Database> Database::open(const std::string& baseName, std::strin
   std::unique_ptr<Database> db(new Database(std::move(schema), key, useKeyIndex, sync, baseName));
   db->dataFile_ = std::move(dataFile);
   db->indexFile_ = std::move(indexFile);
-  db->schemaFile_ = std::move(files[2]);
+  db->schemaFile_ = std::move(schemaFile);
   db->dataEnd_ = dataSize;
   db->recovery_ = std::move(report);
   why = db->rebuild(entries.positions, entries.numbers, entries.lastStart);

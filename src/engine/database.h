@@ -87,6 +87,23 @@ class Database {
   // caller holds lock().
   bool usage(Usage& out) const;
 
+  // What compact() did.
+  struct Compaction {
+    std::vector<int32_t> oldPositions;       // by record number, before
+    std::vector<int32_t> newPositions;       // by record number, in the rewritten files
+    bool committed = false;                  // the engine returned stands on the rewritten files
+    OpenFailure reopen = OpenFailure::none;  // why no engine came back
+    std::string error;                       // why the rewrite did not commit
+  };
+  // Rewrites the data and index files with only the live records, back to
+  // back in record order, crash-safely (rewrite_recovery.h): record numbers
+  // stay, positions change. Takes `db` outright: no other thread may reach
+  // it. Returns the engine to use from now on: `db` itself, unchanged, when
+  // the rewrite failed before its commit; otherwise a new engine over the
+  // files as the disk then holds them, which took over the files' lock, or
+  // null when that open failed (`out.reopen` says why).
+  static std::unique_ptr<Database> compact(std::unique_ptr<Database> db, Compaction& out);
+
   // Record operations; the caller holds lock().
   int32_t numRecs() const;
   bool getRecord(int32_t position, FieldValues& out) const;
@@ -120,6 +137,31 @@ class Database {
 
  private:
   Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMode sync, std::string baseName);
+  // The files an open created, removed again when it refuses.
+  class CreatedFiles {
+   public:
+    // Opens the file at path for reading and writing, creating it (and noting
+    // that) when it is missing.
+    bool openOrCreate(const std::string& path, File& file) {
+      bool made = false;
+      if (!File::createIfMissing(path, &made)) return false;
+      if (made) paths_.push_back(path);
+      return file.openReadWrite(path);
+    }
+    void keep() { paths_.clear(); }
+    bool madeAny() const { return !paths_.empty(); }
+    ~CreatedFiles() {
+      for (const std::string& path : paths_) File::remove(path);
+    }
+
+   private:
+    std::vector<std::string> paths_;
+  };
+  // open() from the point where the schema file is open and locked: the
+  // lock passes to the engine returned, and goes with schemaFile otherwise.
+  static std::unique_ptr<Database> openHeld(const std::string& baseName, std::string_view key, bool useKeyIndex,
+                                            SyncMode sync, File& schemaFile, CreatedFiles& created,
+                                            OpenRefusal& refusal);
   // Reads the kept entries' records; those whose bytes never reached the
   // disk are dropped into recovery_, other damage refuses.
   OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart);

@@ -1,6 +1,7 @@
 #pragma once
 // A rewrite replaces a database's data and index files as a whole (the
-// command-line tool's compact and rekey); a creation puts a new database's
+// command-line tool's compact and rekey, Database::compact; the commit is
+// rewrite_commit.h); a creation puts a new database's
 // three files in place (the tool's import, compact --into and recover).
 // Their steps, each durable before the next begins:
 //   1. write the new files beside the old ones as drafts and sync them;

@@ -596,4 +596,43 @@ JNIEXPORT jintArray JNICALL Java_org_mero_db_NativeDatabase_recovery(JNIEnv* env
   });
 }
 
+// Compaction replaces the engine: the Java side holds the handle alone
+// meanwhile (no other call runs on it), so the engine's own lock is not
+// taken; the engine it hands back took over the files' lock. Any exception
+// has consumed the old engine, so the handle is gone then too.
+JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_compact(JNIEnv* env, jclass, jlong handle,
+                                                                jobjectArray positions, jobjectArray error,
+                                                                jintArray failure) {
+  report(env, failure, kOutOfMemory);
+  return guarded<jlong>(0, [&]() -> jlong {
+    if (positions == nullptr || env->GetArrayLength(positions) < 2 || error == nullptr ||
+        env->GetArrayLength(error) < 1)
+      return handle;
+    Database::Compaction result;
+    std::unique_ptr<Database> db = Database::compact(std::unique_ptr<Database>(&engine(handle)), result);
+    report(env, failure, db ? kOpened : codeOf(result.reopen));
+    const auto after = reinterpret_cast<jlong>(db.release());
+    if (after == 0) return 0;
+    if (result.committed) {
+      jintArray before = conv::newIntArray(env, result.oldPositions);
+      jintArray now = before != nullptr ? conv::newIntArray(env, result.newPositions) : nullptr;
+      if (now != nullptr) {
+        env->SetObjectArrayElement(positions, 0, before);
+        env->SetObjectArrayElement(positions, 1, now);
+      }
+      if (before != nullptr) env->DeleteLocalRef(before);
+      if (now != nullptr) env->DeleteLocalRef(now);
+    } else {
+      std::string text = result.error;
+      conv::makeValidModifiedUtf8(text);
+      jstring why = env->NewStringUTF(text.c_str());
+      if (why != nullptr) {
+        env->SetObjectArrayElement(error, 0, why);
+        env->DeleteLocalRef(why);
+      }
+    }
+    return after;
+  });
+}
+
 }  // extern "C"

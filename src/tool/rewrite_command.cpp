@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/draft_file.h"
 #include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
+#include "engine/rewrite_commit.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
 #include "foundation/modified_utf8.h"
@@ -29,46 +31,6 @@
 namespace mero::tool {
 
 namespace {
-
-// A file written from scratch under its draft name, removed again unless
-// the rewrite got as far as committing it.
-class DraftFile {
- public:
-  explicit DraftFile(std::string path) : path_(std::move(path)) {}
-  ~DraftFile() {
-    file_.close();
-    if (!kept_) File::remove(path_);
-  }
-  bool create() {
-    bool created = false;
-    return File::remove(path_) && File::createIfMissing(path_, &created) && created && file_.openAppend(path_);
-  }
-  bool append(const std::string& bytes) { return bytes.empty() || file_.append(bytes.data(), bytes.size()); }
-  // Large appends collect in a buffer and go out a megabyte at a time.
-  bool appendBuffered(std::string_view bytes) {
-    buffer_.append(bytes);
-    if (buffer_.size() < (1u << 20)) return true;
-    const bool ok = append(buffer_);
-    buffer_.clear();
-    return ok;
-  }
-  bool writeAt(int64_t offset, const std::string& bytes) { return file_.writeAt(offset, bytes.data(), bytes.size()); }
-  bool finish() {
-    const bool ok = append(buffer_) && file_.sync();
-    buffer_.clear();
-    file_.close();
-    return ok;
-  }
-  bool openForPatching() { return file_.openReadWrite(path_); }
-  void keep() { kept_ = true; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  File file_;
-  std::string buffer_;
-  bool kept_ = false;
-};
 
 // Live images in record order, back to back from offset 0.
 bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& newPositions, int64_t& bytes,
@@ -142,46 +104,9 @@ int writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCip
   return kSuccess;
 }
 
-// Steps 2 to 4 of a rewrite in place: marker, renames, marker gone.
-bool commitInPlace(const std::string& base, std::vector<DraftFile*> drafts, std::string& error) {
-  const std::string marker = rewriteMarkerPath(base);
-  std::vector<std::string> extensions;
-  for (DraftFile* draft : drafts) {
-    const std::string& path = draft->path();
-    extensions.push_back(draftTarget(path).substr(base.size()));
-  }
-  std::string text;
-  File markerFile;
-  bool created = false;
-  // Made afresh: a marker's text is never written over an older one's.
-  if (!describeRewrite(base, extensions, false, text) || !File::remove(marker) || !File::syncDirectoryOf(marker) ||
-      !File::createIfMissing(marker, &created) || !created || !markerFile.openReadWrite(marker) ||
-      !markerFile.writeAt(0, text.data(), text.size()) || !markerFile.sync() || !File::syncDirectoryOf(marker)) {
-    error = "cannot write the commit marker beside " + base + ": " + File::lastErrorText() + "; nothing was changed";
-    markerFile.close();
-    File::remove(marker);
-    return false;
-  }
-  markerFile.close();
-  crashPoint();
-  // From here on the new files are the database: recovery finishes the job.
-  for (DraftFile* draft : drafts) {
-    draft->keep();
-    const std::string& path = draft->path();
-    if (!File::rename(path, draftTarget(path))) {
-      error = "cannot put the new " + draftTarget(path) + " in place (" + File::lastErrorText() +
-              "); the next open finishes the rewrite";
-      return false;
-    }
-    crashPoint();
-  }
-  if (!File::syncDirectoryOf(marker) || !File::remove(marker) || !File::syncDirectoryOf(marker)) {
-    error = "cannot remove the commit marker " + marker + " (" + File::lastErrorText() +
-            "); the next open finishes the rewrite";
-    return false;
-  }
-  crashPoint();
-  return true;
+// Steps 2 to 4 of a rewrite in place, each a point where a test may end the process.
+bool commitInPlace(const std::string& base, const std::vector<DraftFile*>& drafts, std::string& error) {
+  return commitRewrite(base, drafts, error, crashPoint);
 }
 
 int openForRewrite(const CommandLine& line, ToolDatabase& db) {

@@ -6,7 +6,9 @@ import java.nio.file.Path;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.Optional;
 import java.util.Spliterator;
 import java.util.Spliterators;
@@ -35,9 +37,10 @@ import java.util.stream.IntStream;
  *
  * <p>Records are addressed by position, the byte offset of the record in the data file, which
  * the library returns from each change. {@link #update} may move a record; the old position then
- * reads as absent. Positions stay valid across closing and opening again, but a rewrite of the
- * files by the command-line tool ({@code mero compact}, {@code mero rekey}) gives records new
- * positions: after one, look records up again by key or query.
+ * reads as absent. Positions stay valid across closing and opening again. {@link #compact} gives
+ * records new positions and returns where each went; the command-line tool's {@code mero compact}
+ * does too, without telling: after it, look records up again by key or query ({@code mero rekey}
+ * keeps positions).
  *
  * <p>A handle is safe to share between threads; each call runs whole under the library's lock of
  * the database, so it sees one consistent state. Changes reach the operating system before each
@@ -56,7 +59,8 @@ public final class Database implements AutoCloseable {
   // a warning, so that its files are not held until the JVM exits.
   private static final Cleaner CLEANER = Cleaner.create();
 
-  private final long handle;
+  // Replaced only by compact, under the write side of the guard.
+  private long handle;
   private final NativeHandle owner;
   private final Cleaner.Cleanable cleanable;
   private final Path base;
@@ -66,6 +70,10 @@ public final class Database implements AutoCloseable {
   // write side, so the native engine is never freed under a running call.
   private final ReentrantReadWriteLock guard = new ReentrantReadWriteLock();
   private boolean closed;  // written under the write side
+  // Compactions so far, and where the last one moved each record (old
+  // position to new), so that a stream begun before it resumes where it was.
+  private int compactions;
+  private Map<Integer, Integer> lastMoves = Map.of();
 
   private Database(long handle, Path base, Schema schema, boolean keyIndex) {
     this.handle = handle;
@@ -507,11 +515,21 @@ public final class Database implements AutoCloseable {
     return StreamSupport.stream(records, false);
   }
 
-  String[][] scanChunk(boolean[][] partial, String[][] terms, int[] anchors, int fallback, int max,
+  // epoch[0]: the compactions the anchors are from; they are carried across
+  // the last compaction and dropped across more (the fallback record number
+  // then stands, since a compaction keeps record numbers).
+  String[][] scanChunk(boolean[][] partial, String[][] terms, int[] anchors, int[] epoch, int fallback, int max,
       int[] positions, int[] next) {
     Lock held = enter();
     try {
-      String[][] records = NativeDatabase.scan(handle, partial, terms, anchors, fallback, max, positions, next);
+      int[] current = anchors;
+      if (epoch[0] != compactions) {
+        current = epoch[0] == compactions - 1
+            ? Arrays.stream(anchors).filter(lastMoves::containsKey).map(lastMoves::get).toArray()
+            : new int[0];
+        epoch[0] = compactions;
+      }
+      String[][] records = NativeDatabase.scan(handle, partial, terms, current, fallback, max, positions, next);
       if (records == null) {
         throw new OutOfMemoryError("reading records of " + base);
       }
@@ -669,6 +687,62 @@ public final class Database implements AutoCloseable {
   }
 
   /**
+   * Gives back the room that deleted records and the old copies of moved records take: the data
+   * and index files are rewritten with only the live records, back to back in record order.
+   * Calls running on other threads complete first, and calls on other threads wait until it is
+   * done. The rewrite is safe against a crash: new files are written and synced beside the old
+   * ones, then committed with a marker and renamed into place, and the next open finishes or
+   * undoes what a crash left, so the database is always either the old files or the new ones,
+   * whole. The files stay held throughout: no other open gets in.
+   *
+   * <p><b>Positions change</b> for every record after the first dead byte: the map says where
+   * each live record went. Record order, record count and keys stay; {@link #stream} and
+   * {@link #records} streams running across it carry on where they were. The command-line tool's
+   * {@code mero compact} does the same to a closed database, without telling the new positions:
+   * after it, look records up again by key or query.
+   *
+   * @return each live record's position before (the key, in record order) and after
+   * @throws DatabaseException if the rewrite failed: the database is as it was, and this handle
+   *     stays open; or if the rewritten files could not be opened again: then this handle is
+   *     closed, and the exception's cause says why
+   * @throws IllegalStateException if the database is closed
+   */
+  public Map<Integer, Integer> compact() {
+    Lock held = guard.writeLock();
+    held.lock();
+    try {
+      if (closed) {
+        throw new IllegalStateException("database closed: " + base);
+      }
+      int[][] positions = new int[2][];
+      String[] error = new String[1];
+      int[] failure = new int[1];
+      long after = NativeDatabase.compact(handle, positions, error, failure);
+      handle = after;
+      owner.handle = after;
+      if (after == 0) {
+        closed = true;
+        owner.closedByOwner = true;
+        cleanable.clean();
+        throw new DatabaseException("compacted " + base + ", but could not open it again; the handle is closed",
+            OpenFailures.of(failure[0], base));
+      }
+      if (positions[0] == null) {
+        throw new DatabaseException("could not compact " + base + ": " + error[0]);
+      }
+      Map<Integer, Integer> moves = new LinkedHashMap<>();
+      for (int r = 0; r < positions[0].length; r++) {
+        moves.put(positions[0][r], positions[1][r]);
+      }
+      lastMoves = moves;
+      compactions++;
+      return java.util.Collections.unmodifiableMap(moves);
+    } finally {
+      held.unlock();
+    }
+  }
+
+  /**
    * Closes the files and releases the library's memory for them. A handle that becomes
    * unreachable without being closed is closed by the garbage collector's cleaner, with a
    * warning; until then it holds its files. Calling it again does nothing;
@@ -702,7 +776,7 @@ public final class Database implements AutoCloseable {
 
   /** Closes a handle once: for close(), or for the cleaner when nobody did. */
   private static final class NativeHandle implements Runnable {
-    private final long handle;
+    private volatile long handle;  // 0 once the engine is gone
     private final Path base;
     private volatile boolean closedByOwner;
 
@@ -717,7 +791,9 @@ public final class Database implements AutoCloseable {
         System.getLogger(Database.class.getName()).log(System.Logger.Level.WARNING,
             "closing " + base + ", which was never closed: close each Database (try-with-resources)");
       }
-      NativeDatabase.close(handle);
+      if (handle != 0) {
+        NativeDatabase.close(handle);
+      }
     }
   }
 

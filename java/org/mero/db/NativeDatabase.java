@@ -71,6 +71,15 @@ final class NativeDatabase {
    */
   static native int[] recovery(long db, String[] summary);
 
+  /**
+   * Rewrites the data and index files with only the live records. Returns the handle to use from
+   * now on, which may differ from db (db is then gone), or 0 when the engine could not be opened
+   * again over the rewritten files (db is gone too; the reason in failure[0]). When the rewrite
+   * committed, positions[0] and positions[1] receive each record's position before and after, by
+   * record number; otherwise error[0] says why not.
+   */
+  static native long compact(long db, int[][] positions, String[] error, int[] failure);
+
   static native void close(long db);
 
   static native String[] fieldNames(long db);

@@ -23,6 +23,7 @@ final class Scan {
   private final Query query;
   private final Query.NativeTerms terms;
   private int[] anchors = new int[0];
+  private final int[] epoch = {-1};  // the database's compactions when the anchors were read
   private int resumeAt;
   private int chunk = FIRST_CHUNK;
   private long remaining;
@@ -43,7 +44,8 @@ final class Scan {
     }
     int[] positions = new int[chunk];
     int[] next = new int[1];
-    String[][] records = db.scanChunk(terms.partial(), terms.terms(), anchors, resumeAt, chunk, positions, next);
+    String[][] records = db.scanChunk(terms.partial(), terms.terms(), anchors, epoch, resumeAt, chunk, positions,
+        next);
     done = records.length < chunk;
     anchors = Arrays.copyOf(positions, records.length);
     resumeAt = next[0];

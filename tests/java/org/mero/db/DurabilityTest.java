@@ -2,6 +2,7 @@ package org.mero.db;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 import static org.mero.db.DatabaseTest.PEOPLE;
 import static org.mero.db.DatabaseTest.ROWS;
@@ -10,7 +11,13 @@ import static org.mero.db.DatabaseTest.scratch;
 import java.io.RandomAccessFile;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Iterator;
 import java.util.List;
+import java.util.Map;
+import java.util.Optional;
+import java.util.OptionalInt;
 import org.junit.jupiter.api.Test;
 
 /** Sync modes, statistics and what open recovered, through the real library. */
@@ -113,6 +120,61 @@ class DurabilityTest {
       try (Database db = Database.open(base, "k", true)) {
         assertTrue(db.recovery().isEmpty(), cut.name + ": the repair stands");
       }
+    }
+  }
+  @Test
+  void compactGivesBackDeadBytesAndSaysWhereEachRecordWent() throws Exception {
+    Path base = scratch().resolve("compact");
+    try (Database db = Database.open(base, "k", true, PEOPLE)) {
+      int[] at = appendRows(db);
+      db.update(at[1], ROWS[1][0], ROWS[1][1], "a longer note moves the record").orElseThrow();
+      db.delete(at[0]);
+      db.append("Grace", "Arlington", "compilers");
+      List<Record> before = db.records().toList();
+      int[] positionsBefore = db.find(Query.all());
+      Stats stats = db.stats();
+
+      Map<Integer, Integer> moves = db.compact();
+
+      assertEquals(List.of(Arrays.stream(positionsBefore).boxed().toArray()), List.copyOf(moves.keySet()));
+      for (int r = 0; r < positionsBefore.length; r++) {
+        assertEquals(Optional.of(before.get(r)), db.get(moves.get(positionsBefore[r])));
+      }
+      assertEquals(before, db.records().toList());
+      assertEquals(OptionalInt.of(moves.get(positionsBefore[0])), db.positionOf(ROWS[1][0]));
+      assertEquals(new Stats(stats.records(), stats.liveBytes(), 0, stats.liveBytes(),
+          4L + 4L * stats.records(), stats.schemaFileBytes()), db.stats());
+      assertThrows(DuplicateKeyException.class, () -> db.append("Grace", "", ""));
+      assertEquals(before.size(), db.compact().size(), "a second compact moves nothing");
+    }
+    try (Database db = Database.open(base, "k", true)) {
+      assertEquals(3, db.size());
+      assertTrue(db.recovery().isEmpty());
+    }
+  }
+
+  @Test
+  void aStreamRunningAcrossACompactMissesNothing() throws Exception {
+    try (Database db = Database.open(scratch().resolve("stream"), "k", true, PEOPLE)) {
+      List<String> keys = new ArrayList<>();
+      db.batch(b -> {
+        for (int i = 0; i < 1200; i++) {
+          keys.add(String.format("k%04d", i));
+          b.append(keys.get(i), "city", "note");
+        }
+      });
+      // Dead bytes before every record the stream has yet to read.
+      for (int i = 0; i < 100; i++) {
+        db.delete(db.positionOf(keys.get(i)).orElseThrow());
+      }
+      List<String> seen = new ArrayList<>();
+      Iterator<Record> records = db.records().iterator();
+      for (int i = 0; i < 300; i++) {
+        seen.add(records.next().get(0));
+      }
+      db.compact();
+      records.forEachRemaining(r -> seen.add(r.get(0)));
+      assertEquals(keys.subList(100, keys.size()), seen);
     }
   }
 }
