@@ -14,6 +14,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
   ${_src}/engine/key_index.cpp
+  ${_src}/engine/new_database.cpp
   ${_src}/engine/open_failure.cpp
   ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
@@ -27,6 +28,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/value_hash_index.cpp
   ${_src}/ops/append.cpp
   ${_src}/ops/append_batch.cpp
+  ${_src}/ops/backup.cpp
   ${_src}/ops/compact.cpp
   ${_src}/ops/delete.cpp
   ${_src}/ops/find.cpp

@@ -87,6 +87,15 @@ class Database {
   // caller holds lock().
   bool usage(Usage& out) const;
 
+  enum class BackupOutcome { copied, targetExists, targetIsSource, targetInUse, failed };
+  // Copies the three files as they stand into a new database at target
+  // (its ".str", ".dat", ".idx"), made whole or not at all (new_database.h):
+  // every byte is copied, so positions read the same records in the copy.
+  // Refuses when target's files exist or are this database's own, or when
+  // another maker holds target; `error` says why. The caller holds lock(),
+  // so the copy is of one moment.
+  BackupOutcome backupTo(const std::string& target, std::string& error);
+
   // What compact() did.
   struct Compaction {
     std::vector<int32_t> oldPositions;       // by record number, before

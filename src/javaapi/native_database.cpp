@@ -635,4 +635,35 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_compact(JNIEnv* env, jcl
   });
 }
 
+// Copies the files under the engine's lock into a new database at target.
+// Returns 0 when copied, else 1 target exists, 2 target is this database,
+// 3 another maker holds target, 4 failed; error[0] receives why.
+JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_backup(JNIEnv* env, jclass, jlong handle, jstring target,
+                                                              jobjectArray error) {
+  return guarded<jint>(4, [&]() -> jint {
+    std::string targetBase;
+    if (!conv::copyString(env, target, targetBase) || error == nullptr || env->GetArrayLength(error) < 1) return 4;
+    std::string why;
+    const Database::BackupOutcome outcome =
+        locked<Database::BackupOutcome>(handle, [&](Database& db) { return db.backupTo(targetBase, why); });
+    if (outcome == Database::BackupOutcome::copied) return 0;
+    conv::makeValidModifiedUtf8(why);
+    jstring text = env->NewStringUTF(why.c_str());
+    if (text != nullptr) {
+      env->SetObjectArrayElement(error, 0, text);
+      env->DeleteLocalRef(text);
+    }
+    switch (outcome) {
+      case Database::BackupOutcome::targetExists:
+        return 1;
+      case Database::BackupOutcome::targetIsSource:
+        return 2;
+      case Database::BackupOutcome::targetInUse:
+        return 3;
+      default:
+        return 4;
+    }
+  });
+}
+
 }  // extern "C"

@@ -1,51 +1,44 @@
 #pragma once
-// A new database made by import, compact --into and recover: its files are
-// written as drafts beside their final names and put in place as one commit
-// (see rewrite_recovery.h), so a command that fails or is killed never
-// leaves a partial database, and the renames never replace a file that
-// appeared meanwhile.
-//
-// From claim() to the end, the draft of the schema file (NEW.str.new) is
-// held with an exclusive lock. Renamed first into place, it carries that
-// lock with it: an engine opening NEW during the commit is refused, and two
-// commands making the same NEW cannot both succeed. A draft whose lock
-// nobody holds is a killed command's leftover, which claim() finishes (when
-// its commit marker vouches for it) or removes.
+// The engine's NewDatabase (engine/new_database.h) for the tool's import,
+// compact --into and recover: its outcomes as exit statuses, its commit
+// steps as crash points.
 
 #include <string>
+#include <utility>
 
-#include "engine/file_names.h"
-#include "platform/file.h"
+#include "engine/new_database.h"
+#include "tool/crash_points.h"
+#include "tool/exit_status.h"
 
 namespace mero::tool {
 
 class NewDatabase {
  public:
-  explicit NewDatabase(std::string base);
-  ~NewDatabase();
-  NewDatabase(const NewDatabase&) = delete;
-  NewDatabase& operator=(const NewDatabase&) = delete;
+  explicit NewDatabase(std::string base) : made_(std::move(base), "another mero command", crashPoint) {}
 
-  // Refuses (an exit status with a message) when NEW's files exist or
-  // another command is making NEW; clears a killed command's leftovers,
-  // then creates and locks the schema file's draft.
-  int claim(std::string& error);
-  // Where the data and index files are to be written, complete and synced,
-  // before commit(). A scratch base beside NEW, for an engine that writes
-  // a whole database (import), is removed with the drafts.
-  std::string draftPath(const std::string& extension) const;
-  std::string scratchBase() const { return importScratchBase(base_); }
-  // Writes the schema bytes, then the marker, then puts every file in place.
-  // Returns an exit status.
-  int commit(const std::string& schemaBytes, std::string& error);
+  int claim(std::string& error) { return statusOf(made_.claim(error), kProblems); }
+  std::string draftPath(const std::string& extension) const { return made_.draftPath(extension); }
+  std::string scratchBase() const { return made_.scratchBase(); }
+  int commit(const std::string& schemaBytes, std::string& error) {
+    return statusOf(made_.commit(schemaBytes, error), kWriteFailed);
+  }
 
  private:
-  void removeDrafts();
+  static int statusOf(mero::NewDatabase::Outcome outcome, int failed) {
+    switch (outcome) {
+      case mero::NewDatabase::Outcome::done:
+        return kSuccess;
+      case mero::NewDatabase::Outcome::exists:
+        return kUsage;
+      case mero::NewDatabase::Outcome::inUse:
+        return kInUse;
+      case mero::NewDatabase::Outcome::failed:
+        return failed;
+    }
+    return failed;
+  }
 
-  std::string base_;
-  File schemaDraft_;
-  bool claimed_ = false;
-  bool committed_ = false;
+  mero::NewDatabase made_;
 };
 
 }  // namespace mero::tool

@@ -687,6 +687,46 @@ public final class Database implements AutoCloseable {
   }
 
   /**
+   * Copies the database, as it stands, into a new one at another base path while the application
+   * goes on using this handle. The copy is taken under the library's lock of the database, so it
+   * holds every change made before the call and none made after it; calls on other threads wait
+   * while the files are copied. Every byte is copied, so positions read the same records in the
+   * copy, which opens with the same key. The copy is made whole or not at all: its files are
+   * written and synced under temporary names, then committed with a marker and renamed into
+   * place, so a crash leaves either no database at {@code base} or the whole copy (the next open
+   * of it finishes what the crash cut short). The sync mode does not matter: the copy is durable
+   * when this returns.
+   *
+   * @param base the new database's base path; its files are {@code base.str}, {@code base.dat}
+   *     and {@code base.idx}
+   * @throws IllegalArgumentException if {@code base} is null, if any of its files exists (an
+   *     existing database is never overwritten), or if it names this database itself
+   * @throws DatabaseException if the copy could not be made, or another program is making a
+   *     database at {@code base}; nothing is left there then
+   * @throws IllegalStateException if the database is closed
+   */
+  public void backupTo(Path base) {
+    Path target = Arguments.present(base, "base").toAbsolutePath().normalize();
+    String[] error = new String[1];
+    int outcome;
+    Lock held = enter();
+    try {
+      outcome = NativeDatabase.backup(handle, target.toString(), error);
+    } finally {
+      held.unlock();
+    }
+    switch (outcome) {
+      case 0:
+        return;
+      case 1:
+      case 2:
+        throw new IllegalArgumentException("cannot back up " + this.base + " to " + target + ": " + error[0]);
+      default:
+        throw new DatabaseException("could not back up " + this.base + " to " + target + ": " + error[0]);
+    }
+  }
+
+  /**
    * Gives back the room that deleted records and the old copies of moved records take: the data
    * and index files are rewritten with only the live records, back to back in record order.
    * Calls running on other threads complete first, and calls on other threads wait until it is

@@ -80,6 +80,13 @@ final class NativeDatabase {
    */
   static native long compact(long db, int[][] positions, String[] error, int[] failure);
 
+  /**
+   * Copies the files, under the engine's lock, into a new database at target. 0 when copied;
+   * else 1 target's files exist, 2 they are db's own, 3 another maker holds target, 4 failed, with
+   * the reason in error[0].
+   */
+  static native int backup(long db, String target, String[] error);
+
   static native void close(long db);
 
   static native String[] fieldNames(long db);

@@ -1,5 +1,6 @@
 package org.mero.db;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
@@ -18,6 +19,7 @@ import java.util.List;
 import java.util.Map;
 import java.util.Optional;
 import java.util.OptionalInt;
+import java.util.concurrent.atomic.AtomicBoolean;
 import org.junit.jupiter.api.Test;
 
 /** Sync modes, statistics and what open recovered, through the real library. */
@@ -175,6 +177,61 @@ class DurabilityTest {
       db.compact();
       records.forEachRemaining(r -> seen.add(r.get(0)));
       assertEquals(keys.subList(100, keys.size()), seen);
+    }
+  }
+  @Test
+  void aBackupTakenWhileAnotherThreadAppendsIsOneMomentAndOpens() throws Exception {
+    Path dir = scratch();
+    try (Database db = Database.open(dir.resolve("live"), "k", true, PEOPLE)) {
+      AtomicBoolean stop = new AtomicBoolean();
+      Thread writer = new Thread(() -> {
+        for (int i = 0; !stop.get(); i++) {
+          db.append("w" + i, "city" + i % 7, "note ".repeat(i % 40));
+        }
+      });
+      writer.start();
+      try {
+        for (int copy = 0; copy < 5; copy++) {
+          Path target = dir.resolve("copy" + copy);
+          db.backupTo(target);
+          try (Database backup = Database.open(target, "k", true)) {
+            assertTrue(backup.recovery().isEmpty(), backup.recovery().summary());
+            List<Record> copied = backup.records().toList();
+            int[] at = backup.find(Query.all());
+            // Every record of the copy reads the same at its position in the original.
+            for (int r = 0; r < at.length; r++) {
+              assertEquals(Optional.of(copied.get(r)), db.get(at[r]), "copy " + copy + ", record " + r);
+            }
+            assertEquals(Files.size(Path.of(target + ".dat")), backup.stats().dataFileBytes());
+          }
+        }
+      } finally {
+        stop.set(true);
+        writer.join();
+      }
+    }
+  }
+
+  @Test
+  void aBackupNeverOverwritesADatabaseNorItsSource() throws Exception {
+    Path dir = scratch();
+    Path other = dir.resolve("other");
+    try (Database existing = Database.open(other, "k", true, PEOPLE)) {
+      existing.append(ROWS[0]);
+    }
+    Path folderLink = Files.createSymbolicLink(dir.resolve("link"), dir);
+    try (Database db = Database.open(dir.resolve("db"), "k", true, PEOPLE)) {
+      appendRows(db);
+      for (Path target : List.of(other, dir.resolve("db"), folderLink.resolve("db"))) {
+        byte[] before = Files.readAllBytes(Path.of(target + ".dat"));
+        assertThrows(IllegalArgumentException.class, () -> db.backupTo(target), target.toString());
+        assertArrayEquals(before, Files.readAllBytes(Path.of(target + ".dat")), target.toString());
+      }
+      Files.writeString(dir.resolve("half.idx"), "");
+      assertThrows(IllegalArgumentException.class, () -> db.backupTo(dir.resolve("half")));
+      assertFalse(Files.exists(dir.resolve("half.str")));
+      assertThrows(DatabaseException.class, () -> db.backupTo(dir.resolve("no folder").resolve("db")));
+      assertEquals(ROWS.length, db.size());
     }
   }
 }
