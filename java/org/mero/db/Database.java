@@ -765,7 +765,7 @@ public final class Database implements AutoCloseable {
         owner.closedByOwner = true;
         cleanable.clean();
         throw new DatabaseException("compacted " + base + ", but could not open it again; the handle is closed",
-            OpenFailures.of(failure[0], base));
+            OpenFailures.of(failure[0], base, null));
       }
       if (positions[0] == null) {
         throw new DatabaseException("could not compact " + base + ": " + error[0]);
