@@ -21,6 +21,7 @@
 #include "engine/database.h"
 #include "engine/file_names.h"
 #include "engine/schema.h"
+#include "foundation/modified_utf8.h"
 #include "jni/call_frame.h"
 #include "jni/java_conversions.h"
 #include "platform/file.h"
@@ -624,7 +625,7 @@ JNIEXPORT jlong JNICALL Java_org_mero_db_NativeDatabase_compact(JNIEnv* env, jcl
       if (now != nullptr) env->DeleteLocalRef(now);
     } else {
       std::string text = result.error;
-      conv::makeValidModifiedUtf8(text);
+      mero::makeValidModifiedUtf8(text);
       jstring why = env->NewStringUTF(text.c_str());
       if (why != nullptr) {
         env->SetObjectArrayElement(error, 0, why);
@@ -647,7 +648,7 @@ JNIEXPORT jint JNICALL Java_org_mero_db_NativeDatabase_backup(JNIEnv* env, jclas
     const Database::BackupOutcome outcome =
         locked<Database::BackupOutcome>(handle, [&](Database& db) { return db.backupTo(targetBase, why); });
     if (outcome == Database::BackupOutcome::copied) return 0;
-    conv::makeValidModifiedUtf8(why);
+    mero::makeValidModifiedUtf8(why);
     jstring text = env->NewStringUTF(why.c_str());
     if (text != nullptr) {
       env->SetObjectArrayElement(error, 0, text);
