@@ -276,6 +276,20 @@ std::string File::describeError(int error) {
 // back after a power cut) and a new file's entry in its folder belong to the
 // folder: it is flushed through a handle of its own, which needs write access
 // and backup semantics to open a directory at all.
+//
+// Many file systems refuse to flush a directory (access denied, or an
+// invalid request). There the flush is the best that can be had, not a
+// failure: NTFS logs every change to a folder before it is made, and any
+// later flush of a file on the volume forces that log to the disk first.
+// Refusing here would make every close in CLOSE and every journal in FULL
+// fail on such volumes.
+namespace {
+bool folderFlushUnsupported(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_PARAMETER;
+}
+}  // namespace
+
 bool File::syncDirectoryOf(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -284,11 +298,17 @@ bool File::syncDirectoryOf(const std::string& path) {
   HANDLE h = CreateFileA(dir.c_str(), GENERIC_READ | GENERIC_WRITE, kDenyNone, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    noteLastError(lastSystemError());
+    const DWORD error = GetLastError();
+    if (error == ERROR_ACCESS_DENIED) return true;  // no write access to the folder itself: see above
+    noteLastError(static_cast<int>(error));
     return false;
   }
-  const bool ok = FlushFileBuffers(h) != 0;
-  if (!ok) noteLastError(lastSystemError());
+  bool ok = FlushFileBuffers(h) != 0;
+  if (!ok) {
+    const DWORD error = GetLastError();
+    ok = folderFlushUnsupported(error);
+    if (!ok) noteLastError(static_cast<int>(error));
+  }
   CloseHandle(h);
   return ok;
 }
