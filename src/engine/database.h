@@ -89,7 +89,7 @@ class Database {
 
   enum class BackupOutcome { copied, targetExists, targetIsSource, targetInUse, failed };
   // Copies the three files as they stand into a new database at target
-  // (its ".str", ".dat", ".idx"), made whole or not at all (new_database.h):
+  // (its schema, data and index files), made whole or not at all (new_database.h):
   // every byte is copied, so positions read the same records in the copy.
   // Refuses when target's files exist or are this database's own, or when
   // another maker holds target; `error` says why. The caller holds lock(),

@@ -115,7 +115,7 @@ NewDatabase::Outcome NewDatabase::commit(const std::string& schemaBytes, std::st
   // next command or engine that opens it.
   committed_ = true;
   stepDone();
-  for (const char* extension : {".dat", ".idx"}) {
+  for (const char* extension : kRewrittenExtensions) {
     if (!File::renameNoReplace(draftPath(extension), base_ + extension))
       return failed("cannot put " + base_ + extension + " in place (the next open of " + base_ + " finishes it)");
     stepDone();

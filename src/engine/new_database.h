@@ -6,7 +6,7 @@
 // partial database, and the renames never replace a file that appeared
 // meanwhile.
 //
-// From claim() to the end, the draft of the schema file ("NEW.str.new") is
+// From claim() to the end, the draft of the schema file is
 // held with an exclusive lock. Renamed first into place, it carries that
 // lock with it: an engine opening NEW during the commit is refused, and two
 // makers of the same NEW cannot both succeed. A draft whose lock nobody

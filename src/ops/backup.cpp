@@ -5,6 +5,7 @@
 
 #include "engine/database.h"
 #include "engine/draft_file.h"
+#include "engine/file_names.h"
 #include "engine/new_database.h"
 
 namespace mero {
@@ -33,7 +34,7 @@ Database::BackupOutcome Database::backupTo(const std::string& target, std::strin
   }
   FileIdentity source;
   FileIdentity named;
-  if (schemaFile_.identify(source) && File::identify(target + ".str", named) && source.sameFile(named)) {
+  if (schemaFile_.identify(source) && File::identify(schemaFileName(target), named) && source.sameFile(named)) {
     error = target + " is this database itself";
     return BackupOutcome::targetIsSource;
   }
@@ -48,8 +49,8 @@ Database::BackupOutcome Database::backupTo(const std::string& target, std::strin
     case NewDatabase::Outcome::failed:
       return BackupOutcome::failed;
   }
-  DraftFile data(made.draftPath(".dat"));
-  DraftFile index(made.draftPath(".idx"));
+  DraftFile data(made.draftPath(kDataExtension));
+  DraftFile index(made.draftPath(kIndexExtension));
   const int64_t indexSize = indexFile_.size();
   const int64_t schemaSize = schemaFile_.size();
   std::string schemaBytes(static_cast<size_t>(std::max<int64_t>(schemaSize, 0)), '\0');

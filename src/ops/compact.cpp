@@ -3,6 +3,7 @@
 
 #include "engine/database.h"
 #include "engine/draft_file.h"
+#include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/rewrite_commit.h"
 #include "engine/rewrite_recovery.h"
@@ -22,8 +23,8 @@ std::unique_ptr<Database> Database::compact(std::unique_ptr<Database> db, Compac
   }
   const std::string base = db->baseName_;
   out.oldPositions = db->records_.positions();
-  DraftFile data(rewriteDraftPath(base + ".dat"));
-  DraftFile index(rewriteDraftPath(base + ".idx"));
+  DraftFile data(rewriteDraftPath(dataFileName(base)));
+  DraftFile index(rewriteDraftPath(indexFileName(base)));
   if (!data.create() || !index.create()) {
     out.error = "cannot create the rewritten files beside " + base + ": " + File::lastErrorText();
     return db;
