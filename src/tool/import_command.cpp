@@ -139,6 +139,22 @@ bool splitNames(const std::string& list, std::vector<std::string>& names) {
   return true;
 }
 
+// The row's values as the engine stores them (modified UTF-8), or the
+// failure that names the first value that is not valid UTF-8.
+int storedValues(const std::vector<std::string>& values, const std::vector<std::string>& names, long rowLine,
+                 FieldValues& stored) {
+  std::string converted;
+  stored.clear();
+  for (size_t f = 0; f < values.size(); ++f) {
+    converted.clear();
+    if (!utf8ToModified(values[f], converted))
+      return fail(kProblems, "line " + std::to_string(rowLine) + ", field \"" + names[f] +
+                                 "\": not valid UTF-8; nothing was written");
+    stored.add(converted);
+  }
+  return kSuccess;
+}
+
 // import --append: the rows go into an existing database through its
 // engine. Every row is read and converted before the first is written, so
 // bad input still changes nothing; a write that fails stops the import
@@ -148,19 +164,13 @@ int appendRows(const CommandLine& line, const std::string& key, RowSource& rows,
   std::vector<FieldValues> pending;
   std::vector<long> lineOf;
   std::vector<std::string> values;
-  std::string error, converted;
+  std::string error;
   for (;;) {
     const RowSource::Result got = rows.next(names.size(), values, error);
     if (got == RowSource::Result::end) break;
     if (got == RowSource::Result::error) return fail(kProblems, error + "; nothing was written");
     FieldValues stored;
-    for (size_t f = 0; f < values.size(); ++f) {
-      converted.clear();
-      if (!utf8ToModified(values[f], converted))
-        return fail(kProblems, "line " + std::to_string(rows.line()) + ", field \"" + names[f] +
-                                   "\": not valid UTF-8; nothing was written");
-      stored.add(converted);
-    }
+    if (const int status = storedValues(values, names, rows.line(), stored); status != kSuccess) return status;
     pending.push_back(std::move(stored));
     lineOf.push_back(rows.line());
   }
@@ -264,7 +274,6 @@ int runImport(const CommandLine& line) {
   uint64_t read = 0, written = 0, refused = 0;
   std::vector<std::string> values;
   FieldValues stored;
-  std::string converted;
   {
     ProgressBar progress("import", 0, line.flag("--quiet"));
     LockGuard guard(db->lock());
@@ -273,14 +282,7 @@ int runImport(const CommandLine& line) {
       if (got == RowSource::Result::end) break;
       if (got == RowSource::Result::error) return fail(kProblems, error + "; nothing was written");
       ++read;
-      stored.clear();
-      for (size_t f = 0; f < values.size(); ++f) {
-        converted.clear();
-        if (!utf8ToModified(values[f], converted))
-          return fail(kProblems, "line " + std::to_string(rows.line()) + ", field \"" + names[f] +
-                                     "\": not valid UTF-8; nothing was written");
-        stored.add(converted);
-      }
+      if (const int status = storedValues(values, names, rows.line(), stored); status != kSuccess) return status;
       const WriteStatus status = db->write(stored);
       if (status == WriteStatus::appended) {
         ++written;

@@ -193,14 +193,23 @@ int loadKeyFor(const CommandLine& line, std::string& key) {
   return kSuccess;
 }
 
+// The engine for a command that names one record by KEY or @POSITION, with
+// the key index on so that a KEY finds it; null with the status to return.
+std::unique_ptr<Database> openForOneRecord(const CommandLine& line, const char* usage, int& status) {
+  if (line.arguments().size() != 1) {
+    status = fail(kUsage, usage);
+    return nullptr;
+  }
+  std::string key;
+  if (status = loadKeyFor(line, key); status != kSuccess) return nullptr;
+  return openEngine(line.base(), key, true, status);
+}
+
 }  // namespace
 
 int runGet(const CommandLine& line) {
-  if (line.arguments().size() != 1) return fail(kUsage, "get takes one KEY or @POSITION");
-  std::string key;
-  if (const int status = loadKeyFor(line, key); status != kSuccess) return status;
   int status = kSuccess;
-  auto db = openEngine(line.base(), key, true, status);
+  auto db = openForOneRecord(line, "get takes one KEY or @POSITION", status);
   if (db == nullptr) return status;
   LockGuard guard(db->lock());
   const int32_t position = positionOf(*db, line.arguments()[0]);
@@ -272,11 +281,8 @@ int runPut(const CommandLine& line) {
 }
 
 int runDelete(const CommandLine& line) {
-  if (line.arguments().size() != 1) return fail(kUsage, "delete takes one KEY or @POSITION");
-  std::string key;
-  if (const int status = loadKeyFor(line, key); status != kSuccess) return status;
   int status = kSuccess;
-  auto db = openEngine(line.base(), key, true, status);
+  auto db = openForOneRecord(line, "delete takes one KEY or @POSITION", status);
   if (db == nullptr) return status;
   LockGuard guard(db->lock());
   const int32_t position = positionOf(*db, line.arguments()[0]);
