@@ -16,6 +16,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/key_index.cpp
   ${_src}/engine/new_database.cpp
   ${_src}/engine/open_failure.cpp
+  ${_src}/engine/position_chunks.cpp
   ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_image.cpp

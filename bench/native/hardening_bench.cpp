@@ -183,7 +183,7 @@ void shared() {
       if (db->write(record("t" + std::to_string(i), "open")) != WriteStatus::appended)
         throw std::runtime_error("append refused");
     std::vector<std::pair<int32_t, int>> records;  // position, number of the key
-    for (int i = 0; i < n; ++i) records.emplace_back(db->records().positions()[static_cast<size_t>(i)], i);
+    for (int i = 0; i < n; ++i) records.emplace_back(db->records().positionAt(i), i);
     if (order == 1) std::reverse(records.begin(), records.end());
     if (order == 2) std::shuffle(records.begin(), records.end(), std::mt19937(7));
     const std::vector<uint8_t> whole{0, 0};
@@ -234,7 +234,7 @@ void memory() {
     for (int i = 0; i < churn; ++i) append();
     // Newest first, as a queue drains what it just took in.
     for (int i = 0; i < churn; ++i)
-      if (!db->deleteRecord(db->records().positions().back())) throw std::runtime_error("delete refused");
+      if (!db->deleteRecord(db->records().lastPosition())) throw std::runtime_error("delete refused");
     // Resident as the allocator left it, and once it has given back what it
     // keeps free: the engine's own growth is the allocated figure.
     const double held = (static_cast<double>(residentBytes()) - static_cast<double>(resident)) / mib;

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("library append: %d records in %.2f s = %.0f records/s\n", n, seconds, n / seconds);
-  const std::vector<int32_t> positions = db->records().positions();
+  const std::vector<int32_t> positions = db->records().positionList();
   FieldValues longer;
   for (size_t r = 0; r < positions.size(); r += 10) {
     bench::sampleRecord(static_cast<int32_t>(r), record);

@@ -145,7 +145,7 @@ std::unique_ptr<Database> Database::openHeld(const std::string& baseName, std::s
   if (why != OpenFailure::none) concerning(why == OpenFailure::repeatedPosition ? 1 : 0, db->dataFile_.error());
   // Only a database that reads back whole is repaired.
   if (why == OpenFailure::none &&
-      !writeRecoveredIndex(db->indexFile_, entries, db->records_.positions(), db->recovery_)) {
+      !writeRecoveredIndex(db->indexFile_, entries, db->records_.positionList(), db->recovery_)) {
     why = OpenFailure::repairFailed;
     concerning(1, db->indexFile_.error());
   }
@@ -324,7 +324,7 @@ void Database::checkSlot([[maybe_unused]] uint32_t slot, [[maybe_unused]] const 
   const int32_t position = records_.positionOfSlot(slot);
   uint32_t found = 0;
   assert(records_.loading() || (records_.slotOf(position, found) && found == slot));
-  assert(records_.positions()[static_cast<size_t>(records_.recordNumberOf(slot))] == position);
+  assert(records_.positionAt(records_.recordNumberOf(slot)) == position);
   std::string upper;
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!isIndexed(f)) continue;

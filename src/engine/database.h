@@ -253,7 +253,8 @@ class Database {
   std::string image_;
   std::string previousImage_;
   FieldValues scratch_;
-  mutable std::string readBuffer_;  // single-record reads, which are const
+  mutable std::string readBuffer_;              // single-record reads, which are const
+  std::vector<PositionChunks::Run> entryRuns_;  // a delete's entries from the deleted one on
 };
 
 }  // namespace mero

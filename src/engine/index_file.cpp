@@ -22,7 +22,30 @@ bool writeEntries(File& file, int64_t offset, const int32_t* positions, size_t n
     return file.writeAt(offset, bytes.data(), bytes.size());
   }
 }
+
+// The runs' entries from the skip-th on, in one gathered write.
+bool writeEntryRuns(File& file, int64_t offset, const std::vector<PositionChunks::Run>& runs, size_t skip) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::vector<File::Piece> pieces;
+    pieces.reserve(runs.size());
+    for (const PositionChunks::Run& run : runs) {
+      const size_t from = std::min(skip, run.count);
+      skip -= from;
+      if (from < run.count) pieces.push_back(File::Piece{run.entries + from, 4 * (run.count - from)});
+    }
+    return file.writeGatheredAt(offset, pieces.data(), pieces.size());
+  } else {
+    const std::string bytes = encodeEntries(runs).substr(4 * skip);
+    return file.writeAt(offset, bytes.data(), bytes.size());
+  }
+}
 }  // namespace
+
+std::string encodeEntries(const std::vector<PositionChunks::Run>& runs) {
+  std::string bytes;
+  for (const PositionChunks::Run& run : runs) bytes += encodeEntries(run.entries, run.count);
+  return bytes;
+}
 
 std::string encodeEntries(const int32_t* positions, size_t n) {
   std::string bytes(4 * n, '\0');
@@ -167,19 +190,18 @@ bool IndexFile::rewriteEntry(int32_t r, int32_t position, int32_t previous) {
   return false;
 }
 
-bool IndexFile::removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore) {
-  const size_t count = positionsBefore.size();
-  const size_t after = count - static_cast<size_t>(r) - 1;
+bool IndexFile::removeEntry(int32_t r, int32_t count, const std::vector<PositionChunks::Run>& entriesFromR) {
+  const bool after = r + 1 < count;
   const int64_t slot = entryOffset(r);
   // On a failed write the entries as they were are put back, so the file
   // does not show a half-done delete that open would complete.
-  if (after > 0 && !step(writeEntries(file_, slot, positionsBefore.data() + r + 1, after))) {
-    writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
+  if (after && !step(writeEntryRuns(file_, slot, entriesFromR, 1))) {
+    writeEntryRuns(file_, slot, entriesFromR, 0);
     return false;
   }
-  if (!step(writeCount(static_cast<int32_t>(count - 1)))) {
-    writeCount(static_cast<int32_t>(count));
-    if (after > 0) writeEntries(file_, slot, positionsBefore.data() + r, after + 1);
+  if (!step(writeCount(count - 1))) {
+    writeCount(count);
+    if (after) writeEntryRuns(file_, slot, entriesFromR, 0);
     return false;
   }
   return true;

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/position_chunks.h"
+
 namespace mero {
 
 class File;
@@ -26,6 +28,8 @@ constexpr int64_t entryOffset(int64_t r) { return 4 + 4 * r; }
 
 // Entries (or a count) in their stored form: 4 bytes each, little-endian.
 std::string encodeEntries(const int32_t* positions, size_t n);
+// The entries of consecutive runs, in their stored form.
+std::string encodeEntries(const std::vector<PositionChunks::Run>& runs);
 // A whole index file listing positions: the count, then the entries.
 std::string encodeIndex(const std::vector<int32_t>& positions);
 
@@ -89,9 +93,11 @@ class IndexFile {
   bool appendEntries(int32_t oldCount, const std::vector<int32_t>& positions);
   // Entry r := position; on a failed write, previous is put back.
   bool rewriteEntry(int32_t r, int32_t position, int32_t previous);
-  // Removes entry r from the file, given the positions before the delete.
-  // On a failed write the previous entries are put back where possible.
-  bool removeEntry(int32_t r, const std::vector<int32_t>& positionsBefore);
+  // Removes entry r of count from the file, given the entries of records
+  // r..count-1 before the delete as runs (the ones after r are shifted down
+  // in one gathered write). On a failed write the previous entries are put
+  // back where possible.
+  bool removeEntry(int32_t r, int32_t count, const std::vector<PositionChunks::Run>& entriesFromR);
 
  private:
   bool writeCount(int32_t count);

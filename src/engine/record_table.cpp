@@ -16,7 +16,6 @@ void RecordTable::clear() {
 }
 
 void RecordTable::reserve(size_t records) {
-  positions_.reserve(records + 10);
   slotPositions_.reserve(records);
   liveTree_.reserve(records + 1);
   byPosition_.reserve(records);
@@ -64,7 +63,7 @@ bool RecordTable::slotOf(int32_t position, uint32_t& slot) const {
 }
 
 void RecordTable::move(uint32_t slot, int32_t newPosition) {
-  positions_[static_cast<size_t>(recordNumberOf(slot))] = newPosition;
+  positions_.set(static_cast<size_t>(recordNumberOf(slot)), newPosition);
   slotPositions_[slot] = newPosition;
   noteEntry(newPosition, slot);
   if (!sorted_) finishLoading();  // only if the data file shrank underneath us
@@ -73,7 +72,7 @@ void RecordTable::move(uint32_t slot, int32_t newPosition) {
 }
 
 void RecordTable::remove(uint32_t slot) {
-  positions_.erase(positions_.begin() + recordNumberOf(slot));
+  positions_.erase(static_cast<size_t>(recordNumberOf(slot)));
   slotPositions_[slot] = -1;
   addLive(slot, -1);
   dropStaleEntries();
@@ -101,8 +100,7 @@ void RecordTable::renumberSlots(const std::vector<uint32_t>& renumbering) {
   for (const Entry& e : byPosition_)
     if (slotPositions_[e.slot] == e.position) byPosition.push_back(Entry{e.position, renumbering[e.slot]});
   byPosition_.swap(byPosition);
-  std::vector<int32_t>(positions_).swap(slotPositions_);
-  std::vector<int32_t>(positions_).swap(positions_);  // gives back the room of the deleted
+  slotPositions_ = positions_.toVector();
   // Every slot is live: node i of the Fenwick tree counts the lowbit(i)
   // slots it covers.
   std::vector<int32_t> tree(positions_.size() + 1, 0);
@@ -128,14 +126,16 @@ int32_t RecordTable::recordNumberOf(uint32_t slot) const {
 void RecordTable::checkInvariants() const {
 #ifndef NDEBUG
   if (!sorted_) return;  // loading: sorted once every record is in
+  positions_.checkInvariants();
+  const std::vector<int32_t> positions = positions_.toVector();
   const size_t slots = slotPositions_.size();
   assert(liveTree_.size() == slots + 1 || (slots == 0 && liveTree_.empty()));
   std::vector<int32_t> liveBelow(slots + 1, 0);
   for (size_t s = 0; s < slots; ++s) {
     const bool live = slotPositions_[s] >= 0;
     if (live) {
-      assert(static_cast<size_t>(liveBelow[s]) < positions_.size());
-      assert(positions_[static_cast<size_t>(liveBelow[s])] == slotPositions_[s]);
+      assert(static_cast<size_t>(liveBelow[s]) < positions.size());
+      assert(positions[static_cast<size_t>(liveBelow[s])] == slotPositions_[s]);
     }
     liveBelow[s + 1] = liveBelow[s] + (live ? 1 : 0);
   }

@@ -3,6 +3,8 @@
 //
 // A record has two numbers. Its record number is its index in `positions`
 // (and in the index file): dense, in append order, shifted down by a delete.
+// `positions` is chunked (position_chunks.h), so a delete moves the entries
+// of one chunk in memory however many records follow.
 // Its slot is given when it joins (at open or by an append) and stays while
 // the record lives, so per-record data that is indexed by slot (search text
 // offsets, value lists) does not move when records are deleted. Slots grow in
@@ -18,12 +20,14 @@
 // slot no longer being at that position.
 //
 // Invariants: positions.size() == number of live slots; for a live slot s,
-// positions[recordNumberOf(s)] == positionOfSlot(s), and byPosition holds
+// positions.at(recordNumberOf(s)) == positionOfSlot(s), and byPosition holds
 // {positionOfSlot(s), s}; byPosition is sorted by position, no position twice.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "engine/position_chunks.h"
 
 namespace mero {
 
@@ -50,7 +54,15 @@ class RecordTable {
   static constexpr uint32_t kNoSlot = UINT32_MAX;
 
   int32_t count() const { return static_cast<int32_t>(positions_.size()); }
-  const std::vector<int32_t>& positions() const { return positions_; }
+  int32_t positionAt(int32_t record) const { return positions_.at(static_cast<size_t>(record)); }
+  int32_t lastPosition() const { return positions_.back(); }
+  // The positions by record number, copied out.
+  std::vector<int32_t> positionList() const { return positions_.toVector(); }
+  // The positions of records from..count()-1 as runs of consecutive entries,
+  // for writing them to the index file without gathering them first.
+  void positionRuns(int32_t from, std::vector<PositionChunks::Run>& out) const {
+    positions_.runsFrom(static_cast<size_t>(from), out);
+  }
 
   bool slotOf(int32_t position, uint32_t& slot) const;  // once loading has finished
   bool loading() const { return !sorted_; }
@@ -71,7 +83,7 @@ class RecordTable {
   void noteEntry(int32_t position, uint32_t slot);
   void dropStaleEntries();
 
-  std::vector<int32_t> positions_;      // by record number
+  PositionChunks positions_;            // by record number
   std::vector<int32_t> slotPositions_;  // by slot; -1 once deleted
   std::vector<int32_t> liveTree_;       // Fenwick tree over slots' liveness, 1-based
   std::vector<Entry> byPosition_;

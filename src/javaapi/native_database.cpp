@@ -446,7 +446,7 @@ int32_t resumeAt(const Database& db, const std::vector<int32_t>& anchors, int32_
 std::vector<int32_t> matchingFrom(Database& db, const std::vector<std::vector<uint8_t>>& partial,
                                   const std::vector<FieldValues>& terms, int32_t from, size_t max) {
   std::vector<int32_t> numbers;
-  const std::vector<int32_t>& positions = db.records().positions();
+  const auto records = static_cast<size_t>(db.records().count());
   bool everything = false;
   for (const FieldValues& branch : terms) {
     bool none = true;
@@ -454,7 +454,7 @@ std::vector<int32_t> matchingFrom(Database& db, const std::vector<std::vector<ui
     everything = everything || none;
   }
   if (everything) {
-    for (auto r = static_cast<size_t>(std::max(from, 0)); r < positions.size() && numbers.size() < max; ++r)
+    for (auto r = static_cast<size_t>(std::max(from, 0)); r < records && numbers.size() < max; ++r)
       numbers.push_back(static_cast<int32_t>(r));
     return numbers;
   }
@@ -510,7 +510,7 @@ JNIEXPORT jobjectArray JNICALL Java_org_mero_db_NativeDatabase_scan(JNIEnv* env,
       const int32_t from = resumeAt(db, anchorList, fallback);
       const std::vector<int32_t> numbers = matchingFrom(db, flags, texts, from, static_cast<size_t>(max));
       std::vector<int32_t> positions;
-      for (const int32_t r : numbers) positions.push_back(db.records().positions()[static_cast<size_t>(r)]);
+      for (const int32_t r : numbers) positions.push_back(db.records().positionAt(r));
       const jint after = numbers.empty() ? from : numbers.back() + 1;
       env->SetIntArrayRegion(next, 0, 1, &after);
       if (!positions.empty())

@@ -22,7 +22,7 @@ std::unique_ptr<Database> Database::compact(std::unique_ptr<Database> db, Compac
     return db;
   }
   const std::string base = db->baseName_;
-  out.oldPositions = db->records_.positions();
+  out.oldPositions = db->records_.positionList();
   DraftFile data(rewriteDraftPath(dataFileName(base)));
   DraftFile index(rewriteDraftPath(indexFileName(base)));
   if (!data.create() || !index.create()) {
@@ -71,7 +71,7 @@ std::unique_ptr<Database> Database::compact(std::unique_ptr<Database> db, Compac
   OpenRefusal refusal;
   std::unique_ptr<Database> reopened = openHeld(base, key, useKeyIndex, sync, schemaFile, created, refusal);
   out.reopen = refusal.failure;
-  out.committed = reopened != nullptr && reopened->records_.positions() == out.newPositions;
+  out.committed = reopened != nullptr && reopened->records_.positionList() == out.newPositions;
   if (!committed && !out.committed) out.error = commitError;
   return reopened;
 }

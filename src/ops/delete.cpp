@@ -24,12 +24,13 @@ bool Database::deleteRecord(int32_t position) {
 
   // Crash order rule 13: in FULL a shift across sectors is journaled.
   const bool full = sync_ == SyncMode::full;
-  const std::vector<int32_t>& before = records_.positions();
-  const size_t shifted = before.size() - static_cast<size_t>(r) - 1;
-  const bool journaled = full && shifted > 0 && !isUntearableWrite(entryOffset(r), 4 * shifted, kSectorBytes);
   const int32_t count = records_.count();
+  records_.positionRuns(r, entryRuns_);
+  const auto shifted = static_cast<size_t>(count - r - 1);
+  const bool journaled = full && shifted > 0 && !isUntearableWrite(entryOffset(r), 4 * shifted, kSectorBytes);
   const std::string oldCount = journaled ? encodeEntries(&count, 1) : std::string();
-  const std::string oldEntries = journaled ? encodeEntries(before.data() + r, shifted) : std::string();
+  // The entries the shift overwrites: records r..count-2.
+  const std::string oldEntries = journaled ? encodeEntries(entryRuns_).substr(0, 4 * shifted) : std::string();
   if (journaled) {
     directoryUnsynced_ = true;
     if (!writeRollbackJournal(baseName_, JournalTarget::indexFile,
@@ -38,7 +39,7 @@ bool Database::deleteRecord(int32_t position) {
   }
   unsynced_ = true;
   // Crash order rule 2: the shift, then the smaller count.
-  bool done = IndexFile(indexFile_, full).removeEntry(r, before);
+  bool done = IndexFile(indexFile_, full).removeEntry(r, count, entryRuns_);
   if (journaled && !removeRollbackJournal(baseName_, true) && done) {
     // A journal left behind would undo this delete, and every later change
     // to these entries, at the next open: the delete is undone now instead.

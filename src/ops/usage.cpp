@@ -11,7 +11,7 @@ namespace mero {
 bool Database::usage(Usage& out) const {
   out = Usage{};
   if (!open_) return false;
-  std::vector<int32_t> positions = records_.positions();
+  std::vector<int32_t> positions = records_.positionList();
   std::sort(positions.begin(), positions.end());
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   for (const int32_t position : positions) {

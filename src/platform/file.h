@@ -60,6 +60,15 @@ class File {
   int64_t readAt(int64_t offset, void* buffer, size_t n) const;
   // Writes all n bytes at offset. False when any part of the write failed.
   bool writeAt(int64_t offset, const void* buffer, size_t n);
+  // One piece of a gathered write.
+  struct Piece {
+    const void* bytes;
+    size_t n;
+  };
+  // Writes the pieces one after another from offset, as one write, without
+  // copying them together first where the system can gather (pwritev).
+  // False when any part of the write failed.
+  bool writeGatheredAt(int64_t offset, const Piece* pieces, size_t count);
   // Writes all n bytes at the end of a file opened with openAppend.
   bool append(const void* buffer, size_t n);
   // The file's current size in bytes, or -1 on an error.

@@ -1,16 +1,20 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #ifdef __linux__
 #include <sys/syscall.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/write_faults.h"
@@ -139,6 +143,66 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
   if (writeAll(fd_, buffer, n, offset, error)) return true;
   noteError(error);
   return false;
+}
+
+namespace {
+// Writes the first n bytes of the pieces at offset with pwritev, IOV_MAX
+// pieces a call, going on after short writes.
+bool writeGathered(int fd, const File::Piece* pieces, size_t count, size_t n, int64_t offset, int& error) {
+  std::vector<iovec> vectors;
+  vectors.reserve(count);
+  for (size_t i = 0, left = n; i < count && left > 0; ++i) {
+    const size_t take = std::min(pieces[i].n, left);
+    vectors.push_back(iovec{const_cast<void*>(pieces[i].bytes), take});
+    left -= take;
+  }
+  size_t done = 0;
+  size_t first = 0;
+  while (done < n) {
+    const int batch = static_cast<int>(std::min<size_t>(vectors.size() - first, IOV_MAX));
+    const ssize_t put = ::pwritev(fd, vectors.data() + first, batch, static_cast<off_t>(offset + done));
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    if (put == 0) {
+      error = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(put);
+    // Skip what was written: whole pieces, then part of the next one.
+    for (auto left = static_cast<size_t>(put); left > 0;) {
+      iovec& v = vectors[first];
+      const size_t step = std::min(left, v.iov_len);
+      v.iov_base = static_cast<char*>(v.iov_base) + step;
+      v.iov_len -= step;
+      left -= step;
+      if (v.iov_len == 0) ++first;
+    }
+  }
+  return true;
+}
+}  // namespace
+
+bool File::writeGatheredAt(int64_t offset, const Piece* pieces, size_t count) {
+  size_t whole = 0;
+  for (size_t i = 0; i < count; ++i) whole += pieces[i].n;
+  const writeFaults::Decision decision = writeFaults::beforeWrite(offset, whole);
+  int error = 0;
+  if (!writeGathered(fd_, pieces, count, decision.bytes, offset, error)) {
+    noteError(error);
+    return false;
+  }
+#ifdef MERO_WRITE_FAULTS
+  std::string bytes;
+  for (size_t i = 0; i < count && bytes.size() < decision.bytes; ++i)
+    bytes.append(static_cast<const char*>(pieces[i].bytes), std::min(pieces[i].n, decision.bytes - bytes.size()));
+  writeLog::wrote(fd_, offset, bytes.data(), bytes.size());
+#endif
+  if (decision.exitAfter) writeFaults::endProcess();
+  if (decision.fail) noteError(EIO);
+  return !decision.fail;
 }
 
 bool File::append(const void* buffer, size_t n) {

@@ -150,6 +150,17 @@ bool File::writeAt(int64_t offset, const void* buffer, size_t n) {
   return false;
 }
 
+// Windows gathers only into unbuffered, page-aligned writes: the pieces are
+// copied into one buffer and written at once.
+bool File::writeGatheredAt(int64_t offset, const Piece* pieces, size_t count) {
+  std::string bytes;
+  size_t whole = 0;
+  for (size_t i = 0; i < count; ++i) whole += pieces[i].n;
+  bytes.reserve(whole);
+  for (size_t i = 0; i < count; ++i) bytes.append(static_cast<const char*>(pieces[i].bytes), pieces[i].n);
+  return writeAt(offset, bytes.data(), bytes.size());
+}
+
 bool File::append(const void* buffer, size_t n) {
   int error = 0;
   if (writeAll(handleOf(handle_), buffer, n, -1, error)) return true;

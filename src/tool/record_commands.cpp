@@ -70,7 +70,7 @@ bool parsePosition(const std::string& arg, int32_t& position) {
 }
 
 bool isLive(const Database& db, int32_t position) {
-  for (const int32_t p : db.records().positions())
+  for (const int32_t p : db.records().positionList())
     if (p == position) return true;
   return false;
 }
@@ -269,7 +269,7 @@ int runPut(const CommandLine& line) {
   }
   switch (db->write(values)) {
     case WriteStatus::appended:
-      std::printf("%d\n", db->records().positions().back());
+      std::printf("%d\n", db->records().lastPosition());
       return kSuccess;
     case WriteStatus::duplicateKey:
       return fail(kProblems, "refused: the first field is already the key of a record (--key-index)");

@@ -73,7 +73,7 @@ TEST(Maintenance, CompactKeepsRecordsAndTheirOrderAtNewPositions) {
   ASSERT_TRUE(result.committed) << result.error;
   const Snapshot after = snapshotOf(*db);
   EXPECT_EQ(valuesOf(after), valuesOf(before));
-  EXPECT_EQ(db->records().positions(), result.newPositions);
+  EXPECT_EQ(db->records().positionList(), result.newPositions);
   for (size_t r = 0; r < before.size(); ++r) EXPECT_EQ(result.oldPositions[r], before[r].position);
   Database::Usage usage;
   ASSERT_TRUE(db->usage(usage));

@@ -261,7 +261,7 @@ void runModel(unsigned seed, int steps) {
   }
   std::vector<int32_t> positions;
   for (const auto& [p, rec] : model.live()) positions.push_back(p);
-  EXPECT_EQ(db->records().positions(), positions);
+  EXPECT_EQ(db->records().positionList(), positions);
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 

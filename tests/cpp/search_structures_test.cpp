@@ -42,7 +42,7 @@ TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
         model.erase(model.begin() + static_cast<long>(r));
       }
     }
-    ASSERT_EQ(table.positions(), model) << step;
+    ASSERT_EQ(table.positionList(), model) << step;
     uint32_t ignored = 0;
     ASSERT_FALSE(table.slotOf(end + 5, ignored));  // never a record's start
   }
@@ -60,6 +60,18 @@ TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
   for (uint32_t s = 0; s < table.slotCount(); ++s)
     if (table.isLive(s)) bySlot.push_back(table.positionOfSlot(s));
   EXPECT_EQ(bySlot, model);
+  // Deleting down to nothing joins the chunks of positions as they shrink.
+  while (!model.empty()) {
+    const size_t r = rng() % model.size();
+    uint32_t slot = 0;
+    ASSERT_TRUE(table.slotOf(model[r], slot));
+    table.remove(slot);
+    model.erase(model.begin() + static_cast<long>(r));
+    ASSERT_EQ(table.positionList(), model);
+    if (!model.empty()) ASSERT_EQ(table.lastPosition(), model.back());
+  }
+  table.append(end);
+  EXPECT_EQ(table.positionList(), std::vector<int32_t>{end});
 }
 
 TEST(KeyIndex, OrdersUnsignedInsertsNeverOverwriteAndRemovesOnlyItsOwnEntry) {
@@ -137,11 +149,11 @@ TEST(SearchStructures, MemoryFollowsTheLiveValues) {
   for (int i = 0; i < 100; ++i)
     ASSERT_EQ(db->write(test::values({"small" + std::to_string(i), "x"})), WriteStatus::appended);
   for (int toggle = 0; toggle < 400; ++toggle) {
-    const int32_t position = db->records().positions()[0];
+    const int32_t position = db->records().positionAt(0);
     const bool grow = toggle % 2 == 0;
     ASSERT_TRUE(db->updateRecord(position, test::values({grow ? big : "", grow ? "" : big})));
     if (toggle % 50 == 49) {
-      ASSERT_TRUE(db->deleteRecord(db->records().positions()[1]));
+      ASSERT_TRUE(db->deleteRecord(db->records().positionAt(1)));
     }
   }
   const uint64_t live = db->searchText(0).liveBytes();
@@ -160,10 +172,10 @@ TEST(SearchStructures, ValueHashFollowsTheLiveValues) {
   const std::vector<uint8_t> whole{0};
   EXPECT_TRUE(db->find(whole, test::values({"v0"})).empty());  // builds the index, which then follows every change
   for (int i = 0; i < 12000; ++i) ASSERT_EQ(db->write(test::values({"v" + std::to_string(i)})), WriteStatus::appended);
-  for (int i = 0; i < 11000; ++i) ASSERT_TRUE(db->updateRecord(db->records().positions()[i], test::values({"shared"})));
+  for (int i = 0; i < 11000; ++i) ASSERT_TRUE(db->updateRecord(db->records().positionAt(i), test::values({"shared"})));
   EXPECT_EQ(db->valueHashes(0).distinctValues(), 1001u);
   EXPECT_EQ(db->find(whole, test::values({"SHARED"})).size(), 11000u);
-  EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positions()[11999]});
+  EXPECT_EQ(db->find(whole, test::values({"v11999"})), std::vector<int32_t>{db->records().positionAt(11999)});
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 
@@ -183,21 +195,21 @@ TEST(SearchStructures, ValueHashIsBuiltAtTheFirstWholeValueFind) {
   ASSERT_TRUE(db);
   EXPECT_FALSE(db->valueHashes(1).built());
   for (int i = 11999; i >= 3000; --i) {
-    ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
+    ASSERT_TRUE(db->deleteRecord(db->records().positionAt(i)));
   }
   EXPECT_LT(db->records().slotCount(), 12000u) << "slots were reclaimed";
-  ASSERT_TRUE(db->updateRecord(db->records().positions()[5], test::values({"k5", "moved, and longer than before"})));
+  ASSERT_TRUE(db->updateRecord(db->records().positionAt(5), test::values({"k5", "moved, and longer than before"})));
   ASSERT_EQ(db->write(test::values({"k-new", "v7"})), WriteStatus::appended);
   const std::vector<uint8_t> whole{0, 0};
   const std::vector<uint8_t> partial{0, 1};
   EXPECT_EQ(db->find(partial, test::values({"", "moved"})).size(), 1u);
   EXPECT_FALSE(db->valueHashes(1).built()) << "a substring search needs no value hash";
   EXPECT_EQ(db->find(whole, test::values({"", "V7"})),
-            (std::vector<int32_t>{db->records().positions()[7], db->records().positions().back()}));
+            (std::vector<int32_t>{db->records().positionAt(7), db->records().lastPosition()}));
   EXPECT_TRUE(db->valueHashes(1).built());
   EXPECT_TRUE(db->find(whole, test::values({"", "v5"})).empty());
-  ASSERT_TRUE(db->deleteRecord(db->records().positions()[7]));
-  EXPECT_EQ(db->find(whole, test::values({"", "v7"})), std::vector<int32_t>{db->records().positions().back()});
+  ASSERT_TRUE(db->deleteRecord(db->records().positionAt(7)));
+  EXPECT_EQ(db->find(whole, test::values({"", "v7"})), std::vector<int32_t>{db->records().lastPosition()});
   EXPECT_EQ(test::checkConsistency(*db, base), "");
 }
 
@@ -212,13 +224,13 @@ TEST(SearchStructures, SlotsOfDeletedRecordsAreReclaimed) {
   auto db = test::createDatabase(base, {true, true, false});
   const auto write = [&](const std::string& key, const std::string& value) {
     EXPECT_EQ(db->write(test::values({key, value, "n"})), WriteStatus::appended);
-    return db->records().positions().back();
+    return db->records().lastPosition();
   };
   for (int i = 0; i < 300; ++i) write("live" + std::to_string(i), "city" + std::to_string(i % 7));
   int32_t most = 0;
   for (int round = 0; round < 12; ++round) {
     const std::string r = std::to_string(round);
-    ASSERT_TRUE(db->updateRecord(db->records().positions()[static_cast<size_t>(round)],
+    ASSERT_TRUE(db->updateRecord(db->records().positionAt(round),
                                  test::values({"live" + std::to_string(round), "moved " + r, "a longer note"})));
     std::vector<int32_t> written;
     for (int j = 0; j < 2000; ++j)
@@ -289,9 +301,9 @@ TEST(SearchStructures, EverythingAnswersWhenAllHashesCollide) {
               WriteStatus::appended);
   for (int i = 0; i < 6000; i += 2)
     ASSERT_TRUE(
-        db->updateRecord(db->records().positions()[static_cast<size_t>(i)],
+        db->updateRecord(db->records().positionAt(i),
                          test::values({"k" + std::to_string(i), i % 4 == 0 ? "shared" : "w" + std::to_string(i)})));
-  for (int i = 5999; i >= 0; i -= 3) ASSERT_TRUE(db->deleteRecord(db->records().positions()[static_cast<size_t>(i)]));
+  for (int i = 5999; i >= 0; i -= 3) ASSERT_TRUE(db->deleteRecord(db->records().positionAt(i)));
   EXPECT_EQ(test::checkConsistency(*db, base), "");
   db.reset();
   db = test::held(Database::open(base, "key", true));

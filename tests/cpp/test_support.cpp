@@ -130,7 +130,7 @@ HeldDatabase openStandardDatabase(const std::string& base, OpenFailure* failure,
 Snapshot snapshotOf(const Database& db) {
   Snapshot snapshot;
   FieldValues read;
-  for (const int32_t position : db.records().positions()) {
+  for (const int32_t position : db.records().positionList()) {
     LiveRecord record{position, {"<unreadable>"}};
     if (db.getRecord(position, read)) record.values = toRecord(read);
     snapshot.push_back(std::move(record));
@@ -159,7 +159,7 @@ bool contains(const std::vector<int32_t>& list, int32_t value) {
 
 void checkIndexFile(const Database& db, const std::string& base, std::ostringstream& problems) {
   const std::string bytes = readFile(base + ".idx");
-  const std::vector<int32_t>& positions = db.records().positions();
+  const std::vector<int32_t>& positions = db.records().positionList();
   if (bytes.size() < 4) {
     if (!positions.empty()) problems << "index file holds no count; ";
     return;
@@ -216,7 +216,7 @@ void checkRecord(const Database& db, uint32_t slot, const FieldValues& record, b
 std::string checkConsistency(const Database& db, const std::string& base) {
   std::ostringstream problems;
   const RecordTable& records = db.records();
-  const std::vector<int32_t>& positions = records.positions();
+  const std::vector<int32_t>& positions = records.positionList();
   checkIndexFile(db, base, problems);
   if (std::set<int32_t>(positions.begin(), positions.end()).size() != positions.size())
     problems << "a position is listed twice; ";

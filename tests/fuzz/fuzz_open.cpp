@@ -62,12 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const WriteStatus status = db->write(fresh);
     FUZZ_CHECK(status == WriteStatus::appended || status == WriteStatus::duplicateKey ||
                (status == WriteStatus::notStored && db->recovery().schemaIncomplete));
-    const std::vector<int32_t> positions = db->records().positions();
+    const std::vector<int32_t> positions = db->records().positionList();
     if (!positions.empty()) {
       FieldValues longer;
       for (int32_t f = 0; f < fields; ++f) longer.add("a longer value than the fuzzer's");
       FUZZ_CHECK(db->updateRecord(positions[0], longer));
-      const int32_t moved = db->records().positions()[0];
+      const int32_t moved = db->records().positionAt(0);
       FieldValues shorter;
       for (int32_t f = 0; f < fields; ++f) shorter.add("s");
       FUZZ_CHECK(db->updateRecord(moved, shorter));

@@ -69,11 +69,11 @@ class MeroTool : public ::testing::Test {
     if (db == nullptr) return out;
     LockGuard guard(db->lock());
     FieldValues v;
-    for (const int32_t p : db->records().positions()) {
+    for (const int32_t p : db->records().positionList()) {
       EXPECT_TRUE(db->getRecord(p, v));
       out.push_back(toRecord(v));
     }
-    if (positions != nullptr) *positions = db->records().positions();
+    if (positions != nullptr) *positions = db->records().positionList();
     return out;
   }
   void corrupt(const std::string& file, size_t offset, const std::string& bytes) {
