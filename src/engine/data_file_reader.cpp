@@ -15,28 +15,10 @@ constexpr int64_t kResumeDistance = 64 * 1024;
 constexpr int32_t kCheckHeadersAbove = 64 * 1024;
 }  // namespace
 
-// The headers are read one at a time, so FieldWalker (which wants the image
-// in memory) is not used; the faults are the same.
+// The headers are read one at a time, straight from the file.
 ImageDamage DataFileReader::headersFit(int64_t position, int32_t length, int32_t fieldCount) {
-  ImageDamage d;
-  int64_t at = position + 4;
-  const int64_t end = position + length;
-  for (int32_t f = 0; f < fieldCount; ++f) {
-    char header[4];
-    d.field = f;
-    if (end - at < 4 || file_.readAt(at, header, 4) != 4) {
-      d.fault = ImageFault::fieldHeaderPastImage;
-      return d;
-    }
-    const int32_t n = decodeInt32(header);
-    if (n < 0 || n > end - at - 4) {
-      d.fault = ImageFault::fieldPastImage;
-      d.length = n;
-      return d;
-    }
-    at += 4 + n;
-  }
-  return {};
+  const auto read = [&](int64_t at, char* header) { return file_.readAt(at, header, 4) == 4; };
+  return walkHeaders(position, length, position + length, fieldCount, read).damage;
 }
 
 const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want) {
@@ -90,6 +72,12 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount, 
     return {};
   }
   return {image, static_cast<size_t>(length)};
+}
+
+ImageDamage DataFileReader::damageAt(int64_t position, int32_t fieldCount) {
+  ImageDamage damage;
+  const std::string_view image = rawImage(position, fieldCount, &damage);
+  return image.empty() ? damage : checkImage(image, fieldCount);
 }
 
 bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,

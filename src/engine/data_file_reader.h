@@ -50,6 +50,10 @@ class DataFileReader {
   // walked here (see record_image.h).
   std::string_view rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage = nullptr);
 
+  // What is wrong with the image at position, all of it walked; ok when it
+  // is a whole image of fieldCount fields. For telling why a read failed.
+  ImageDamage damageAt(int64_t position, int32_t fieldCount);
+
  private:
   const char* fetch(int64_t offset, size_t n);
   // Whether fieldCount field headers chain inside the image, read straight

@@ -141,7 +141,7 @@ std::unique_ptr<Database> Database::openHeld(const std::string& baseName, std::s
   db->schemaFile_ = std::move(schemaFile);
   db->dataEnd_ = dataSize;
   db->recovery_ = std::move(report);
-  why = db->rebuild(entries.positions, entries.numbers, entries.lastStart);
+  why = db->rebuild(entries.positions, entries.numbers, entries.lastStart, refusal);
   if (why != OpenFailure::none) concerning(why == OpenFailure::repeatedPosition ? 1 : 0, db->dataFile_.error());
   // Only a database that reads back whole is repaired.
   if (why == OpenFailure::none &&
@@ -201,7 +201,7 @@ void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead
 // search first needs them (builtValueHashes). Among records sharing a first field the lowest-numbered one keeps
 // the key, since an insert never overwrites.
 OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers,
-                              int64_t lastStart) {
+                              int64_t lastStart, OpenRefusal& refusal) {
   const ScratchRelease release{*this};
   DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
   records_.reserve(positions.size());
@@ -226,8 +226,15 @@ OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::
     }
     if (!read || !filled) {
       DropReason reason = DropReason::pastDataEnd;
-      const ImageVerdict verdict = judgeImage(dataFile_, dataEnd_, schema_.fieldCount, position, lastStart, reason);
-      if (verdict == ImageVerdict::refuse) return OpenFailure::damagedRecord;
+      ImageDamage damage;
+      const ImageVerdict verdict =
+          judgeImage(dataFile_, dataEnd_, schema_.fieldCount, position, lastStart, reason, damage);
+      if (verdict == ImageVerdict::refuse) {
+        refusal.record = numbers[r];
+        refusal.position = position;
+        refusal.damage = damage;
+        return OpenFailure::damagedRecord;
+      }
       if (verdict == ImageVerdict::drop) {
         recovery_.dropped.push_back({numbers[r], position, reason});
         continue;

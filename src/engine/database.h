@@ -172,8 +172,10 @@ class Database {
                                             SyncMode sync, File& schemaFile, CreatedFiles& created,
                                             OpenRefusal& refusal);
   // Reads the kept entries' records; those whose bytes never reached the
-  // disk are dropped into recovery_, other damage refuses.
-  OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart);
+  // disk are dropped into recovery_, other damage refuses, naming the record
+  // and its fault in refusal.
+  OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart,
+                      OpenRefusal& refusal);
   struct ReadAhead {
     struct Image {
       uint32_t record;

@@ -33,6 +33,9 @@ std::string describe(const OpenRefusal& refusal) {
   for (const Message& m : kMessages) {
     if (m.failure != refusal.failure) continue;
     std::string text = m.before + refusal.file + m.after;
+    if (refusal.failure == OpenFailure::damagedRecord && refusal.record >= 0)
+      text = m.before + refusal.file + ": record " + std::to_string(refusal.record) + " at position " +
+             std::to_string(refusal.position) + ": " + describe(refusal.damage) + ", and no power cut explains it";
     if (refusal.systemError != 0) text += ": " + File::describeError(refusal.systemError);
     return text;
   }

@@ -3,7 +3,10 @@
 // and the packaged API's exceptions say the same, naming the file concerned
 // and, when a file operation failed, the operating system's reason.
 
+#include <cstdint>
 #include <string>
+
+#include "engine/record_image.h"
 
 namespace mero {
 
@@ -28,10 +31,17 @@ struct OpenRefusal {
   OpenFailure failure = OpenFailure::none;
   std::string file;
   int systemError = 0;
+  // For damagedRecord: the record (its number in the index file), where it
+  // lies, and what is wrong with its image.
+  int32_t record = -1;
+  int64_t position = -1;
+  ImageDamage damage;
 };
 
 // The message for a refusal, e.g. "cannot open or create db.dat for reading
-// and writing: Permission denied".
+// and writing: Permission denied", or "damaged data file db.dat: record 7 at
+// position 140: field 2 length 99 runs past the end of the image, and no
+// power cut explains it".
 std::string describe(const OpenRefusal& refusal);
 
 }  // namespace mero

@@ -55,27 +55,6 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
 
 namespace {
 
-enum class Chain { complete, cutByEnd, broken };
-
-// Follows the field headers of the image at position with length `length`
-// through the bytes the file holds. `at` ends where the walk stopped.
-Chain followFields(const File& data, int64_t dataSize, int64_t position, int64_t length, int32_t fieldCount,
-                   int64_t& at) {
-  at = position + 4;
-  const int64_t end = position + length;
-  for (int32_t f = 0; f < fieldCount; ++f) {
-    char header[4];
-    if (end - at < 4) return Chain::broken;
-    if (at + 4 > dataSize) return Chain::cutByEnd;
-    if (data.readAt(at, header, 4) != 4) return Chain::broken;
-    const int32_t n = decodeInt32(header);
-    if (n < 0 || n > end - at - 4) return Chain::broken;
-    at += 4 + n;
-    if (at > dataSize) return Chain::cutByEnd;
-  }
-  return Chain::complete;
-}
-
 // Whether a sector that [from, to) reaches into reads as zeros up to the end
 // of the file: bytes that never reached the disk in a file that grew. The
 // whole sector counts, not just the image's part of it: a small image's
@@ -94,24 +73,33 @@ bool holdsZeroSector(const File& data, int64_t dataSize, int64_t from, int64_t t
 }  // namespace
 
 ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position, int64_t lastStart,
-                        DropReason& reason) {
+                        DropReason& reason, ImageDamage& damage) {
   reason = DropReason::pastDataEnd;
+  damage = ImageDamage{};
   if (position > dataSize - 4) return ImageVerdict::drop;
   char prefix[4];
-  if (data.readAt(position, prefix, 4) != 4) return ImageVerdict::refuse;
+  if (data.readAt(position, prefix, 4) != 4) {
+    damage.fault = ImageFault::lengthUnreadable;
+    return ImageVerdict::refuse;
+  }
   const int32_t length = decodeInt32(prefix);
   reason = DropReason::zeroFilledImage;
   if (length == 0) return ImageVerdict::drop;
-  if (length < 4 + 4 * static_cast<int64_t>(fieldCount)) return ImageVerdict::refuse;
-  int64_t at = 0;
-  const Chain chain = followFields(data, dataSize, position, length, fieldCount, at);
+  damage = checkImageLength(length, fieldCount);
+  if (!damage.ok()) return ImageVerdict::refuse;
+  // Follows the field headers through the bytes the file holds.
+  const auto read = [&](int64_t at, char* header) { return data.readAt(at, header, 4) == 4; };
+  const HeaderWalk walk = walkHeaders(position, length, dataSize, fieldCount, read);
   const int64_t end = position + length;
   if (end > dataSize) {
     // Only the last image in the file can have lost its tail; a length
     // whose fields end inside the file is not a tail that went missing.
-    if (position != lastStart || chain == Chain::complete) return ImageVerdict::refuse;
+    if (position != lastStart || walk.complete()) {
+      damage.fault = ImageFault::lengthPastFile;
+      return ImageVerdict::refuse;
+    }
     reason = DropReason::pastDataEnd;
-    if (chain == Chain::cutByEnd) return ImageVerdict::drop;
+    if (walk.cutByFile) return ImageVerdict::drop;
   }
   reason = DropReason::zeroFilledImage;
   // Fields that stop short of the image's end read a zeroed header as an
@@ -119,11 +107,16 @@ ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, 
   // Without one, the length claims bytes its fields do not hold (perhaps
   // other records' bytes, which an update in place would then overwrite):
   // no write of ours leaves that.
-  if (chain == Chain::complete && at != end)
+  if (walk.complete() && walk.at != end) {
+    damage.fault = ImageFault::fieldsShortOfImage;
+    damage.fieldsEnd = walk.at - position;
     return holdsZeroSector(data, dataSize, position, end) ? ImageVerdict::drop : ImageVerdict::refuse;
-  if (chain == Chain::broken && holdsZeroSector(data, dataSize, position, std::min(at + 4, dataSize)))
-    return ImageVerdict::drop;
-  return chain == Chain::complete ? ImageVerdict::keep : ImageVerdict::refuse;
+  }
+  if (walk.complete()) return ImageVerdict::keep;
+  // A field that does not fit: zeros before where the walk broke explain it.
+  if (holdsZeroSector(data, dataSize, position, std::min(walk.at + 4, dataSize))) return ImageVerdict::drop;
+  damage = walk.damage;
+  return ImageVerdict::refuse;
 }
 
 bool writeRecoveredIndex(File& index, const IndexEntries& entries, const std::vector<int32_t>& kept,
@@ -170,8 +163,9 @@ OpenFailure analyseFiles(File& schemaFile, const File& indexFile, const File& da
       continue;
     DropReason reason = DropReason::pastDataEnd;
     if (dataFile.isOpen()) {
+      ImageDamage damage;
       const ImageVerdict verdict =
-          judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason);
+          judgeImage(dataFile, dataSize, schema.fieldCount, position, entries.lastStart, reason, damage);
       if (verdict == ImageVerdict::refuse) return OpenFailure::damagedRecord;
       if (verdict == ImageVerdict::keep) continue;
     }

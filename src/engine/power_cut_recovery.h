@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "engine/database.h"
+#include "engine/record_image.h"
 #include "engine/recovery_report.h"
 
 namespace mero {
@@ -45,11 +46,11 @@ struct IndexEntries {
 OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entries, RecoveryReport& report);
 
 // The verdict on an image that did not read as a well-formed record, or whose
-// fields do not fill it: kept (fields that end early, with no zeros to
-// explain it), dropped (with the reason) or refused.
+// fields do not fill it: kept, dropped (with the reason) or refused (with
+// what is wrong with the image in `damage`).
 enum class ImageVerdict { keep, drop, refuse };
 ImageVerdict judgeImage(const File& data, int64_t dataSize, int32_t fieldCount, int64_t position, int64_t lastStart,
-                        DropReason& reason);
+                        DropReason& reason, ImageDamage& damage);
 
 // Writes the kept entries from the first that differs from the file's, then
 // the count, and syncs: a delete's own finishing writes (rule 5). Nothing is

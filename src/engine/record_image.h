@@ -41,6 +41,11 @@ struct ImageDamage {
 // the image".
 std::string describe(const ImageDamage& damage);
 
+// The two checks at each field header, shared by every walk: `left` is what
+// remains of the image from the header on, n the length the header holds.
+inline bool headerFits(int64_t left) { return left >= 4; }
+inline bool fieldFits(int32_t n, int64_t left) { return n >= 0 && n <= left - 4; }
+
 // Walks the fields of an image's body (the bytes after the length prefix),
 // checking each header as it goes. Invariant: offset() <= the body's length.
 class FieldWalker {
@@ -50,10 +55,10 @@ class FieldWalker {
   // The next field's bytes, as stored (enciphered). False, with damage()
   // saying why, when its header or its bytes do not fit in the body.
   bool next(std::string_view& field) {
-    const size_t left = length_ - at_;
-    if (left < 4) return stop(ImageFault::fieldHeaderPastImage, 0);
+    const auto left = static_cast<int64_t>(length_ - at_);
+    if (!headerFits(left)) return stop(ImageFault::fieldHeaderPastImage, 0);
     const int32_t n = decodeInt32(body_ + at_);
-    if (n < 0 || static_cast<size_t>(n) > left - 4) return stop(ImageFault::fieldPastImage, n);
+    if (!fieldFits(n, left)) return stop(ImageFault::fieldPastImage, n);
     field = std::string_view(body_ + at_ + 4, static_cast<size_t>(n));
     at_ += 4 + static_cast<size_t>(n);
     ++field_;
@@ -108,6 +113,50 @@ ImageDamage walkImage(std::string_view image, int32_t fieldCount, Visit&& visit)
   std::string_view field;
   for (int32_t f = 0; f < fieldCount && walker.next(field); ++f) visit(f, field);
   return walker.damage();
+}
+
+// How far a walk of the field headers in a file got.
+struct HeaderWalk {
+  ImageDamage damage;      // a header or field that does not fit the image
+  int64_t at = 0;          // the file offset where the walk stopped
+  bool cutByFile = false;  // a header or field reaches past the file's end
+  bool complete() const { return damage.ok() && !cutByFile; }
+};
+
+// Walks fieldCount field headers of the image of `length` bytes at
+// `position` in a file of fileSize bytes, without the image in memory:
+// readHeader(offset, char* four) reads one header, false when it cannot.
+// The walk stops at the first fault, or (cutByFile) at the first header
+// or field that the file's end cuts, as it cuts an image whose tail never
+// reached the disk; with fileSize at or past the image's end it never is.
+template <typename ReadHeader>
+HeaderWalk walkHeaders(int64_t position, int64_t length, int64_t fileSize, int32_t fieldCount,
+                       ReadHeader&& readHeader) {
+  HeaderWalk walk;
+  int64_t& at = walk.at;
+  at = position + 4;
+  const int64_t end = position + length;
+  const auto stop = [&](ImageFault fault, int32_t field, int64_t fieldLength) {
+    walk.damage.fault = fault;
+    walk.damage.field = field;
+    walk.damage.length = fieldLength;
+    return walk;
+  };
+  const auto cut = [&] {
+    walk.cutByFile = true;
+    return walk;
+  };
+  for (int32_t f = 0; f < fieldCount; ++f) {
+    char header[4];
+    if (!headerFits(end - at)) return stop(ImageFault::fieldHeaderPastImage, f, 0);
+    if (at + 4 > fileSize) return cut();
+    if (!readHeader(at, header)) return stop(ImageFault::fieldHeaderPastImage, f, 0);
+    const int32_t n = decodeInt32(header);
+    if (!fieldFits(n, end - at)) return stop(ImageFault::fieldPastImage, f, n);
+    at += 4 + n;
+    if (at > fileSize) return cut();
+  }
+  return walk;
 }
 
 inline ImageDamage checkImage(std::string_view image, int32_t fieldCount) {

@@ -57,7 +57,8 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
     auto where = [&] { return "record " + std::to_string(r) + " at position " + std::to_string(position); };
     if (!reader.readRecord(position, schema.fieldCount, plan.cipher, values)) {
       if (live && !db.unchangedSinceLoad()) return kRetry;
-      error = where() + " is damaged (run mero check); nothing was written";
+      error = where() + " is damaged: " + reader.whyDamaged(position, schema.fieldCount) +
+              " (run mero check); nothing was written";
       return kUnreadable;
     }
     for (int32_t f = 0; f < schema.fieldCount; ++f) {

@@ -6,6 +6,7 @@
 // forth for every moved record.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "engine/data_file_reader.h"
@@ -22,6 +23,10 @@ class RecordCursor {
   }
   bool readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out) {
     return readerFor(position).readRecord(position, fieldCount, cipher, out);
+  }
+  // Why a read at position failed, e.g. "field 2 length 99 runs past the end of the image".
+  std::string whyDamaged(int64_t position, int32_t fieldCount) {
+    return describe(readerFor(position).damageAt(position, fieldCount));
   }
 
  private:

@@ -50,16 +50,16 @@ class Salvage {
     };
     if (position < 0 || position > size - 4) return no("outside the data file");
     const int64_t length = decodeInt32(data_.data() + position);
-    if (length < 4 + 4 * static_cast<int64_t>(fieldCount_) || length > size - position)
-      return no("image length " + std::to_string(length) + " does not fit");
+    ImageDamage fit = checkImageLength(length, fieldCount_);
+    if (fit.ok() && length > size - position) fit.fault = ImageFault::lengthPastFile;
+    if (!fit.ok()) return no(describe(fit));
     // One walk checks the fields and deciphers them.
     values_.clear();
     const std::string_view image(data_.data() + position, static_cast<size_t>(length));
     const ImageDamage damage = walkImage(image, fieldCount_, [&](int32_t, std::string_view stored) {
       cipher_.decode(stored.data(), stored.size(), values_.addUninitialised(stored.size()));
     });
-    if (damage.fault == ImageFault::fieldsShortOfImage) return no("its fields do not fill its length");
-    if (!damage.ok()) return no("its fields run past its length");
+    if (!damage.ok()) return no(describe(damage));
     for (int32_t f = 0; f < fieldCount_; ++f)
       if (!isValidModifiedUtf8(values_[f]))
         return no("field " + std::to_string(f) + " is not valid text under the key");

@@ -42,7 +42,8 @@ bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& 
   for (const int32_t position : db.positions()) {
     const std::string_view image = reader.rawImage(position, db.schema().fieldCount);
     if (image.empty()) {
-      error = "the record at position " + std::to_string(position) + " is damaged (run mero check)";
+      error = "the record at position " + std::to_string(position) +
+              " is damaged: " + reader.whyDamaged(position, db.schema().fieldCount) + " (run mero check)";
       return false;
     }
     newPositions.push_back(static_cast<int32_t>(offset));
@@ -83,7 +84,8 @@ int writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCip
   size_t done = 0;
   for (const int32_t position : db.positions()) {
     if (!reader.readRecord(position, db.schema().fieldCount, oldCipher, values)) {
-      error = "the record at position " + std::to_string(position) + " is damaged (run mero check)";
+      error = "the record at position " + std::to_string(position) +
+              " is damaged: " + reader.whyDamaged(position, db.schema().fieldCount) + " (run mero check)";
       return kUnreadable;
     }
     // The old key is proven on every value before anything is committed: a
