@@ -63,6 +63,16 @@ TEST(RecordImages, EachMalformationHasItsReasonAtItsBoundary) {
                                           values, nullptr, &filled);
     EXPECT_EQ(decoded, row.fault == ImageFault::none || row.fault == ImageFault::fieldsShortOfImage);
     EXPECT_EQ(decoded && filled, row.fault == ImageFault::none);
+    // The walk of headers in a file meets the same field faults in the same bytes.
+    if (row.fault == ImageFault::lengthBelowPrefix || row.fault == ImageFault::tooShortForFields) continue;
+    const auto size = static_cast<int64_t>(row.image.size());
+    const HeaderWalk walk = walkHeaders(0, size, size, row.fieldCount, [&](int64_t at, char* header) {
+      row.image.copy(header, 4, static_cast<size_t>(at));
+      return true;
+    });
+    const bool fieldFault = row.fault == ImageFault::fieldPastImage || row.fault == ImageFault::fieldHeaderPastImage;
+    EXPECT_EQ(walk.damage.fault, fieldFault ? row.fault : ImageFault::none);
+    if (fieldFault) EXPECT_EQ(describe(walk.damage), row.message);
   }
 }
 
