@@ -21,6 +21,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_image.cpp
   ${_src}/engine/record_table.cpp
+  ${_src}/engine/repeated_positions.cpp
   ${_src}/engine/rewrite_commit.cpp
   ${_src}/engine/rewrite_recovery.cpp
   ${_src}/engine/rollback_journal.cpp
@@ -40,9 +41,11 @@ set(MERO_ENGINE_SOURCES
 )
 if(WIN32)
   list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp
+       ${_src}/platform/memory_advice_windows.cpp
        ${_src}/platform/background_thread_windows.cpp)
 else()
   list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_posix.cpp ${_src}/platform/lock_posix.cpp
+       ${_src}/platform/memory_advice_posix.cpp
        ${_src}/platform/background_thread_posix.cpp)
 endif()
 

@@ -7,9 +7,11 @@
 #include "engine/data_file_reader.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
+#include "engine/repeated_positions.h"
 #include "engine/schema.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
+#include "platform/memory_advice.h"
 
 namespace mero {
 
@@ -30,8 +32,11 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
   entries.stored = std::move(stored.entries);
   entries.positions.reserve(static_cast<size_t>(held) + 10);
   entries.numbers.reserve(static_cast<size_t>(held));
+  adviseHugePages(entries.positions);
+  adviseHugePages(entries.numbers);
+  // Only positions listed more than once need remembering.
+  const std::vector<int32_t> repeated = repeatedPositions(entries.stored);
   std::unordered_set<int32_t> seen;
-  seen.reserve(static_cast<size_t>(held));
   for (int32_t r = 0; r < held; ++r) {
     const int32_t position = entries.stored[static_cast<size_t>(r)];
     // Position 0 holds the first record ever written, which is record 0
@@ -42,7 +47,8 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
     }
     // Live records never share a position: a later copy is what a delete's
     // shift leaves when the power goes before all of it and the count land.
-    if (!seen.insert(position).second) {
+    if (!repeated.empty() && std::binary_search(repeated.begin(), repeated.end(), position) &&
+        !seen.insert(position).second) {
       report.dropped.push_back({r, position, DropReason::repeatedPosition});
       continue;
     }

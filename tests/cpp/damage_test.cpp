@@ -15,6 +15,7 @@
 #include "engine/index_file.h"
 #include "engine/record_format.h"
 #include "engine/record_image.h"
+#include "engine/repeated_positions.h"
 #include "foundation/int32_codec.h"
 #include "test_support.h"
 
@@ -97,6 +98,23 @@ TEST(IndexFiles, EachFaultIsToldApartAndTheEntriesGoAsFarAsTheFileHolds) {
     EXPECT_EQ(stored.entries, row.entries);
     EXPECT_EQ(stored.bytes, static_cast<int64_t>(row.bytes.size()));
   }
+}
+
+// What a torn delete's shift leaves: copies of entries. Positions past 2^22
+// and 2^11 reach every pass of the sort.
+TEST(IndexFiles, RepeatedPositionsAreFoundWhereverTheyStand) {
+  const int32_t big = (1 << 30) + 5, mid = (1 << 22) + 1;
+  const struct {
+    std::vector<int32_t> entries;
+    std::vector<int32_t> repeated;
+  } rows[] = {
+      {{}, {}},
+      {{0, 8, 20, big}, {}},
+      {{0, 8, 8, 20}, {8}},                                       // a delete's shift cut short
+      {{big, 5, mid, 5, 2053, mid, big, big, 5}, {5, mid, big}},  // after moves, each once
+      {{2053, 5, 5 + 4096}, {}},                                  // same low bits
+  };
+  for (const auto& row : rows) EXPECT_EQ(repeatedPositions(row.entries), row.repeated);
 }
 
 TEST(DamagedFiles, OpenRefusesForTheRightReasonWithoutWriting) {
