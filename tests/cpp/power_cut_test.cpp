@@ -3,11 +3,14 @@
 // removes and every folder sync (platform/write_log.h). After each write,
 // and after each file made or removed, the files are rebuilt as a power cut
 // could leave them: each write since its file's last sync kept whole, lost,
-// or kept up to one of its 512-byte sector boundaries; a file that grew
-// either back at its synced size or at its new size with zeros where nothing
-// arrived; and each name made or removed since the folder's last sync (the
-// rollback journal above all) present or not, naming any of the files it
-// named since, a journal removed long ago included.
+// or kept up to one of its 512-byte sector boundaries; each truncation
+// since, the same for every sector it cut into (the rollback journal's,
+// emptied after every guarded write, above all); each file at its synced
+// length, at the length the system last saw with zeros where nothing
+// arrived, or at its length before its last truncation; and each name made
+// or removed since the folder's last sync (the journal's above all) present
+// or not, naming any of the files it named since (an empty journal file,
+// one emptied or not, one removed long ago included).
 //
 // Every state must open, consistent, with its repair standing (the next open
 // drops nothing), no record twice, records in the order they were made, and
@@ -180,7 +183,7 @@ using Disk = std::map<std::string, std::string>;  // file -> bytes
 std::string fileName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
 // Each name made anew is a file of its own to the disk ("db.journal#2", the
-// journal of the second guarded write): events name the file they reach, and
+// journal file of the second open that made one): events name the file they reach, and
 // a name stands for one of its files, or for none, as the folder holds it.
 std::string nameOf(const std::string& file) { return file.substr(0, file.find('#')); }
 
@@ -256,17 +259,21 @@ void applyWhole(std::string& file, const Event& e, size_t from = 0, size_t to = 
 // The disk writes a sector back with every change made to it so far, so a
 // power cut leaves each sector as it stood after some of the writes to it
 // since its file's last sync: none of them, all, or any number in between.
+// A truncation counts as a write to each sector it cuts into, and the file's
+// length is chosen apart: the one at its last sync, the one the operating
+// system saw last, or the one before its last truncation.
 struct Sector {
   std::string file;
   int64_t start;
-  std::vector<size_t> writes;  // pending writes that touch it, in order
+  std::vector<size_t> writes;  // pending writes and truncations that touch it, in order
 };
 
 struct CrashPoint {
-  Disk synced;                       // what each file holds at its last sync
-  std::vector<Event> pending;        // writes since, in order
-  std::vector<size_t> pendingEvent;  // each one's place in the log
-  Disk grown;                        // each file as the operating system saw it
+  Disk synced;                                // what each file holds at its last sync
+  std::vector<Event> pending;                 // writes and truncations since, in order
+  std::vector<size_t> pendingEvent;           // each one's place in the log
+  Disk grown;                                 // each file as the operating system saw it
+  std::map<std::string, size_t> untruncated;  // a file's length before its last pending truncation
   std::vector<Sector> sectors;
 };
 
@@ -291,10 +298,11 @@ CrashPoint crashPointAfter(const Disk& baseline, const std::vector<Event>& event
   std::map<std::pair<std::string, int64_t>, size_t> found;
   for (size_t w = 0; w < point.pending.size(); ++w) {
     const Event& e = point.pending[w];
+    const auto before = static_cast<int64_t>(point.grown[e.path].size());
     applyWhole(point.grown[e.path], e);
-    if (e.kind != Event::Kind::write) continue;
-    for (int64_t at = e.offset / kSector * kSector; at < e.offset + static_cast<int64_t>(e.bytes.size());
-         at += kSector) {
+    if (e.kind == Event::Kind::truncate) point.untruncated[e.path] = static_cast<size_t>(before);
+    const int64_t end = e.kind == Event::Kind::write ? e.offset + static_cast<int64_t>(e.bytes.size()) : before;
+    for (int64_t at = e.offset / kSector * kSector; at < end; at += kSector) {
       const auto [place, added] = found.emplace(std::make_pair(e.path, at), point.sectors.size());
       if (added) point.sectors.push_back({e.path, at, {}});
       point.sectors[place->second].writes.push_back(w);
@@ -303,28 +311,45 @@ CrashPoint crashPointAfter(const Disk& baseline, const std::vector<Event>& event
   return point;
 }
 
-// versions[s]: how many of sector s's writes arrived.
-Disk stateOf(const CrashPoint& point, const std::vector<size_t>& versions, const std::set<std::string>& zeroFilled) {
+using Lengths = std::map<std::string, size_t>;  // file -> its length after the power cut
+
+// versions[s]: how many of sector s's writes arrived; lengths: each file's
+// length (with zeros where nothing arrived).
+Disk stateOf(const CrashPoint& point, const std::vector<size_t>& versions, const Lengths& lengths) {
   Disk disk = point.synced;
-  for (const Event& e : point.pending)
-    if (e.kind == Event::Kind::truncate) applyWhole(disk[e.path], e);
-  for (auto& [name, bytes] : disk)
-    if (zeroFilled.count(name) != 0 && point.grown.at(name).size() > bytes.size())
-      bytes.resize(point.grown.at(name).size(), '\0');
   for (size_t s = 0; s < point.sectors.size(); ++s) {
     const Sector& sector = point.sectors[s];
     for (size_t j = 0; j < versions[s]; ++j) {
       const Event& e = point.pending[sector.writes[j]];
+      std::string& file = disk[sector.file];
+      if (e.kind == Event::Kind::truncate) {  // what it cut of the sector reads as zeros
+        const auto from = static_cast<size_t>(std::max(e.offset, sector.start));
+        const size_t to = std::min(file.size(), static_cast<size_t>(sector.start + kSector));
+        if (from < to) file.replace(from, to - from, to - from, '\0');
+        continue;
+      }
       const int64_t from = std::max<int64_t>(0, sector.start - e.offset);
       const int64_t to = std::min<int64_t>(static_cast<int64_t>(e.bytes.size()), sector.start + kSector - e.offset);
-      applyWhole(disk[sector.file], e, static_cast<size_t>(from), static_cast<size_t>(to));
+      applyWhole(file, e, static_cast<size_t>(from), static_cast<size_t>(to));
     }
   }
-  for (auto& [name, bytes] : disk) {
-    const size_t old = point.synced.count(name) != 0 ? point.synced.at(name).size() : 0;
-    if (zeroFilled.count(name) == 0 && bytes.size() > old) bytes.resize(old);
-  }
+  for (const auto& [name, length] : lengths) disk[name].resize(length, '\0');
   return disk;
+}
+
+// The lengths a power cut may leave: the ones the operating system saw,
+// every file back at its synced length, or each truncation not yet arrived.
+std::vector<std::pair<std::string, Lengths>> lengthsFor(const CrashPoint& point) {
+  Lengths grown, synced, untruncated;
+  for (const auto& [file, bytes] : point.grown) {
+    grown[file] = untruncated[file] = bytes.size();
+    synced[file] = point.synced.count(file) != 0 ? point.synced.at(file).size() : 0;
+  }
+  for (const auto& [file, length] : point.untruncated) untruncated[file] = length;
+  std::vector<std::pair<std::string, Lengths>> all = {{"", grown}};
+  if (synced != grown) all.push_back({", synced lengths", synced});
+  if (untruncated != grown) all.push_back({", truncation lost", untruncated});
+  return all;
 }
 
 // The states of one crash point: every sector new, every sector old; each
@@ -347,6 +372,10 @@ std::vector<std::vector<size_t>> choicesFor(const CrashPoint& point, unsigned se
       all.back()[s] = v;
     }
   }
+  std::vector<size_t> untruncated = latest;  // every sector's last truncation lost
+  for (size_t s = 0; s < n; ++s)
+    if (point.pending[point.sectors[s].writes.back()].kind == Event::Kind::truncate) --untruncated[s];
+  if (untruncated != latest) all.push_back(untruncated);
   for (size_t cut = 1; cut < ofLast.size(); ++cut) {
     for (const bool prefix : {true, false}) {
       all.push_back(latest);
@@ -546,7 +575,8 @@ long simulate(const Script& script) {
   long states = 0;
   for (size_t k = 1; k <= events.size(); ++k) {
     const Event::Kind kind = events[k - 1].kind;
-    if (k < events.size() && kind != Event::Kind::write && kind != Event::Kind::create && kind != Event::Kind::remove)
+    if (k < events.size() && kind != Event::Kind::write && kind != Event::Kind::truncate &&
+        kind != Event::Kind::create && kind != Event::Kind::remove)
       continue;
     const CrashPoint point = crashPointAfter(synced, events, k);
     const Leeway leeway = leewayAt(point, history);
@@ -555,16 +585,13 @@ long simulate(const Script& script) {
     // In FULL nothing acknowledged is lost; in CLOSE, nothing once close has returned.
     const bool closed = k == events.size() && script.sync != SyncMode::off;
     if (closed) acknowledged = history.after.size() - 1;
-    std::set<std::string> grownFiles;
-    for (const auto& [file, bytes] : point.grown)
-      if (bytes.size() > (point.synced.count(file) ? point.synced.at(file).size() : 0)) grownFiles.insert(file);
     const std::vector<Bindings> bindings = bindingsAfter(events, k, baseline);
+    const auto lengths = lengthsFor(point);
     for (size_t b = 0; b < bindings.size(); ++b) {
       const std::vector<std::vector<size_t>> choices = choicesFor(point, static_cast<unsigned>(k));
       for (const std::vector<size_t>& choice : choices) {
-        for (const bool zeroFill : {true, false}) {
-          if (!zeroFill && grownFiles.empty()) continue;
-          const Disk files = stateOf(point, choice, zeroFill ? grownFiles : std::set<std::string>{});
+        for (const auto& [lengthsName, length] : lengths) {
+          const Disk files = stateOf(point, choice, length);
           Disk disk;
           std::string folder;
           for (const auto& [name, file] : bindings[b]) {
@@ -572,8 +599,7 @@ long simulate(const Script& script) {
             disk[name] = files.count(file) != 0 ? files.at(file) : std::string();
             folder += " " + file;
           }
-          const std::string what =
-              script.name + ", event " + std::to_string(k) + (zeroFill ? ", zero-filled" : "") + ", files" + folder;
+          const std::string what = script.name + ", event " + std::to_string(k) + lengthsName + ", files" + folder;
           expectSound(disk, scratch, history, acknowledged, closed || script.sync == SyncMode::full, leeway, what);
           if (::testing::Test::HasFatalFailure()) return states;
           ++states;
