@@ -137,8 +137,7 @@ IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& 
   positions.reserve(stored.entries.size() + 10);
   for (const int32_t position : stored.entries) {
     if (!positions.empty() && positions.back() == position) {
-      // Live records never share a position: this is a delete that shifted
-      // (some of) its entries but died before it wrote the count.
+      // Live records never share a position: a torn delete (crash order rule 5).
       if (firstRepeat < 0) firstRepeat = static_cast<int32_t>(positions.size());
       continue;
     }
@@ -147,7 +146,7 @@ IndexFile::LoadResult IndexFile::load(std::vector<int32_t>& positions, int32_t& 
   return firstRepeat < 0 ? LoadResult::ok : LoadResult::tornDelete;
 }
 
-// The same writes, in the same order, as the delete would have finished with.
+// Crash order rule 5.
 bool IndexFile::completeTornDelete(const std::vector<int32_t>& positions, int32_t from) {
   return writeEntries(file_, entryOffset(from), positions.data() + from,
                       positions.size() - static_cast<size_t>(from)) &&
@@ -165,27 +164,28 @@ bool IndexFile::step(bool written) { return written && (!syncEachStep_ || file_.
 bool IndexFile::appendEntry(int32_t newCount, int32_t position) {
   char bytes[4];
   encodeInt32(position, bytes);
-  // Past the count the entry is unseen; a stale entry left there by a delete
-  // would come alive if the count reached the disk before the new entry.
+  // Crash order rules 1 and 10, and 6 on failure.
   if (!step(file_.writeAt(entryOffset(newCount - 1), bytes, 4))) return false;
   if (step(writeCount(newCount))) return true;
-  writeCount(newCount - 1);  // a count written in part must not stand
+  writeCount(newCount - 1);
   return false;
 }
 
 bool IndexFile::appendEntries(int32_t oldCount, const std::vector<int32_t>& positions) {
   const auto newCount = static_cast<int32_t>(oldCount + static_cast<int64_t>(positions.size()));
-  if (!step(writeEntries(file_, entryOffset(oldCount), positions.data(), positions.size()))) return false;  // unseen
+  // Crash order rule 30, and 6 on failure.
+  if (!step(writeEntries(file_, entryOffset(oldCount), positions.data(), positions.size()))) return false;
   if (step(writeCount(newCount))) return true;
-  writeCount(oldCount);  // a count written in part must not stand
+  writeCount(oldCount);
   return false;
 }
 
 bool IndexFile::rewriteEntry(int32_t r, int32_t position, int32_t previous) {
   char bytes[4];
   encodeInt32(position, bytes);
+  // Crash order rules 3 and 11, and 6 on failure.
   if (step(file_.writeAt(entryOffset(r), bytes, 4))) return true;
-  encodeInt32(previous, bytes);  // an entry written in part must not stand
+  encodeInt32(previous, bytes);
   file_.writeAt(entryOffset(r), bytes, 4);
   return false;
 }
@@ -193,8 +193,8 @@ bool IndexFile::rewriteEntry(int32_t r, int32_t position, int32_t previous) {
 bool IndexFile::removeEntry(int32_t r, int32_t count, const std::vector<PositionChunks::Run>& entriesFromR) {
   const bool after = r + 1 < count;
   const int64_t slot = entryOffset(r);
-  // On a failed write the entries as they were are put back, so the file
-  // does not show a half-done delete that open would complete.
+  // Crash order rules 2 and 13, and 6 on failure (open would complete a
+  // half-done delete left standing).
   if (after && !step(writeEntryRuns(file_, slot, entriesFromR, 1))) {
     writeEntryRuns(file_, slot, entriesFromR, 0);
     return false;

@@ -5,11 +5,8 @@
 //   anything after that is left over from deletes and never read
 // The file is never shortened. A file of fewer than 4 bytes holds no records.
 //
-// Write order keeps a killed process recoverable (crash_order.h, rules 1, 2,
-// 5 and 30): an append writes the new entries before the count, and a delete
-// shifts the entries down before it writes the smaller count. The one
-// leftover a torn delete can leave is an entry repeated in the slot after it,
-// which load() removes.
+// Writes follow crash order rules 1 and 30 (appends), 2 (delete), 3 and 11
+// (a repointed entry), 5 (load's repair), 6 (failures), 10 and 13 (FULL).
 
 #include <cstdint>
 #include <string>
@@ -72,8 +69,7 @@ bool indexListsRecords(const std::string& path);
 class IndexFile {
  public:
   // With syncEachStep (sync mode FULL), every step below reaches the disk
-  // before the next is written, so a power cut keeps the order a kill
-  // keeps: the entry before the count, the shift before the count.
+  // before the next is written (crash order rules 10 and 13).
   explicit IndexFile(File& file, bool syncEachStep = false) : file_(file), syncEachStep_(syncEachStep) {}
 
   enum class LoadResult { ok, tornDelete, damaged };
