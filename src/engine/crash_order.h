@@ -73,8 +73,10 @@
 // power cut, which keeps of the writes since the last sync any subset, each
 // whole, absent or torn at 512-byte sectors.
 // Rule 9, OFF and CLOSE: no write is synced during an operation. CLOSE syncs
-//   the data, index and schema files at shutdown, and the folder when open
-//   created a file or a journal came and went, before close returns.
+//   the data, index and schema files at shutdown, then removes the journal
+//   file (rule 12) if one was made, and syncs the folder when open created a
+//   file or a journal file came and went, before close returns. OFF removes
+//   the journal file too, unsynced (rule 17).
 // Rule 10, FULL append: the image is written and synced, then the entry is
 //   written and synced, then the count. Past the count may lie entries a
 //   delete left: a count on the disk before its entry would revive one.
@@ -83,13 +85,21 @@
 // Rule 12, rollback journal: an in-place write that a crash could tear (in
 //   FULL one across sectors, which a power cut tears; in OFF and CLOSE one
 //   across pages, which a kill tears) is preceded by a journal of the bytes
-//   it overwrites, written whole, and followed by the journal's removal
-//   (rollback_journal.h). A kill leaves the journal whole in the operating
-//   system's hands, so open rolls the write back. In FULL the journal and its folder entry
-//   are synced before the write, the write is synced before the removal,
-//   and the removal is synced before the call returns, so no journal ever
-//   outlives an acknowledged write. A failed write puts the old bytes back,
-//   and only then removes the journal.
+//   it overwrites, written whole in one write at the start of the journal
+//   file, and followed by the file's truncation to length 0
+//   (rollback_journal.h). The file is made at the first such write and kept,
+//   empty between them, until close removes it (rule 9); an empty file is no
+//   journal. A journal is only written into an empty file: a kill that tears
+//   it leaves a prefix and nothing after, which never parses, where stale
+//   bytes of an older journal could complete it into that older journal. A
+//   kill after the journal's write leaves it whole in the operating system's
+//   hands, so open rolls the write back; a kill after the truncation leaves
+//   none. In FULL the file's folder entry is synced when it is made, the
+//   journal is synced before the write, the write before the truncation, and
+//   the truncation (the file's new length) before the call returns, so no
+//   journal ever outlives an acknowledged write. A failed write puts the old
+//   bytes back, and only then empties the journal; a file that cannot be
+//   emptied is removed.
 // Rule 13, FULL delete: a shift within one sector is synced, then the count
 //   is written and synced (a torn count is within one sector too). A shift
 //   across sectors can be torn anywhere by a power cut, which rule 5 cannot
@@ -97,9 +107,12 @@
 //   (rule 12).
 // Rule 14, journal at open: under the lock, after a rewrite's recovery and
 //   before anything is read, a complete journal's bytes are written back and
-//   synced, then the journal is removed; an incomplete one (a crash before
-//   the guarded write began) is removed. A crash during this leaves the
-//   journal for the next open.
+//   synced, then the journal file is removed and the folder synced; an empty
+//   or incomplete one (between guarded writes, or a crash before the guarded
+//   write began) is removed the same way. A crash during this leaves the
+//   journal for the next open. The journal's format is the same whether its
+//   file was made for one write or kept, so a journal of either build rolls
+//   back.
 // Rule 15, define: the block is synced in every mode (rule 24); in CLOSE
 //   and FULL a schema file it created has its folder entry synced too.
 // Rule 16, same layout: in OFF and CLOSE an image longer than a sector is
@@ -110,16 +123,21 @@
 //   modes do not promise against) and open never refuses it. An image of
 //   another layout, torn, could read as no record at all: it moves.
 // Rule 17, the journal after a power cut in OFF and CLOSE, where nothing
-//   of it is synced: open may find no journal (the update is whole, or
-//   torn as rule 16 allows), an incomplete or garbled one (dropped: it
-//   never parses), this update's (rolled back), or a complete journal of
-//   an earlier update whose removal never reached the disk. Rolling that
-//   back writes old bytes of one record's image where that record stood:
-//   every later write at that position was an in-place update within the
-//   journaled bytes (appends go past the end; a tool's rewrite syncs the
-//   folder, and so the removal, before it renames), so the record reads as
-//   an earlier whole version, or the bytes are ones nothing refers to any
-//   more. No other record is touched and nothing is refused.
+//   of it is synced: the file's name, length and sectors each may or may
+//   not have reached the disk. Open may find no file or an empty one (the
+//   update is whole, or torn as rule 16 allows), an incomplete or garbled
+//   journal, or one a later truncation or write only partly reached (all
+//   dropped: a checksum over the whole never matches a mix), this update's
+//   journal (rolled back), or a complete journal of an earlier update whose
+//   truncation never reached the disk. Rolling that back writes old bytes
+//   of one record's image where that record stood: every later write at
+//   that position was an in-place update within the journaled bytes
+//   (appends go past the end; a rewrite, the tool's or Database::compact,
+//   removes the journal file and syncs the folder, and so the removal,
+//   before it renames), so the record reads as an earlier whole version, or
+//   the bytes are ones nothing refers to any more. No other record is
+//   touched and nothing is refused. Database::syncFiles syncs the emptied
+//   journal file with the others, so that no earlier journal outlives it.
 
 namespace mero {
 

@@ -20,6 +20,7 @@ Database::Database(Schema schema, std::string_view key, bool useKeyIndex, SyncMo
       keyIndexEnabled_(useKeyIndex),
       sync_(sync),
       baseName_(std::move(baseName)),
+      journal_(rollbackJournalPath(baseName_)),
       indexed_(schema_.indexed.begin(), schema_.indexed.end()),
       searchTexts_(static_cast<size_t>(schema_.fieldCount)),
       valueHashes_(static_cast<size_t>(schema_.fieldCount)),
@@ -368,10 +369,14 @@ bool Database::madeDurable(File& file) {
 bool Database::shutdown() {
   lock_.assertHeld();
   bool durable = true;
-  if (open_ && sync_ != SyncMode::off) {
-    if (unsynced_) durable = dataFile_.sync() && indexFile_.sync() && schemaFile_.sync();
-    if (directoryUnsynced_) durable = File::syncDirectoryOf(baseName_) && durable;
-  }
+  if (open_ && sync_ != SyncMode::off && unsynced_)
+    durable = dataFile_.sync() && indexFile_.sync() && schemaFile_.sync();
+  // Crash order rule 9: the journal goes with the files it guards, and in
+  // CLOSE and FULL its removal reaches the disk with the folder.
+  const bool journalWent = journal_.made();
+  durable = journal_.remove() && durable;
+  if (open_ && sync_ != SyncMode::off && (directoryUnsynced_ || journalWent))
+    durable = File::syncDirectoryOf(baseName_) && durable;
   open_ = false;
   dataFile_.close();
   indexFile_.close();

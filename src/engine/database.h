@@ -26,6 +26,7 @@
 #include "engine/open_failure.h"
 #include "engine/record_table.h"
 #include "engine/recovery_report.h"
+#include "engine/rollback_journal.h"
 #include "engine/schema.h"
 #include "engine/search_text.h"
 #include "engine/sync_mode.h"
@@ -233,7 +234,8 @@ class Database {
   bool keyIndexEnabled_;
   bool open_ = true;
   SyncMode sync_;
-  std::string baseName_;            // where the rollback journal goes
+  std::string baseName_;
+  RollbackJournal journal_;         // made at the first guarded write, removed by shutdown
   bool unsynced_ = false;           // written since open: shutdown syncs (CLOSE)
   bool directoryUnsynced_ = false;  // a file came or went since open: shutdown syncs the folder
   File dataFile_;

@@ -70,10 +70,8 @@ bool parse(const std::string& journal, uint32_t& target, std::vector<Region>& re
   }
   return at == body && target < 2;
 }
-}  // namespace
 
-bool writeRollbackJournal(const std::string& baseName, JournalTarget target,
-                          std::initializer_list<JournalRegion> regions, bool durable) {
+std::string encode(JournalTarget target, std::initializer_list<JournalRegion> regions) {
   std::string journal(kMagic, 8);
   put32(journal, static_cast<uint32_t>(target));
   put32(journal, static_cast<uint32_t>(regions.size()));
@@ -83,24 +81,51 @@ bool writeRollbackJournal(const std::string& baseName, JournalTarget target,
     journal.append(region.bytes);
   }
   put64(journal, checksumOf(journal.data(), journal.size()));
+  return journal;
+}
+}  // namespace
 
-  // A file is never shortened in place: a journal left behind is removed and
-  // a fresh one made, so no stale tail can follow the new bytes.
-  const std::string path = rollbackJournalPath(baseName);
-  File file;
-  const bool written = File::remove(path) && File::createIfMissing(path) && file.openReadWrite(path) &&
-                       file.writeAt(0, journal.data(), journal.size()) &&
-                       (!durable || (file.sync() && File::syncDirectoryOf(path)));
-  if (!written) {
-    file.close();
-    File::remove(path);
+bool RollbackJournal::write(JournalTarget target, std::initializer_list<JournalRegion> regions, bool durable) {
+  const std::string journal = encode(target, regions);
+  // Only an empty file takes a journal: bytes left past a shorter journal
+  // could make, with a torn new one, an older journal that still parses.
+  if (file_.isOpen() && !empty_ && !clear(durable)) return false;
+  if (!file_.isOpen()) {
+    // Open handled any journal found under the lock, so whatever is at the
+    // path now is no one's: it goes, and a fresh, empty file takes its place.
+    made_ = true;
+    empty_ = true;
+    if (!File::remove(path_) || !File::createIfMissing(path_) || !file_.openReadWrite(path_) ||
+        (durable && !File::syncDirectoryOf(path_))) {
+      file_.close();
+      File::remove(path_);
+      return false;
+    }
   }
-  return written;
+  empty_ = false;
+  if (file_.writeAt(0, journal.data(), journal.size()) && (!durable || file_.sync())) return true;
+  clear(durable);
+  return false;
 }
 
-bool removeRollbackJournal(const std::string& baseName, bool durable) {
-  const std::string path = rollbackJournalPath(baseName);
-  return File::remove(path) && (!durable || File::syncDirectoryOf(path));
+bool RollbackJournal::clear(bool durable) {
+  if (!file_.isOpen()) return true;
+  if (file_.truncate(0) && (!durable || file_.sync())) {
+    empty_ = true;
+    return true;
+  }
+  // A journal that outlived its write would roll it back at the next open:
+  // a file that cannot be emptied is removed instead.
+  file_.close();
+  empty_ = true;
+  return File::remove(path_) && (!durable || File::syncDirectoryOf(path_));
+}
+
+bool RollbackJournal::remove() {
+  if (!file_.isOpen()) return true;
+  file_.close();
+  empty_ = true;
+  return File::remove(path_);
 }
 
 bool recoverRollbackJournal(const std::string& baseName) {

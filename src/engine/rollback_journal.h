@@ -1,17 +1,21 @@
 #pragma once
 // The rollback journal (<base>.journal): the old bytes of a write that
 // could be torn, kept beside the database only while that write is under
-// way (crash_order.h, rules 12 to 14). An in-place update longer than the
-// unit a write is whole in (a page against a kill, a sector against a power
-// cut) and, in FULL, an index shift across sectors are journaled:
-//   1. the journal is written whole (and in FULL synced, with its folder);
+// way (crash_order.h, rules 12 to 14 and 17). An in-place update longer
+// than the unit a write is whole in (a page against a kill, a sector against
+// a power cut) and, in FULL, an index shift across sectors are journaled:
+//   1. the journal is written whole into the empty journal file (and in FULL
+//      synced; the file is made at the first guarded write, with its folder
+//      entry synced in FULL);
 //   2. the write is made (and in FULL synced);
-//   3. the journal is removed (and in FULL the removal synced).
-// Open, under the files' lock and before anything is read, writes a complete
-// journal's bytes back, syncs them and removes it; an incomplete journal
-// (cut short before step 2 began) is removed. Outside FULL nothing of this
-// is synced: after a power cut, a journal whose removal never reached the
-// disk may be found, and rolling it back is sound too (rule 17). The file's bytes:
+//   3. the file is truncated to length 0 (and in FULL the new length synced).
+// The file stays open, empty, until close removes it. Open, under the
+// files' lock and before anything is read, writes a complete journal's bytes
+// back, syncs them and removes the file; an empty or incomplete journal
+// (cut short before step 2 began, or between guarded writes) is removed.
+// Outside FULL nothing of this is synced: after a power cut, a journal whose
+// truncation never reached the disk may be found, and rolling it back is
+// sound too (rule 17). The file's bytes:
 //   "MEROJRNL", target (u32: 0 data file, 1 index file), region count (u32),
 //   per region: offset (i64), length (u64), the old bytes;
 //   a checksum (u64) of everything before it.
@@ -22,12 +26,12 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/file_names.h"  // rollbackJournalPath
+#include "platform/file.h"
 
 namespace mero {
-
-class File;
 
 enum class JournalTarget : uint32_t { dataFile = 0, indexFile = 1 };
 
@@ -37,16 +41,41 @@ struct JournalRegion {
   std::string_view bytes;
 };
 
-// Writes the journal whole, replacing any left behind; with `durable`, it
-// and its directory entry reach the disk before this returns. False (and no
-// journal left to trust) when a write fails.
-bool writeRollbackJournal(const std::string& baseName, JournalTarget target,
-                          std::initializer_list<JournalRegion> regions, bool durable);
-// Removes the journal; with `durable`, the removal reaches the disk.
-bool removeRollbackJournal(const std::string& baseName, bool durable);
+// The journal of one open database. Its file is made at the first guarded
+// write and kept open, empty between guarded writes, until close removes
+// it: making and removing a file per write would cost file-system metadata
+// work many times the write it guards.
+class RollbackJournal {
+ public:
+  explicit RollbackJournal(std::string path) : path_(std::move(path)) {}
+  RollbackJournal(const RollbackJournal&) = delete;
+  RollbackJournal& operator=(const RollbackJournal&) = delete;
 
-// Rolls back the write a complete journal guards and removes the journal;
-// removes an incomplete one. The data and index files are opened here.
+  // Step 1: writes the journal whole, in one write, at the start of the
+  // empty file, making the file at the first call. With `durable`, the bytes
+  // (and, for a file made now, its folder entry) reach the disk before this
+  // returns. False when a write failed; no journal is then left to trust.
+  bool write(JournalTarget target, std::initializer_list<JournalRegion> regions, bool durable);
+  // Step 3: empties the file, so that it holds no journal; with `durable`,
+  // the new length reaches the disk. When the file cannot be cut, it goes.
+  bool clear(bool durable);
+  // At close: closes and removes the file; true when it is gone. The
+  // removal reaches the disk only with a later sync of the folder.
+  bool remove();
+  // Makes the file's emptiness durable (crash order rule 17).
+  bool sync() { return !file_.isOpen() || file_.sync(); }
+  // Whether the file was made since open (its removal changes the folder).
+  bool made() const { return made_; }
+
+ private:
+  std::string path_;
+  File file_;
+  bool made_ = false;
+  bool empty_ = true;  // the open file holds no bytes
+};
+
+// Rolls back the write a complete journal guards and removes the journal's
+// file; removes an empty or incomplete one. The data and index files are opened here.
 // True when there was none, or it is handled; false when a file could not
 // be written, synced or removed (the journal then stays for the next open).
 bool recoverRollbackJournal(const std::string& baseName);

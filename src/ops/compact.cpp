@@ -55,6 +55,13 @@ std::unique_ptr<Database> Database::compact(std::unique_ptr<Database> db, Compac
     return db;
   }
 
+  // The journal goes before the data file it describes is replaced; the
+  // commit syncs the folder, and so its removal, before it renames
+  // (crash order rule 17).
+  if (!db->journal_.remove()) {
+    out.error = "cannot remove the journal of " + base + ": " + File::lastErrorText();
+    return db;
+  }
   // The old engine lets go of its data and index files, keeping the schema
   // file and its lock for the new one.
   const std::string key(db->cipher_.reversedKey().rbegin(), db->cipher_.reversedKey().rend());

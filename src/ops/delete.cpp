@@ -31,16 +31,13 @@ bool Database::deleteRecord(int32_t position) {
   const std::string oldCount = journaled ? encodeEntries(&count, 1) : std::string();
   // The entries the shift overwrites: records r..count-2.
   const std::string oldEntries = journaled ? encodeEntries(entryRuns_).substr(0, 4 * shifted) : std::string();
-  if (journaled) {
-    directoryUnsynced_ = true;
-    if (!writeRollbackJournal(baseName_, JournalTarget::indexFile,
-                              {{kCountOffset, oldCount}, {entryOffset(r), oldEntries}}, true))
-      return false;
-  }
+  if (journaled &&
+      !journal_.write(JournalTarget::indexFile, {{kCountOffset, oldCount}, {entryOffset(r), oldEntries}}, true))
+    return false;
   unsynced_ = true;
   // Crash order rule 2: the shift, then the smaller count.
   bool done = IndexFile(indexFile_, full).removeEntry(r, count, entryRuns_);
-  if (journaled && !removeRollbackJournal(baseName_, true) && done) {
+  if (journaled && !journal_.clear(true) && done) {
     // A journal left behind would undo this delete, and every later change
     // to these entries, at the next open: the delete is undone now instead.
     indexFile_.writeAt(entryOffset(r), oldEntries.data(), oldEntries.size());

@@ -35,25 +35,18 @@ bool sameLayout(std::string_view a, std::string_view b, int32_t fieldCount) {
 }
 }  // namespace
 
-// Rules 4 and 16: a write that could be torn (at a sector in FULL, at a page
-// in OFF and CLOSE) is guarded by the rollback journal.
+// Crash order rules 4, 12 and 16 (and 6 on failure).
 bool Database::writeInPlace(int64_t offset, const std::string& previous, const std::string& image) {
   const bool full = sync_ == SyncMode::full;
   unsynced_ = true;
   const bool journaled = !isUntearableWrite(offset, image.size(), full ? kSectorBytes : kPageBytes);
-  if (journaled) {
-    directoryUnsynced_ = true;
-    const std::string_view overwritten = std::string_view(previous).substr(0, image.size());
-    if (!writeRollbackJournal(baseName_, JournalTarget::dataFile, {{offset, overwritten}}, full)) return false;
-  }
+  const std::string_view overwritten = std::string_view(previous).substr(0, image.size());
+  if (journaled && !journal_.write(JournalTarget::dataFile, {{offset, overwritten}}, full)) return false;
   bool done = dataFile_.writeAt(offset, image.data(), image.size()) && (!full || dataFile_.sync());
-  // A journal that outlived its write would roll an acknowledged update back.
-  if (done && journaled) done = removeRollbackJournal(baseName_, full);
+  if (done && journaled) done = journal_.clear(full);
   if (done) return true;
-  // The previous image goes back; the journal goes only once it is back, so
-  // that open rolls back what a failed restore leaves.
   if (dataFile_.writeAt(offset, previous.data(), previous.size()) && (!full || dataFile_.sync()) && journaled)
-    removeRollbackJournal(baseName_, full);
+    journal_.clear(full);
   return false;
 }
 
