@@ -396,6 +396,37 @@ TEST(CrashOrder, Rule14_JournalAtOpen) {
   }
 }
 
+// Rule 12: a journal only goes into an empty file. Two updates that change
+// only the last byte of a long record write journals alike but for their
+// ends; the second, torn at a page, must not leave the first one whole
+// behind it, which would roll the acknowledged first update back.
+TEST(CrashOrder, Rule12_ATornJournalNeverCompletesAnEarlierOne) {
+  TempDir dir;
+  const std::string base = dir.path("db");
+  createStandardDatabase(base, 3, 9000);
+  const auto changeLastByte = [](Database& db, char letter) {
+    const int32_t at = db.getPos("k1");
+    FieldValues now;
+    if (at < 0 || !db.getRecord(at, now)) return false;
+    Record r = toRecord(now);
+    r[2].back() = letter;
+    return db.updateRecord(at, values(r));
+  };
+  ASSERT_EQ(runInChild([&] {
+              HeldDatabase db = openStandardDatabase(base);
+              if (!db || !changeLastByte(*db, 'A')) _Exit(2);
+              writeFaults::arm(1, Action::tear);  // the second update's journal
+              changeLastByte(*db, 'B');
+              _Exit(3);
+            }),
+            writeFaults::kExitStatus);
+  HeldDatabase db = openStandardDatabase(base);
+  ASSERT_TRUE(db);
+  FieldValues now;
+  ASSERT_TRUE(db->getRecord(db->getPos("k1"), now));
+  EXPECT_EQ(toRecord(now)[2].back(), 'A');
+}
+
 // Rule 9: the modes by the names MERO_SYNC gives them; anything else is the default.
 TEST(CrashOrder, Rule9_SyncModeNames) {
   const std::pair<const char*, SyncMode> names[] = {

@@ -152,7 +152,7 @@ std::vector<Script> scripts() {
        300},
       {"SameLayoutAcrossPages",
        3,
-       {rewrite("k1", 'A'), append("new"), rewrite("k1", 'B'), update("k1", 900)},
+       {rewrite("k1", 'A'), append("new"), rewrite("k1", 'B'), update("k1", 900), rewrite("k2", 'C')},
        SyncMode::close,
        3000},
       {"DeleteFirstMiddleLast", 6, {erase("k0"), erase("k3"), erase("k5")}},
