@@ -20,6 +20,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/power_cut_recovery.cpp
   ${_src}/engine/record_format.cpp
   ${_src}/engine/record_image.cpp
+  ${_src}/engine/record_order_reader.cpp
   ${_src}/engine/record_table.cpp
   ${_src}/engine/repeated_positions.cpp
   ${_src}/engine/rewrite_commit.cpp

@@ -1,5 +1,7 @@
 #include "engine/data_file_reader.h"
 
+#include <algorithm>
+
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
@@ -7,8 +9,6 @@
 namespace mero {
 
 namespace {
-constexpr size_t kSideReadBytes = 512;  // most records fit; longer ones are read whole
-constexpr int64_t kResumeDistance = 64 * 1024;
 // Images longer than this have their field headers checked before the body
 // is read: a position that holds no record (its first bytes taken as a
 // length) must not make a lookup read and allocate hundreds of megabytes.
@@ -21,34 +21,26 @@ ImageDamage DataFileReader::headersFit(int64_t position, int32_t length, int32_t
   return walkHeaders(position, length, position + length, fieldCount, read).damage;
 }
 
-const char* DataFileReader::fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want) {
-  if (want < n) want = n;
+// Refills the window from offset: windowBytes_, or n when more, or what is
+// left of the file when less, so long as that holds n.
+const char* DataFileReader::fill(int64_t offset, size_t n) {
+  size_t want = std::max(n, windowBytes_);
   if (static_cast<int64_t>(want) > fileSize_ - offset) want = static_cast<size_t>(fileSize_ - offset);
   if (want < n) return nullptr;
-  buffer.resize(want);
-  const int64_t got = file_.readAt(offset, buffer.data(), want);
+  window_->resize(want);
+  const int64_t got = file_.readAt(offset, window_->data(), want);
   if (got < static_cast<int64_t>(n)) {
-    buffer.clear();
+    window_->clear();
     return nullptr;
   }
-  buffer.resize(static_cast<size_t>(got));
-  start = offset;
-  return buffer.data();
+  window_->resize(static_cast<size_t>(got));
+  windowStart_ = offset;
+  return window_->data();
 }
 
-// A read that continues forward from the window, or right after the last side
-// read (the scan found its way back to ascending order after a jump), streams
-// the next window. Anything else is a jump, read on its own.
 const char* DataFileReader::fetch(int64_t offset, size_t n) {
   if (holds(*window_, windowStart_, offset, n)) return window_->data() + (offset - windowStart_);
-  if (holds(side_, sideStart_, offset, n)) return side_.data() + (offset - sideStart_);
-  const int64_t windowEnd = windowStart_ + static_cast<int64_t>(window_->size());
-  const int64_t sideEnd = sideStart_ + static_cast<int64_t>(side_.size());
-  const bool streaming = window_->empty() ||
-                         (offset >= windowStart_ && offset < windowEnd + static_cast<int64_t>(windowBytes_)) ||
-                         (!side_.empty() && offset >= sideStart_ && offset < sideEnd + kResumeDistance);
-  if (streaming) return fill(*window_, windowStart_, offset, n, windowBytes_);
-  return fill(side_, sideStart_, offset, n, kSideReadBytes);
+  return fill(offset, n);
 }
 
 std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage) {
@@ -72,12 +64,6 @@ std::string_view DataFileReader::rawImage(int64_t position, int32_t fieldCount, 
     return {};
   }
   return {image, static_cast<size_t>(length)};
-}
-
-ImageDamage DataFileReader::damageAt(int64_t position, int32_t fieldCount) {
-  ImageDamage damage;
-  const std::string_view image = rawImage(position, fieldCount, &damage);
-  return image.empty() ? damage : checkImage(image, fieldCount);
 }
 
 bool DataFileReader::readRecord(int64_t position, int32_t fieldCount, const FieldCipher& cipher, FieldValues& out,

@@ -2,11 +2,10 @@
 // DataFileReader reads record images from the data file. It keeps a window of
 // the file in memory, so records visited in ascending position order (the
 // rebuild at open, a scan of find) cost one large read per window rather than
-// one small read per record, and a single record costs one read.
-//
-// Records that an update moved to the end of the file break that order: a
-// read that does not continue forward from the window goes to a small side
-// buffer instead, so the window is neither refilled nor lost for it.
+// one small read per record, and a single record costs one read. Scans in
+// record order, where updates moved records out of file order, go through
+// RecordOrderReader (record_order_reader.h), which keeps this window moving
+// forward.
 
 #include <cstdint>
 #include <string>
@@ -50,10 +49,6 @@ class DataFileReader {
   // walked here (see record_image.h).
   std::string_view rawImage(int64_t position, int32_t fieldCount, ImageDamage* damage = nullptr);
 
-  // What is wrong with the image at position, all of it walked; ok when it
-  // is a whole image of fieldCount fields. For telling why a read failed.
-  ImageDamage damageAt(int64_t position, int32_t fieldCount);
-
  private:
   const char* fetch(int64_t offset, size_t n);
   // Whether fieldCount field headers chain inside the image, read straight
@@ -62,7 +57,7 @@ class DataFileReader {
   static bool holds(const std::string& buffer, int64_t start, int64_t offset, size_t n) {
     return offset >= start && offset + static_cast<int64_t>(n) <= start + static_cast<int64_t>(buffer.size());
   }
-  const char* fill(std::string& buffer, int64_t& start, int64_t offset, size_t n, size_t want);
+  const char* fill(int64_t offset, size_t n);
 
   const File& file_;
   int64_t fileSize_;
@@ -70,8 +65,6 @@ class DataFileReader {
   std::string ownWindow_;
   std::string* window_ = &ownWindow_;
   int64_t windowStart_ = 0;
-  std::string side_;
-  int64_t sideStart_ = 0;
 };
 
 }  // namespace mero

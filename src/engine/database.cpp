@@ -9,6 +9,7 @@
 #include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
 #include "engine/record_format.h"
+#include "engine/record_order_reader.h"
 #include "engine/rewrite_recovery.h"
 #include "engine/rollback_journal.h"
 
@@ -170,33 +171,6 @@ std::unique_ptr<Database> Database::openHeld(const std::string& baseName, std::s
   return db;
 }
 
-// Images that updates moved to the end of the file come out of record order:
-// read where they come, each would cost a read of its own and break the
-// stream. Those lying after a later record's image are read first, in
-// position order, into one buffer, while they fit the budget; the rest are
-// read where they come.
-void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead) {
-  constexpr size_t kBudgetBytes = size_t{64} << 20;
-  std::vector<uint32_t> behind;  // record numbers
-  int32_t lowestAfter = INT32_MAX;
-  for (size_t r = positions.size(); r-- > 0;) {
-    if (positions[r] > lowestAfter) behind.push_back(static_cast<uint32_t>(r));
-    lowestAfter = std::min(lowestAfter, positions[r]);
-  }
-  if (behind.empty()) return;
-  std::sort(behind.begin(), behind.end(), [&](uint32_t a, uint32_t b) { return positions[a] < positions[b]; });
-  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
-  for (const uint32_t r : behind) {
-    const std::string_view image = reader.rawImage(positions[r], schema_.fieldCount);
-    if (image.empty()) break;  // damage is found, in record order, where it comes
-    if (ahead.bytes.size() + image.size() > kBudgetBytes) break;
-    ahead.images.push_back(ReadAhead::Image{r, static_cast<uint32_t>(image.size()), ahead.bytes.size()});
-    ahead.bytes.append(image);
-  }
-  std::sort(ahead.images.begin(), ahead.images.end(),
-            [](const ReadAhead::Image& a, const ReadAhead::Image& b) { return a.record < b.record; });
-}
-
 // Reads every live record once, in record order, into the search texts and
 // the key index; the value hashes are built from the search texts when a
 // search first needs them (builtValueHashes). Among records sharing a first field the lowest-numbered one keeps
@@ -204,27 +178,17 @@ void Database::readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead
 OpenFailure Database::rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers,
                               int64_t lastStart, OpenRefusal& refusal) {
   const ScratchRelease release{*this};
-  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
+  RecordOrderReader reader(dataFile_, dataEnd_, positions, schema_.fieldCount);
   records_.reserve(positions.size());
   if (keyIndexEnabled_) keyIndex_.beginLoading(positions.size());
   for (int32_t f = 0; f < schema_.fieldCount; ++f) {
     if (!isIndexed(f)) continue;
     searchTexts_[f].reserve(positions.size());
   }
-  ReadAhead ahead;
-  readAhead(positions, ahead);
-  size_t nextAhead = 0;
   for (size_t r = 0; r < positions.size(); ++r) {
     const int32_t position = positions[r];
-    bool read = false;
     bool filled = true;
-    if (nextAhead < ahead.images.size() && ahead.images[nextAhead].record == r) {
-      const ReadAhead::Image& image = ahead.images[nextAhead++];
-      read = decodeRecordBody(cipher_, schema_.fieldCount, ahead.bytes.data() + image.start + 4, image.length - 4,
-                              scratch_, keyAndIndexedFields_.data(), &filled);
-    } else {
-      read = reader.readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data(), &filled);
-    }
+    const bool read = reader.readRecord(r, cipher_, scratch_, keyAndIndexedFields_.data(), &filled);
     if (!read || !filled) {
       DropReason reason = DropReason::pastDataEnd;
       ImageDamage damage;

@@ -177,16 +177,6 @@ class Database {
   // and its fault in refusal.
   OpenFailure rebuild(const std::vector<int32_t>& positions, const std::vector<int32_t>& numbers, int64_t lastStart,
                       OpenRefusal& refusal);
-  struct ReadAhead {
-    struct Image {
-      uint32_t record;
-      uint32_t length;
-      size_t start;  // in bytes
-    };
-    std::vector<Image> images;  // by record number
-    std::string bytes;
-  };
-  void readAhead(const std::vector<int32_t>& positions, ReadAhead& ahead);
   // The field's value hash, built first if no search has needed it yet.
   const ValueHashIndex& builtValueHashes(int32_t field) const;
   // Whether the in-memory search structures can take these values.

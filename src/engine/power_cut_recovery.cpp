@@ -4,9 +4,9 @@
 #include <string>
 #include <unordered_set>
 
-#include "engine/data_file_reader.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
+#include "engine/record_order_reader.h"
 #include "engine/repeated_positions.h"
 #include "engine/schema.h"
 #include "foundation/int32_codec.h"
@@ -154,13 +154,12 @@ OpenFailure analyseFiles(File& schemaFile, const File& indexFile, const File& da
 
   const FieldCipher noKey{std::string_view()};
   const std::vector<uint8_t> nothingDeciphered(static_cast<size_t>(schema.fieldCount), 0);
-  DataFileReader reader(dataFile, dataSize, kScanWindowBytes);
+  RecordOrderReader reader(dataFile, dataSize, entries.positions, schema.fieldCount);
   FieldValues values;
   std::vector<DroppedEntry> dropped;
   for (size_t k = 0; k < entries.positions.size(); ++k) {
     const int32_t position = entries.positions[k];
-    const std::string_view image =
-        dataFile.isOpen() ? reader.rawImage(position, schema.fieldCount) : std::string_view();
+    const std::string_view image = dataFile.isOpen() ? reader.rawImage(k) : std::string_view();
     bool filled = true;
     if (!image.empty() &&
         decodeRecordBody(noKey, schema.fieldCount, image.data() + 4, image.size() - 4, values, nothingDeciphered.data(),

@@ -5,6 +5,7 @@
 #include "engine/draft_file.h"
 #include "engine/file_names.h"
 #include "engine/index_file.h"
+#include "engine/record_order_reader.h"
 #include "engine/rewrite_commit.h"
 #include "engine/rewrite_recovery.h"
 
@@ -29,11 +30,12 @@ std::unique_ptr<Database> Database::compact(std::unique_ptr<Database> db, Compac
     out.error = "cannot create the rewritten files beside " + base + ": " + File::lastErrorText();
     return db;
   }
-  DataFileReader reader(db->dataFile_, db->dataEnd_, kScanWindowBytes);
+  RecordOrderReader reader(db->dataFile_, db->dataEnd_, out.oldPositions, db->schema_.fieldCount);
   int64_t offset = 0;
   out.newPositions.reserve(out.oldPositions.size());
-  for (const int32_t position : out.oldPositions) {
-    const std::string_view image = reader.rawImage(position, db->schema_.fieldCount);
+  for (size_t r = 0; r < out.oldPositions.size(); ++r) {
+    const int32_t position = out.oldPositions[r];
+    const std::string_view image = reader.rawImage(r);
     if (image.empty()) {
       out.error = "the record at position " + std::to_string(position) + " of " + base + ".dat does not read";
       return db;

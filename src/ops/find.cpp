@@ -14,10 +14,13 @@
 
 #include "engine/database.h"
 #include "engine/record_image.h"
+#include "engine/record_order_reader.h"
 
 namespace mero {
 
 namespace {
+
+constexpr size_t kFindReadAheadBytes = size_t{4} << 20;
 
 struct Term {
   int32_t field;
@@ -89,32 +92,37 @@ std::vector<int32_t> Database::find(const std::vector<uint8_t>& partial, const F
   // most selective and their index needs no scan at all.
   std::stable_partition(memoryTerms.begin(), memoryTerms.end(), [](const Term& t) { return !t.partial; });
   const bool narrowed = !memoryTerms.empty();
-  DataFileReader reader(dataFile_, dataEnd_, kScanWindowBytes);
-  std::string scratch;
+  // The records the terms in memory pass, in record order.
+  std::vector<int32_t> candidates;
   const auto consider = [&](uint32_t slot) {
     for (size_t t = narrowed ? 1 : 0; t < memoryTerms.size(); ++t)
       if (!matches(memoryTerms[t], searchTexts_[memoryTerms[t].field].valueOf(slot))) return;
-    const int32_t position = records_.positionOfSlot(slot);
-    if (!fileTerms.empty()) {
-      const std::string_view image = reader.rawImage(position, schema_.fieldCount);
-      if (image.empty() || !imageMatches(image, schema_.fieldCount, fileTerms, cipher_, scratch)) return;
-    }
-    result.push_back(position);
+    candidates.push_back(records_.positionOfSlot(slot));
   };
   if (narrowed && !memoryTerms.front().partial) {
     // The value's slots come out in record order, all of them live.
     builtValueHashes(memoryTerms.front().field).forEachSlot(memoryTerms.front().upper, consider);
   } else if (narrowed) {
-    std::vector<uint32_t> candidates;
+    std::vector<uint32_t> slots;
     searchTexts_[memoryTerms.front().field].forEachContaining(memoryTerms.front().upper, [&](uint32_t slot) {
-      if (records_.isLive(slot)) candidates.push_back(slot);
+      if (records_.isLive(slot)) slots.push_back(slot);
     });
-    sortUnique(candidates);
-    for (const uint32_t slot : candidates) consider(slot);
+    sortUnique(slots);
+    for (const uint32_t slot : slots) consider(slot);
   } else {
-    result.reserve(fileTerms.empty() ? static_cast<size_t>(records_.count()) : 0);
+    candidates.reserve(static_cast<size_t>(records_.count()));
     for (uint32_t slot = 0; slot < records_.slotCount(); ++slot)
       if (records_.isLive(slot)) consider(slot);
+  }
+  if (fileTerms.empty()) return candidates;
+  // A search runs often and beside the application's own memory: it reads
+  // ahead less than open does.
+  RecordOrderReader reader(dataFile_, dataEnd_, candidates, schema_.fieldCount, kFindReadAheadBytes);
+  std::string scratch;
+  for (size_t r = 0; r < candidates.size(); ++r) {
+    const std::string_view image = reader.rawImage(r);
+    if (!image.empty() && imageMatches(image, schema_.fieldCount, fileTerms, cipher_, scratch))
+      result.push_back(candidates[r]);
   }
   return result;
 }

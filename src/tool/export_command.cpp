@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/file_names.h"
+#include "engine/record_order_reader.h"
 #include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/csv_format.h"
@@ -14,7 +15,6 @@
 #include "tool/key_source.h"
 #include "tool/output_sink.h"
 #include "tool/progress_bar.h"
-#include "tool/record_cursor.h"
 #include "tool/record_rows.h"
 #include "tool/sqlite_writer.h"
 #include "tool/tool_database.h"
@@ -47,7 +47,7 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
   SqliteWriter sqlite;
   if (plan.format == Format::sqlite && !sqlite.open(sink.pendingPath(), plan.names, error)) return kProblems;
   if (plan.format == Format::csv) appendCsvRow(sink.buffer(), plan.names);
-  RecordCursor reader(db.dataFile(), db.dataSize());
+  RecordOrderReader reader(db.dataFile(), db.dataSize(), db.positions(), schema.fieldCount);
   FieldValues values;
   std::vector<std::string> fields(static_cast<size_t>(schema.fieldCount));
   ProgressBar progress("export", db.positions().size(), plan.quiet);
@@ -55,10 +55,9 @@ int exportOnce(ToolDatabase& db, const ExportPlan& plan, OutputSink& sink, size_
   replaced = 0;
   for (const int32_t position : db.positions()) {
     auto where = [&] { return "record " + std::to_string(r) + " at position " + std::to_string(position); };
-    if (!reader.readRecord(position, schema.fieldCount, plan.cipher, values)) {
+    if (!reader.readRecord(r, plan.cipher, values)) {
       if (live && !db.unchangedSinceLoad()) return kRetry;
-      error = where() + " is damaged: " + reader.whyDamaged(position, schema.fieldCount) +
-              " (run mero check); nothing was written";
+      error = where() + " is damaged: " + describe(reader.damageAt(r)) + " (run mero check); nothing was written";
       return kUnreadable;
     }
     for (int32_t f = 0; f < schema.fieldCount; ++f) {

@@ -4,11 +4,11 @@
 #include <cstdio>
 
 #include "engine/power_cut_recovery.h"
+#include "engine/record_order_reader.h"
 #include "foundation/modified_utf8.h"
 #include "tool/commands.h"
 #include "tool/exit_status.h"
 #include "tool/progress_bar.h"
-#include "tool/record_cursor.h"
 #include "tool/tool_database.h"
 
 namespace mero::tool {
@@ -39,12 +39,12 @@ int runInfo(const CommandLine& line) {
     const bool loaded = db.loadPositions(error);
     if (!loaded && !db.readingLive() && !repairable) return fail(kUnreadable, error);
     // Live bytes: the lengths of the live images, read in one forward pass.
-    RecordCursor reader(db.dataFile(), db.dataSize());
+    RecordOrderReader reader(db.dataFile(), db.dataSize(), db.positions(), schema.fieldCount);
     liveBytes = damaged = 0;
     ProgressBar progress("info", db.positions().size(), line.flag("--quiet"));
     uint64_t done = 0;
-    for (const int32_t position : db.positions()) {
-      const std::string_view image = reader.rawImage(position, schema.fieldCount);
+    for (size_t r = 0; r < db.positions().size(); ++r) {
+      const std::string_view image = reader.rawImage(r);
       if (image.empty()) ++damaged;
       liveBytes += image.size();
       progress.update(++done);

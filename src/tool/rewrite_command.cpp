@@ -14,6 +14,7 @@
 #include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/record_format.h"
+#include "engine/record_order_reader.h"
 #include "engine/rewrite_commit.h"
 #include "engine/rewrite_recovery.h"
 #include "foundation/int32_codec.h"
@@ -24,7 +25,6 @@
 #include "tool/key_source.h"
 #include "tool/new_database.h"
 #include "tool/progress_bar.h"
-#include "tool/record_cursor.h"
 #include "tool/structure_check.h"
 #include "tool/tool_database.h"
 
@@ -35,15 +35,16 @@ namespace {
 // Live images in record order, back to back from offset 0.
 bool writeCompactedData(ToolDatabase& db, DraftFile& out, std::vector<int32_t>& newPositions, int64_t& bytes,
                         bool quiet, std::string& error) {
-  RecordCursor reader(db.dataFile(), db.dataSize());
+  RecordOrderReader reader(db.dataFile(), db.dataSize(), db.positions(), db.schema().fieldCount);
   ProgressBar progress("compact", db.positions().size(), quiet);
   int64_t offset = 0;
   newPositions.reserve(db.positions().size());
-  for (const int32_t position : db.positions()) {
-    const std::string_view image = reader.rawImage(position, db.schema().fieldCount);
+  for (size_t r = 0; r < db.positions().size(); ++r) {
+    const int32_t position = db.positions()[r];
+    const std::string_view image = reader.rawImage(r);
     if (image.empty()) {
-      error = "the record at position " + std::to_string(position) +
-              " is damaged: " + reader.whyDamaged(position, db.schema().fieldCount) + " (run mero check)";
+      error = "the record at position " + std::to_string(position) + " is damaged: " + describe(reader.damageAt(r)) +
+              " (run mero check)";
       return false;
     }
     newPositions.push_back(static_cast<int32_t>(offset));
@@ -77,15 +78,15 @@ int writeRekeyedData(ToolDatabase& db, DraftFile& out, const FieldCipher& oldCip
     error = "writing the new data file failed: " + File::lastErrorText();
     return kWriteFailed;
   }
-  RecordCursor reader(db.dataFile(), db.dataSize());
+  RecordOrderReader reader(db.dataFile(), db.dataSize(), db.positions(), db.schema().fieldCount);
   ProgressBar progress("rekey", db.positions().size(), quiet);
   FieldValues values;
   std::string image;
   size_t done = 0;
   for (const int32_t position : db.positions()) {
-    if (!reader.readRecord(position, db.schema().fieldCount, oldCipher, values)) {
-      error = "the record at position " + std::to_string(position) +
-              " is damaged: " + reader.whyDamaged(position, db.schema().fieldCount) + " (run mero check)";
+    if (!reader.readRecord(done, oldCipher, values)) {
+      error = "the record at position " + std::to_string(position) + " is damaged: " + describe(reader.damageAt(done)) +
+              " (run mero check)";
       return kUnreadable;
     }
     // The old key is proven on every value before anything is committed: a

@@ -9,9 +9,9 @@
 #include "engine/file_names.h"
 #include "engine/index_file.h"
 #include "engine/power_cut_recovery.h"
+#include "engine/record_order_reader.h"
 #include "foundation/int32_codec.h"
 #include "tool/progress_bar.h"
-#include "tool/record_cursor.h"
 
 namespace mero::tool {
 
@@ -77,7 +77,7 @@ void sortByPosition(std::vector<uint64_t>& keys) {
 }
 
 // Live images never share bytes. Record order is usually the file's order
-// plus one ascending run of moved records (see RecordCursor). Following those
+// plus one ascending run of moved records (see RecordOrderReader). Following those
 // two runs, each image must begin at or after the end of the one before it
 // in its run, and the two runs must cover separate ranges of the file; then
 // no two images overlap, and nothing had to be stored or sorted. Any other
@@ -116,17 +116,17 @@ class OverlapScan {
 // What is wrong with the image at position, read once: the reader judges
 // its length, `inspect` (or checkImage) its fields, which must fill it
 // exactly: R = 4 + sum(4 + n_i).
-ImageDamage imageDamage(RecordCursor& reader, size_t record, int64_t position, int32_t fieldCount,
+ImageDamage imageDamage(RecordOrderReader& reader, size_t record, int64_t position, int32_t fieldCount,
                         const ImageInspector& inspect, std::string_view& image) {
   ImageDamage damage;
-  image = reader.rawImage(position, fieldCount, &damage);
+  image = reader.rawImage(record, &damage);
   if (image.empty()) return damage;
   return inspect ? inspect(record, position, image) : checkImage(image, fieldCount);
 }
 
 // Sorted by position, each well-formed image must end before the next begins.
 void reportOverlaps(ToolDatabase& db, const std::vector<int32_t>& entries, ProblemList& problems) {
-  RecordCursor reader(db.dataFile(), db.dataSize());
+  RecordOrderReader reader(db.dataFile(), db.dataSize(), entries, db.schema().fieldCount);
   std::vector<uint64_t> live;
   std::vector<int32_t> lengths(entries.size(), 0);
   live.reserve(entries.size());
@@ -195,7 +195,7 @@ StructureResult checkStructure(ToolDatabase& db, ProblemList& problems, bool qui
     problems.add(
         -1, "schema file: it defines no fields, but the index lists " + std::to_string(entries.size()) + " records");
 
-  RecordCursor reader(db.dataFile(), db.dataSize());
+  RecordOrderReader reader(db.dataFile(), db.dataSize(), entries, fieldCount);
   OverlapScan overlaps;
   {
     ProgressBar progress("check", entries.size(), quiet);

@@ -15,6 +15,7 @@
 #include "engine/index_file.h"
 #include "engine/record_format.h"
 #include "engine/record_image.h"
+#include "engine/record_order_reader.h"
 #include "engine/repeated_positions.h"
 #include "foundation/int32_codec.h"
 #include "test_support.h"
@@ -73,7 +74,41 @@ TEST(RecordImages, EachMalformationHasItsReasonAtItsBoundary) {
     });
     const bool fieldFault = row.fault == ImageFault::fieldPastImage || row.fault == ImageFault::fieldHeaderPastImage;
     EXPECT_EQ(walk.damage.fault, fieldFault ? row.fault : ImageFault::none);
-    if (fieldFault) EXPECT_EQ(describe(walk.damage), row.message);
+    if (fieldFault) {
+      EXPECT_EQ(describe(walk.damage), row.message);
+    }
+  }
+}
+
+// Records that updates moved, in a scrambled order, read in record order
+// with nothing, a few images and the default read ahead: each reads as a
+// single read at its position does, whichever way it came.
+TEST(RecordImages, ReadInRecordOrderEachIsWhatASingleReadGives) {
+  TempDir dir;
+  const std::string base = dir.path("db");
+  createStandardDatabase(base, 40);
+  std::vector<int32_t> positions;
+  {
+    HeldDatabase db = openStandardDatabase(base);
+    ASSERT_TRUE(db);
+    for (const int k : {17, 3, 29, 8, 35, 0, 22}) {
+      const std::string key = "k" + std::to_string(k);
+      ASSERT_TRUE(db->updateRecord(db->getPos(key), values({key, "moved", std::string(30 + k, 'm')})));
+    }
+    positions = db->records().positionList();
+  }
+  File file;
+  ASSERT_TRUE(file.openReadWrite(base + ".dat"));
+  const int64_t size = file.size();
+  for (const size_t budget : {size_t{0}, size_t{200}, kReadAheadBytes}) {
+    SCOPED_TRACE(budget);
+    RecordOrderReader reader(file, size, positions, 3, budget);
+    for (size_t r = 0; r < positions.size(); ++r) {
+      DataFileReader single(file, size, 512);
+      const std::string expected(single.rawImage(positions[r], 3));
+      ASSERT_FALSE(expected.empty());
+      EXPECT_EQ(std::string(reader.rawImage(r)), expected) << "record " << r;
+    }
   }
 }
 
