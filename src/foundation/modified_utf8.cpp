@@ -1,5 +1,7 @@
 #include "foundation/modified_utf8.h"
 
+#include <cstring>
+
 namespace mero {
 
 namespace {
@@ -8,9 +10,19 @@ inline bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 inline bool isHighSurrogate(uint32_t u) { return u >= 0xD800 && u < 0xDC00; }
 inline bool isLowSurrogate(uint32_t u) { return u >= 0xDC00 && u < 0xE000; }
 
-// Length of the plain-ASCII run (no zero byte) at the start of in.
+// Length of the plain-ASCII run (no zero byte) at the start of in. Eight
+// bytes at a time while it lasts: a byte in 1..127 keeps its top bit clear
+// both as it is and less one, and only a zero byte borrows, so a word passes
+// exactly when all eight of its bytes are plain ASCII.
 size_t asciiRun(std::string_view in) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kTops = 0x8080808080808080u;
   size_t i = 0;
+  for (; in.size() - i >= 8; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, in.data() + i, 8);
+    if (((word - kOnes) | word) & kTops) break;
+  }
   while (i < in.size()) {
     const auto c = static_cast<unsigned char>(in[i]);
     if (c == 0 || c >= 0x80) break;
@@ -160,6 +172,26 @@ bool utf8ToModified(std::string_view in, std::string& out) {
     }
   }
   return true;
+}
+
+void appendModifiedUtf8(const char16_t* units, size_t n, std::string& out) {
+  size_t at = out.size();
+  out.resize(at + 3 * n);  // the longest form: three bytes a unit
+  char* to = out.data();
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t u = units[i];
+    if (u - 1 < 0x7F) {
+      to[at++] = static_cast<char>(u);
+    } else if (u < 0x800) {  // U+0000 included: C0 80
+      to[at++] = static_cast<char>(0xC0 | (u >> 6));
+      to[at++] = static_cast<char>(0x80 | (u & 0x3F));
+    } else {  // each surrogate half on its own, as the JVM writes it
+      to[at++] = static_cast<char>(0xE0 | (u >> 12));
+      to[at++] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+      to[at++] = static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  out.resize(at);
 }
 
 }  // namespace mero

@@ -36,4 +36,8 @@ bool modifiedToUtf8(std::string_view in, std::string& out, size_t& replaced);
 // value is not well-formed UTF-8 (overlong forms and surrogates included).
 bool utf8ToModified(std::string_view in, std::string& out);
 
+// Appends the modified UTF-8 form of n UTF-16 code units (a Java string's
+// chars, lone surrogates included), the same bytes the JVM would give.
+void appendModifiedUtf8(const char16_t* units, size_t n, std::string& out);
+
 }  // namespace mero

@@ -1,50 +1,64 @@
 #include "jni/java_conversions.h"
 
+#include <algorithm>
+
 #include "foundation/modified_utf8.h"
 
 namespace mero::jni {
 
-bool copyString(JNIEnv* env, jstring string, std::string& out) {
-  if (string == nullptr) return false;
-  const char* chars = env->GetStringUTFChars(string, nullptr);
-  if (chars == nullptr) return false;  // out of memory; an exception is pending
-  out.assign(chars);
-  env->ReleaseStringUTFChars(string, chars);
-  return true;
+namespace {
+// Appends a string's modified UTF-8 bytes to out. The chars come over in
+// pieces through a buffer on the stack, so no call allocates in the JVM or
+// here beyond out itself; a surrogate pair split between pieces is no
+// matter, since each half is written on its own.
+bool appendString(JNIEnv* env, jstring string, std::string& out) {
+  constexpr jsize kPieceChars = 256;
+  jchar piece[kPieceChars];
+  const jsize length = env->GetStringLength(string);
+  for (jsize at = 0; at < length; at += kPieceChars) {
+    const jsize n = std::min(kPieceChars, length - at);
+    env->GetStringRegion(string, at, n, piece);
+    appendModifiedUtf8(reinterpret_cast<const char16_t*>(piece), static_cast<size_t>(n), out);
+  }
+  return !env->ExceptionCheck();
 }
 
-namespace {
-// Calls add(chars) for each element's bytes, dropping each local reference at
-// once so that arrays of any length stay within the JVM's local frame.
+// Calls add(i, bytes) for each element's bytes, dropping each local
+// reference at once so that arrays of any length stay within the JVM's local
+// frame.
 template <typename Add>
 bool forEachString(JNIEnv* env, jobjectArray array, Add add) {
   if (array == nullptr) return false;
+  thread_local std::string bytes;
   const jsize n = env->GetArrayLength(array);
-  for (jsize i = 0; i < n; ++i) {
+  bool copied = true;
+  for (jsize i = 0; copied && i < n; ++i) {
     auto element = static_cast<jstring>(env->GetObjectArrayElement(array, i));
     if (element == nullptr) return false;
-    const char* chars = env->GetStringUTFChars(element, nullptr);
-    if (chars == nullptr) {
-      env->DeleteLocalRef(element);
-      return false;
-    }
-    add(i, chars);
-    env->ReleaseStringUTFChars(element, chars);
+    bytes.clear();
+    copied = appendString(env, element, bytes);
     env->DeleteLocalRef(element);
+    if (copied) add(i, std::string_view(bytes));
   }
-  return true;
+  releaseIfLarge(bytes);
+  return copied;
 }
 }  // namespace
 
+bool copyString(JNIEnv* env, jstring string, std::string& out) {
+  out.clear();
+  return string != nullptr && appendString(env, string, out);
+}
+
 bool copyStringArray(JNIEnv* env, jobjectArray array, FieldValues& out) {
   out.clear();
-  return forEachString(env, array, [&](jsize, const char* chars) { out.add(chars); });
+  return forEachString(env, array, [&](jsize, std::string_view bytes) { out.add(bytes); });
 }
 
 bool copyStringArray(JNIEnv* env, jobjectArray array, DbArray<DbString>& out) {
   if (array == nullptr) return false;
   out.resize(env->GetArrayLength(array));
-  return forEachString(env, array, [&](jsize i, const char* chars) { out.at(i) = chars; });
+  return forEachString(env, array, [&](jsize i, std::string_view bytes) { out.at(i) = DbString(bytes); });
 }
 
 bool copyByteArray(JNIEnv* env, jbyteArray array, std::string& out) {
@@ -105,6 +119,10 @@ jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
   // Every element is set below, so the array never hands out a null.
   jobjectArray array = env->NewObjectArray(values.size(), elementClass, nullptr);
   if (array == nullptr) return nullptr;
+  // The caller returns to the JVM (or pops its frame) right after, which
+  // frees the elements' local references; only a record of more fields
+  // than the frame is sure to hold releases each as it goes.
+  const bool releaseEach = values.size() > kKeptElementReferences;
   std::string repaired;
   for (int32_t i = 0; i < values.size(); ++i) {
     const std::string_view value = values[i];
@@ -120,7 +138,7 @@ jobjectArray newStringArray(JNIEnv* env, const FieldValues& values) {
       return nullptr;
     }
     env->SetObjectArrayElement(array, i, element);
-    env->DeleteLocalRef(element);
+    if (releaseEach) env->DeleteLocalRef(element);
   }
   return array;
 }

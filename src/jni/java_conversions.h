@@ -30,7 +30,11 @@ bool copyBooleanArray(JNIEnv* env, jbooleanArray array, std::vector<uint8_t>& ou
 // Values -> String[] of exactly values.size() elements, never a null element.
 // Bytes that are not valid modified UTF-8 (a record read with the wrong key
 // can hold any bytes) are replaced (makeValidModifiedUtf8), so the JVM is
-// never handed invalid text.
+// never handed invalid text. Up to kKeptElementReferences elements keep
+// their local references until the native call returns (or the caller's
+// local frame is popped): with the array's, that stays within the 16 local
+// references the JVM guarantees every native call.
+constexpr int32_t kKeptElementReferences = 15;
 jobjectArray newStringArray(JNIEnv* env, const FieldValues& values);
 // Flags -> boolean[].
 jbooleanArray newBooleanArray(JNIEnv* env, const std::vector<uint8_t>& flags);
@@ -48,7 +52,13 @@ jobjectArray newRecordArray(JNIEnv* env, jsize count, FieldValues& values, Read 
   jobjectArray array = env->NewObjectArray(count, elementClass, nullptr);
   if (array == nullptr) return nullptr;
   for (jsize i = 0; i < count; ++i) {
-    jobjectArray record = read(i, values) ? newStringArray(env, values) : nullptr;
+    // Each record's references live in a frame of their own, popped at
+    // once: a record array of any length holds one reference at a time.
+    if (env->PushLocalFrame(kKeptElementReferences + 2) != 0) {
+      env->DeleteLocalRef(array);
+      return nullptr;
+    }
+    jobject record = env->PopLocalFrame(read(i, values) ? newStringArray(env, values) : nullptr);
     if (record == nullptr) {
       env->DeleteLocalRef(array);
       return nullptr;

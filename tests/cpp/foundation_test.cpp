@@ -139,20 +139,21 @@ TEST(ModifiedUtf8, ConvertsToAndFromUtf8AndRefusesWhatJavaCannotHold) {
   const struct {
     std::string modified, utf8;
     size_t replaced;
+    std::u16string javaChars;
   } rows[] = {
-      {"plain", "plain", 0},
+      {"plain", "plain", 0, u"plain"},
       {"a\xC0\x80"
        "b",
-       std::string("a\0b", 3), 0},                          // U+0000
-      {"Z\xC3\xBC", "Z\xC3\xBC", 0},                        // U+00FC
-      {"\xE2\x82\xAC", "\xE2\x82\xAC", 0},                  // U+20AC
-      {"\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80", 0},  // U+1F600, a pair
+       std::string("a\0b", 3), 0, std::u16string(u"a\0b", 3)},             // U+0000
+      {"Z\xC3\xBC", "Z\xC3\xBC", 0, u"Z\u00FC"},                           // U+00FC
+      {"\xE2\x82\xAC", "\xE2\x82\xAC", 0, u"\u20AC"},                      // U+20AC
+      {"\xED\xA0\xBD\xED\xB8\x80", "\xF0\x9F\x98\x80", 0, u"\U0001F600"},  // a pair
       {"\xED\xA0\xBD"
        "x",
        "\xEF\xBF\xBD"
        "x",
-       1},                                  // a lone high surrogate
-      {"\xED\xB8\x80", "\xEF\xBF\xBD", 1},  // a lone low surrogate
+       1, std::u16string{char16_t{0xD83D}, u'x'}},                               // a lone high surrogate
+      {"\xED\xB8\x80", "\xEF\xBF\xBD", 1, std::u16string(1, char16_t{0xDE00})},  // a lone low surrogate
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.modified));
@@ -165,20 +166,26 @@ TEST(ModifiedUtf8, ConvertsToAndFromUtf8AndRefusesWhatJavaCannotHold) {
     if (row.replaced == 0) {
       EXPECT_TRUE(utf8ToModified(row.utf8, modified) && modified == row.modified);
     }
+    std::string fromJava = "kept";
+    appendModifiedUtf8(row.javaChars.data(), row.javaChars.size(), fromJava);
+    EXPECT_EQ(fromJava, "kept" + row.modified);
   }
   // Overlong forms, four-byte forms, a zero byte and cut-off sequences are
   // not modified UTF-8; each bad byte is repaired to '?' in place.
   for (const std::string& bad :
        std::initializer_list<std::string>{"\xC1\x81", "\xE0\x81\x81", "\xC0\x81", "\xF0\x9F\x98\x80",
                                           std::string("\0", 1), "\xC3", "\xE2\x82", "\x80"}) {
-    SCOPED_TRACE(::testing::PrintToString(bad));
-    std::string repaired = bad, out;
-    size_t replaced = 0;
-    EXPECT_FALSE(isValidModifiedUtf8(bad));
-    EXPECT_FALSE(modifiedToUtf8(bad, out, replaced));
-    EXPECT_TRUE(makeValidModifiedUtf8(repaired));
-    EXPECT_EQ(repaired.size(), bad.size());
-    EXPECT_TRUE(isValidModifiedUtf8(repaired));
+    // Also inside long ASCII runs, which are checked a word at a time.
+    for (const std::string& text : {bad, "0123456789" + bad, "01234567" + bad + "0123456789abcdef"}) {
+      SCOPED_TRACE(::testing::PrintToString(text));
+      std::string repaired = text, out;
+      size_t replaced = 0;
+      EXPECT_FALSE(isValidModifiedUtf8(text));
+      EXPECT_FALSE(modifiedToUtf8(text, out, replaced));
+      EXPECT_TRUE(makeValidModifiedUtf8(repaired));
+      EXPECT_EQ(repaired.size(), text.size());
+      EXPECT_TRUE(isValidModifiedUtf8(repaired));
+    }
   }
   // Standard UTF-8 refuses surrogates, overlong forms and code points past U+10FFFF.
   for (const std::string& bad :

@@ -66,16 +66,37 @@ jstring JNICALL newStringUtf(JNIEnv* jni, const char* utf) {
   return as<jstring>(string);
 }
 
-const char* JNICALL getStringUtfChars(JNIEnv* jni, jstring string, jboolean* isCopy) {
-  Env& env = envOf(jni);
-  Object* object = env.use(string, kString, "GetStringUTFChars");
-  if (object == nullptr) return nullptr;
-  auto* copy = static_cast<char*>(std::malloc(object->utf.size() + 1));
-  std::memcpy(copy, object->utf.c_str(), object->utf.size() + 1);
-  env.buffers.emplace_back(copy, object);
-  if (isCopy != nullptr) *isCopy = JNI_TRUE;
-  return copy;
+// The UTF-16 chars of a string's modified UTF-8 (well formed: made by
+// string() or newStringUtf, which checks).
+std::u16string charsOf(const std::string& utf) {
+  std::u16string chars;
+  for (size_t i = 0; i < utf.size();) {
+    const auto c = static_cast<unsigned char>(utf[i]);
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : 3;
+    unsigned unit = n == 1 ? c : n == 2 ? c & 0x1Fu : c & 0x0Fu;
+    for (int k = 1; k < n; ++k) unit = (unit << 6) | (static_cast<unsigned char>(utf[i + k]) & 0x3Fu);
+    chars.push_back(static_cast<char16_t>(unit));
+    i += static_cast<size_t>(n);
+  }
+  return chars;
 }
+
+jsize JNICALL getStringLength(JNIEnv* jni, jstring string) {
+  Object* object = envOf(jni).use(string, kString, "GetStringLength");
+  return object == nullptr ? 0 : static_cast<jsize>(charsOf(object->utf).size());
+}
+
+void JNICALL getStringRegion(JNIEnv* jni, jstring string, jsize start, jsize length, jchar* out) {
+  Env& env = envOf(jni);
+  Object* object = env.use(string, kString, "GetStringRegion");
+  if (object == nullptr) return;
+  const std::u16string chars = charsOf(object->utf);
+  if (start < 0 || length < 0 || static_cast<size_t>(start) + length > chars.size())
+    return env.complain("GetStringRegion out of range");
+  std::copy(chars.begin() + start, chars.begin() + start + length, out);
+}
+
+jboolean JNICALL exceptionCheck(JNIEnv*) { return JNI_FALSE; }
 
 // Forgets a buffer handed out for ref; false (and a complaint) if it was not.
 bool release(Env& env, jobject ref, const void* buffer, const char* function) {
@@ -88,10 +109,6 @@ bool release(Env& env, jobject ref, const void* buffer, const char* function) {
   }
   env.buffers.erase(found);
   return true;
-}
-
-void JNICALL releaseStringUtfChars(JNIEnv* jni, jstring string, const char* chars) {
-  if (release(envOf(jni), string, chars, "ReleaseStringUTFChars")) std::free(const_cast<char*>(chars));
 }
 
 jsize JNICALL getArrayLength(JNIEnv* jni, jarray array) {
@@ -179,8 +196,9 @@ JNINativeInterface_ makeTable(std::index_sequence<Slots...>) {
   t.NewGlobalRef = newGlobalRef;
   t.DeleteLocalRef = deleteLocalRef;
   t.NewStringUTF = newStringUtf;
-  t.GetStringUTFChars = getStringUtfChars;
-  t.ReleaseStringUTFChars = releaseStringUtfChars;
+  t.GetStringLength = getStringLength;
+  t.GetStringRegion = getStringRegion;
+  t.ExceptionCheck = exceptionCheck;
   t.GetArrayLength = getArrayLength;
   t.NewObjectArray = newObjectArray;
   t.GetObjectArrayElement = getObjectArrayElement;
@@ -272,8 +290,8 @@ std::optional<std::vector<int32_t>> Env::intsOf(jintArray array) {
 
 std::vector<std::string> Env::endCall() {
   for (const auto& [buffer, object] : buffers) {
-    complain(object->kind == kString ? "a GetStringUTFChars buffer never released"
-                                     : "a GetBooleanArrayElements buffer never released");
+    (void)object;
+    complain("a GetBooleanArrayElements buffer never released");
     std::free(const_cast<void*>(buffer));
   }
   buffers.clear();

@@ -3,7 +3,7 @@
 // without a JVM: natively on Linux and, cross-built, under Wine. It checks
 // what a JVM under -Xcheck:jni does not always report, and what only a
 // Windows build can get wrong:
-// - each GetStringUTFChars and GetBooleanArrayElements buffer is released,
+// - each GetBooleanArrayElements buffer is released,
 //   once and against its own object, before the native method returns;
 // - no more than 16 references made by native code are live at once in one
 //   call (the capacity every native method is guaranteed), and none is used
