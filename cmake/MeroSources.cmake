@@ -11,6 +11,7 @@ set(MERO_ENGINE_SOURCES
   ${_src}/engine/byte_hash.cpp
   ${_src}/engine/closed_engine_release.cpp
   ${_src}/engine/data_file_reader.cpp
+  ${_src}/engine/read_cache.cpp
   ${_src}/engine/database.cpp
   ${_src}/engine/index_file.cpp
   ${_src}/engine/key_index.cpp

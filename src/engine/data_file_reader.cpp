@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/read_cache.h"
 #include "engine/record_format.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
@@ -28,7 +29,8 @@ const char* DataFileReader::fill(int64_t offset, size_t n) {
   if (static_cast<int64_t>(want) > fileSize_ - offset) want = static_cast<size_t>(fileSize_ - offset);
   if (want < n) return nullptr;
   window_->resize(want);
-  const int64_t got = file_.readAt(offset, window_->data(), want);
+  const int64_t got = cache_ != nullptr ? cache_->readAt(file_, offset, window_->data(), want)
+                                        : file_.readAt(offset, window_->data(), want);
   if (got < static_cast<int64_t>(n)) {
     window_->clear();
     return nullptr;

@@ -17,6 +17,7 @@
 namespace mero {
 
 class File;
+class ReadCache;
 
 // A scan's window: large enough that a scan reads the data file in a few big
 // pieces, small enough not to matter next to the database itself.
@@ -27,9 +28,11 @@ class DataFileReader {
   DataFileReader(const File& file, int64_t fileSize, size_t windowBytes)
       : file_(file), fileSize_(fileSize), windowBytes_(windowBytes) {}
   // The same, with its window in storage the caller keeps between readers,
-  // so that a single read allocates nothing. Nothing read before is reused.
-  DataFileReader(const File& file, int64_t fileSize, size_t windowBytes, std::string& windowStorage)
-      : file_(file), fileSize_(fileSize), windowBytes_(windowBytes), window_(&windowStorage) {
+  // so that a single read allocates nothing. Nothing read before is reused,
+  // except through `cache` (when given), which the window is filled from.
+  DataFileReader(const File& file, int64_t fileSize, size_t windowBytes, std::string& windowStorage,
+                 ReadCache* cache = nullptr)
+      : file_(file), fileSize_(fileSize), windowBytes_(windowBytes), window_(&windowStorage), cache_(cache) {
     window_->clear();
   }
   DataFileReader(const DataFileReader&) = delete;
@@ -65,6 +68,7 @@ class DataFileReader {
   std::string ownWindow_;
   std::string* window_ = &ownWindow_;
   int64_t windowStart_ = 0;
+  ReadCache* cache_ = nullptr;
 };
 
 }  // namespace mero

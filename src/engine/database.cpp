@@ -330,6 +330,11 @@ bool Database::madeDurable(File& file) {
   return sync_ != SyncMode::full || file.sync();
 }
 
+bool Database::madeDurable(CachedDataFile& file) {
+  unsynced_ = true;
+  return sync_ != SyncMode::full || file.sync();
+}
+
 bool Database::shutdown() {
   lock_.assertHeld();
   bool durable = true;

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/cached_data_file.h"
 #include "engine/data_file_reader.h"
 #include "engine/field_cipher.h"
 #include "engine/field_values.h"
@@ -210,10 +211,18 @@ class Database {
   // Most records fit in one small read; longer ones take a second. The
   // buffer is kept, so a read allocates nothing.
   DataFileReader singleRecordReader() const { return DataFileReader(dataFile_, dataEnd_, 512, readBuffer_); }
+  // The same, through the data file's read cache: for the records that the
+  // key index and the positions list point at (read by key, the old image
+  // of an update or a delete). A read by position may name any offset and
+  // reads the file itself.
+  DataFileReader cachedRecordReader() const {
+    return DataFileReader(dataFile_, dataEnd_, 512, readBuffer_, &dataFile_.cache());
+  }
   void resyncDataEnd();
   // In FULL, makes the file's writes durable; in the other modes notes that
   // shutdown has something to sync. False when the sync failed.
   bool madeDurable(File& file);
+  bool madeDurable(CachedDataFile& file);
   // Writes image over the one at offset (previous), through the rollback
   // journal when the write could be torn; on failure the previous image is
   // put back. Rule 12 of crash_order.h.
@@ -228,7 +237,7 @@ class Database {
   RollbackJournal journal_;         // made at the first guarded write, removed by shutdown
   bool unsynced_ = false;           // written since open: shutdown syncs (CLOSE)
   bool directoryUnsynced_ = false;  // a file came or went since open: shutdown syncs the folder
-  File dataFile_;
+  CachedDataFile dataFile_;         // every write of the data file goes through it
   File indexFile_;
   File schemaFile_;
   int64_t dataEnd_ = 0;  // size of the data file: where the next image goes

@@ -20,7 +20,7 @@ bool Database::deleteRecord(int32_t position) {
   bool haveKey = false;
   if (keyIndexEnabled_ && schema_.fieldCount > 0)
     haveKey =
-        singleRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
+        cachedRecordReader().readRecord(position, schema_.fieldCount, cipher_, scratch_, keyAndIndexedFields_.data());
 
   // Crash order rule 13: in FULL a shift across sectors is journaled.
   const bool full = sync_ == SyncMode::full;

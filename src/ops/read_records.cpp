@@ -28,7 +28,9 @@ bool Database::getRecordByKey(std::string_view key, FieldValues& out) const {
   if (!open_ || !keyIndexEnabled_) return false;
   int32_t position = 0;
   if (!keyIndex_.lookupKey(key, position)) return false;
-  return getRecord(position, out);
+  const bool read = cachedRecordReader().readRecord(position, schema_.fieldCount, cipher_, out);
+  releaseIfLarge(readBuffer_);
+  return read;
 }
 
 int32_t Database::getPos(std::string_view key) const {

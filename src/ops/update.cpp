@@ -56,7 +56,7 @@ bool Database::updateRecord(int32_t position, const FieldValues& values, int32_t
   uint32_t slot = 0;
   if (!open_ || values.size() != schema_.fieldCount || !records_.slotOf(position, slot)) return false;
 
-  DataFileReader reader = singleRecordReader();
+  DataFileReader reader = cachedRecordReader();
   const std::string_view oldImage = reader.rawImage(position, schema_.fieldCount);
   if (oldImage.empty()) return false;
   previousImage_.assign(oldImage);  // put back if the write fails

@@ -9,7 +9,9 @@
 #include <random>
 #include <set>
 
+#include "engine/cached_data_file.h"
 #include "engine/field_cipher.h"
+#include "platform/write_faults.h"
 #include "test_support.h"
 
 namespace mero {
@@ -117,6 +119,12 @@ class Model {
   const std::map<int32_t, Record>& images() const { return images_; }
   const std::vector<std::pair<int32_t, Record>>& live() const { return live_; }
   int64_t end() const { return end_; }
+  // A failed write may leave part of an image behind: the next goes after it.
+  void failedWrite(int64_t fileEnd) { end_ = fileEnd; }
+  const Record* byKey(const std::string& key) const {
+    const auto it = keys_.find(key);
+    return it == keys_.end() ? nullptr : &images_.at(it->second);
+  }
 
  private:
   static std::string upper(std::string s) {
@@ -146,7 +154,10 @@ FieldValues toValues(const Record& r) { return test::values(r); }
 // One randomized run: a schema of random width and index flags, a random key
 // (the empty one included) and key-index switch, then mixed operations with
 // reopens. Values now and then run to tens of kilobytes, so images span
-// pages and the search structures reclaim their dead bytes.
+// pages and the search structures reclaim their dead bytes. Now and then one
+// of the first writes of a write or update fails (whole or half written):
+// the call must fail and change nothing that reads back, by position or
+// through the read cache by key.
 void runModel(unsigned seed, int steps) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   const std::vector<std::string> words = {"",
@@ -192,8 +203,19 @@ void runModel(unsigned seed, int steps) {
       }
       return static_cast<int32_t>(rng() % (model.end() + 10)) - 5;
     };
+    // A fault that the call does not reach is disarmed unused.
+    const bool faulty = op < 55 && rng() % 8 == 0;
+    if (faulty)
+      writeFaults::arm(1 + static_cast<long>(rng() % 3),
+                       rng() % 2 == 0 ? writeFaults::Action::fail : writeFaults::Action::partial);
     if (op < 30) {
-      ASSERT_EQ(static_cast<int>(db->write(toValues(r))), model.write(r));
+      const WriteStatus status = db->write(toValues(r));
+      writeFaults::disarm();
+      if (faulty && status == WriteStatus::notStored) {
+        model.failedWrite(db->dataFileSize());
+      } else {
+        ASSERT_EQ(static_cast<int>(status), model.write(r));
+      }
     } else if (op < 35) {
       std::vector<Record> batch{r};
       std::vector<FieldValues> batchValues{toValues(r)};
@@ -203,8 +225,14 @@ void runModel(unsigned seed, int steps) {
         batchValues.push_back(toValues(batch.back()));
       }
       std::vector<int32_t> positions, expected;
-      ASSERT_EQ(static_cast<int>(db->appendBatch(batchValues, positions)), model.appendBatch(batch, expected));
-      ASSERT_EQ(positions, expected);
+      const WriteStatus status = db->appendBatch(batchValues, positions);
+      writeFaults::disarm();
+      if (faulty && status == WriteStatus::notStored) {
+        model.failedWrite(db->dataFileSize());
+      } else {
+        ASSERT_EQ(static_cast<int>(status), model.appendBatch(batch, expected));
+        ASSERT_EQ(positions, expected);
+      }
     } else if (op < 55) {
       const int32_t p = anyPosition();
       const auto stored = model.images().find(p);
@@ -215,7 +243,13 @@ void runModel(unsigned seed, int steps) {
           for (char& c : v)
             if (std::isalpha(static_cast<unsigned char>(c))) c = static_cast<char>(c ^ 0x20);  // swaps the case
       }
-      ASSERT_EQ(db->updateRecord(p, toValues(r)), model.update(p, r));
+      const bool updated = db->updateRecord(p, toValues(r));
+      writeFaults::disarm();
+      if (faulty && !updated) {
+        model.failedWrite(db->dataFileSize());
+      } else {
+        ASSERT_EQ(updated, model.update(p, r));
+      }
     } else if (op < 67) {
       const int32_t p = anyPosition();
       ASSERT_EQ(db->deleteRecord(p), model.erase(p));
@@ -235,6 +269,10 @@ void runModel(unsigned seed, int steps) {
     } else if (op < 93) {
       if (fields > 0) {
         ASSERT_EQ(db->getPos(r[0]), model.getPos(r[0]));
+        FieldValues out;
+        const Record* stored = model.byKey(r[0]);
+        ASSERT_EQ(db->getRecordByKey(r[0], out), stored != nullptr);
+        if (stored != nullptr) ASSERT_EQ(test::toRecord(out), *stored);
       }
     } else if (op < 98) {
       // Any position: a live or an old image reads back as written; any
@@ -277,6 +315,56 @@ TEST(ModelTest, AgreesWhenHashesCollide) {
   fixHashKeyForTesting(test::kTestHashKey, 2);
   for (unsigned seed = 1; seed <= 2; ++seed) runModel(seed, 2500);
   fixHashKeyForTesting(test::kTestHashKey);
+}
+
+// The data file's read cache against a plain copy of the file's bytes:
+// overwrites across block boundaries, appends into a block read while it
+// was the last, half-written failed writes, cuts of our own and growth by
+// another handle, each followed by reads at random offsets and lengths.
+TEST(ModelTest, ReadCacheAnswersWhatTheFileHolds) {
+  test::TempDir dir;
+  const std::string path = dir.path("cached.dat");
+  ASSERT_TRUE(File::createIfMissing(path));
+  File plain, other;
+  ASSERT_TRUE(plain.openReadWrite(path) && other.openReadWrite(path));
+  CachedDataFile data;
+  data = std::move(plain);
+  std::string model, bytes;
+  std::mt19937 rng(11);
+  for (int step = 0; step < 6000; ++step) {
+    SCOPED_TRACE(step);
+    const unsigned op = rng() % 12;
+    const auto size = static_cast<int64_t>(model.size());
+    bytes.resize(1 + rng() % (rng() % 8 == 0 ? 20000 : 300));
+    for (char& c : bytes) c = static_cast<char>('a' + rng() % 26);
+    if (op < 2 || size == 0) {
+      ASSERT_TRUE(data.writeAt(size, bytes.data(), bytes.size()));
+      model += bytes;
+    } else if (op < 4) {
+      const int64_t at = static_cast<int64_t>(rng() % static_cast<uint64_t>(size));
+      const bool fails = rng() % 4 == 0;
+      if (fails) writeFaults::arm(1, writeFaults::Action::partial);
+      ASSERT_EQ(data.writeAt(at, bytes.data(), bytes.size()), !fails);
+      writeFaults::disarm();
+      const size_t written = fails ? bytes.size() / 2 : bytes.size();
+      if (static_cast<size_t>(at) + written > model.size()) model.resize(static_cast<size_t>(at) + written);
+      model.replace(static_cast<size_t>(at), written, bytes, 0, written);
+    } else if (op < 5) {
+      model.resize(rng() % (model.size() + 1));
+      ASSERT_TRUE(data.truncate(static_cast<int64_t>(model.size())));
+    } else if (op < 6) {
+      ASSERT_TRUE(other.writeAt(size, bytes.data(), bytes.size()));
+      model += bytes;
+    } else {
+      const int64_t at = static_cast<int64_t>(rng() % static_cast<uint64_t>(size + 100));
+      std::string got(bytes.size(), '\0');
+      const int64_t n = data.cache().readAt(data, at, got.data(), got.size());
+      ASSERT_GE(n, 0);
+      got.resize(static_cast<size_t>(n));
+      ASSERT_EQ(got, at < size ? model.substr(static_cast<size_t>(at), bytes.size()) : "");
+    }
+    ASSERT_LE(data.cache().heldBytes(), ReadCache::kBlocks * ReadCache::kBlockBytes);
+  }
 }
 
 }  // namespace

@@ -8,7 +8,8 @@ import org.junit.jupiter.api.Test;
 
 /**
  * Another program shortens the data file under an open database (which nothing of ours does, but
- * a careless script can): reads of records whose bytes are gone answer their failure results, and
+ * a careless script can): reads of records whose bytes are gone answer their failure results (or,
+ * from the read cache, the record as written), and
  * the JVM (with -Xcheck:jni, in a child process so that a crash is seen rather than suffered)
  * goes on to close the database and exit normally, printing nothing of its own.
  */
@@ -26,9 +27,12 @@ class ShortenedDataFileTest {
     try (RandomAccessFile data = new RandomAccessFile(base + ".dat", "rw")) {
       data.setLength(0);
     }
+    // The middle record was never read, so no cache holds it; the last one
+    // may still be answered from the library's read cache, but only as written.
+    String[] middle = db.getRecord(id, "k" + (RECORDS / 2));
     String[] last = db.getRecord(id, "k" + (RECORDS - 1));
-    String[] first = db.getRecord(id, "k0");
-    System.out.println("read before " + before + ", after: last " + (last != null) + ", first " + (first != null));
+    boolean lastAsWritten = last == null || ("k" + (RECORDS - 1)).equals(last[0]);
+    System.out.println("read before " + before + ", after: middle " + (middle != null) + ", last " + lastAsWritten);
     db.close(id);
     System.out.println("closed");
   }
@@ -41,6 +45,6 @@ class ShortenedDataFileTest {
     String output = new String(child.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
     int status = child.waitFor();
     assertEquals(0, status, output);
-    assertEquals("read before true, after: last false, first false\nclosed\n", output);
+    assertEquals("read before true, after: middle false, last true\nclosed\n", output);
   }
 }
