@@ -43,11 +43,9 @@ set(MERO_ENGINE_SOURCES
 )
 if(WIN32)
   list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_windows.cpp ${_src}/platform/lock_windows.cpp
-       ${_src}/platform/memory_advice_windows.cpp
        ${_src}/platform/background_thread_windows.cpp)
 else()
   list(APPEND MERO_ENGINE_SOURCES ${_src}/platform/file_posix.cpp ${_src}/platform/lock_posix.cpp
-       ${_src}/platform/memory_advice_posix.cpp
        ${_src}/platform/background_thread_posix.cpp)
 endif()
 

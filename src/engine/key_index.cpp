@@ -5,7 +5,6 @@
 
 #include "engine/byte_hash.h"
 #include "foundation/invariant_checks.h"
-#include "platform/memory_advice.h"
 
 namespace mero {
 
@@ -35,7 +34,6 @@ bool KeyIndex::lookupHashed(uint32_t hash, std::string_view key, int32_t& positi
 void KeyIndex::beginLoading(size_t keys) {
   loading_ = true;
   pending_.reserve(keys);
-  adviseHugePages(pending_);
 }
 
 void KeyIndex::finishLoading() {
@@ -45,10 +43,7 @@ void KeyIndex::finishLoading() {
   reserve(count_ + pending.size());
   // A stable radix sort by home place, 11 bits a pass: equal keys keep
   // their loading order, so the first one loaded is placed first.
-  std::vector<Entry> sorted;
-  sorted.reserve(pending.size());
-  adviseHugePages(sorted);
-  sorted.resize(pending.size());
+  std::vector<Entry> sorted(pending.size());
   const int bits = std::countr_zero(table_.size());
   for (int shift = 0; shift < bits; shift += 11) {
     std::vector<size_t> starts(2049, 0);
@@ -107,10 +102,7 @@ void KeyIndex::reserve(size_t keys) {
 // Re-places the table's entries; overflowed ones stay where they are, which
 // lookups find all the same.
 void KeyIndex::resize(size_t capacity) {
-  std::vector<Entry> old;
-  old.reserve(capacity);
-  adviseHugePages(old);  // before its pages are first written
-  old.assign(capacity, Entry{0, -1, 0});
+  std::vector<Entry> old(capacity, Entry{0, -1, 0});
   old.swap(table_);
   mask_ = capacity - 1;
   for (const Entry& e : old)

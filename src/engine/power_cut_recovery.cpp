@@ -11,7 +11,6 @@
 #include "engine/schema.h"
 #include "foundation/int32_codec.h"
 #include "platform/file.h"
-#include "platform/memory_advice.h"
 
 namespace mero {
 
@@ -32,8 +31,6 @@ OpenFailure analyseIndex(const File& index, int64_t dataSize, IndexEntries& entr
   entries.stored = std::move(stored.entries);
   entries.positions.reserve(static_cast<size_t>(held) + 10);
   entries.numbers.reserve(static_cast<size_t>(held));
-  adviseHugePages(entries.positions);
-  adviseHugePages(entries.numbers);
   // Only positions listed more than once need remembering.
   const std::vector<int32_t> repeated = repeatedPositions(entries.stored);
   std::unordered_set<int32_t> seen;

@@ -4,7 +4,6 @@
 #include <cassert>
 
 #include "foundation/invariant_checks.h"
-#include "platform/memory_advice.h"
 
 namespace mero {
 
@@ -20,10 +19,6 @@ void RecordTable::reserve(size_t records) {
   slotPositions_.reserve(records);
   liveTree_.reserve(records + 1);
   byPosition_.reserve(records);
-  // Filled end to end at open, then looked up at random.
-  adviseHugePages(slotPositions_);
-  adviseHugePages(liveTree_);
-  adviseHugePages(byPosition_);
 }
 
 void RecordTable::noteEntry(int32_t position, uint32_t slot) {

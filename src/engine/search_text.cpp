@@ -4,8 +4,6 @@
 #include <cassert>
 #include <cstring>
 
-#include "platform/memory_advice.h"
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -14,13 +12,6 @@
 #include "foundation/invariant_checks.h"
 
 namespace mero {
-
-void SearchText::reserve(size_t slots) {
-  offsets_.reserve(slots);
-  lengths_.reserve(slots);
-  adviseHugePages(offsets_);
-  adviseHugePages(lengths_);
-}
 
 // Substring search for short needles over long texts. Where SSE2 is there
 // (every x86-64), 16 positions are tested at a time for the needle's first

@@ -40,7 +40,10 @@ class SearchText {
   static constexpr uint32_t kNoSlot = UINT32_MAX;
   SearchText() : text_(1, '\0') {}
 
-  void reserve(size_t slots);
+  void reserve(size_t slots) {
+    offsets_.reserve(slots);
+    lengths_.reserve(slots);
+  }
   void add(uint32_t slot, std::string_view plain);  // slot must be the next slot
   // After a bulk of adds (the rebuild at open): gives back the room that
   // growing left over.
