@@ -20,8 +20,9 @@
 // since is lost; a record written over in place may mix its versions'
 // sectors (never other layouts); a record written since may read zeros where
 // its sectors never came; and a delete's shift torn across sectors may lose,
-// double or reorder the entries it moves, and only those. Once CLOSE has closed, the
-// state is exactly the last one.
+// double or reorder the entries it moves, and only those. Once CLOSE has
+// closed, or OFF has synced the files at the end, the state is exactly the
+// last one.
 //
 // The database is created and then counted as synced. CI runs a fixed set
 // of states per crash point; MERO_LONG_TESTS=1 adds random ones and longer
@@ -57,6 +58,7 @@ bool longRun() {
 struct Step {
   std::vector<std::string> keys;
   std::function<bool(Database&)> run;
+  bool syncs = false;  // makes every change so far durable
 };
 
 struct Script {
@@ -98,6 +100,9 @@ Step rewrite(const std::string& key, char letter) {
             for (size_t f = 1; f < r.size(); ++f) r[f].assign(r[f].size(), letter);
             return db.updateRecord(at, values(r));
           }};
+}
+Step syncFiles() {
+  return {{}, [](Database& db) { return db.syncFiles(); }, true};
 }
 Step erase(const std::string& key) {
   return {{key}, [=](Database& db) {
@@ -160,6 +165,7 @@ std::vector<Script> scripts() {
       {"Define", -1, {append("first"), append("second")}},
       randomMix(1, 30, 32),
       randomMix(2, 10, 30, SyncMode::off),
+      {"SyncFilesInOff", 3, {rewrite("k1", 'A'), rewrite("k2", 'B'), syncFiles()}, SyncMode::off, 3000},
       // In FULL nothing acknowledged may be lost or garbled.
       {"FullAppend", 4, {append("new"), append("big", 1500)}, full},
       {"FullBatchAppend", 4, {appendBatch({"b1", "b2", "b3"}, 300)}, full},
@@ -564,7 +570,7 @@ long simulate(const Script& script) {
     HeldDatabase db = openStandardDatabase(base, nullptr, script.sync);
     for (const Step& step : script.steps) {
       history.started.push_back(writeLog::eventsSoFar());
-      EXPECT_TRUE(step.run(*db)) << script.name << ": " << step.keys[0];
+      EXPECT_TRUE(step.run(*db)) << script.name << ": " << (step.syncs ? "syncFiles" : step.keys[0]);
       history.returned.push_back(writeLog::eventsSoFar());
       history.order.insert(history.order.end(), step.keys.begin(), step.keys.end());
       note(snapshotOf(*db));
@@ -582,8 +588,9 @@ long simulate(const Script& script) {
     const Leeway leeway = leewayAt(point, history);
     size_t acknowledged = 0;
     while (acknowledged + 1 < history.returned.size() && history.returned[acknowledged + 1] <= k) ++acknowledged;
-    // In FULL nothing acknowledged is lost; in CLOSE, nothing once close has returned.
-    const bool closed = k == events.size() && script.sync != SyncMode::off;
+    // In FULL nothing acknowledged is lost; in CLOSE, nothing once close has
+    // returned; in OFF, nothing once a closing syncFiles has.
+    const bool closed = k == events.size() && (script.sync != SyncMode::off || script.steps.back().syncs);
     if (closed) acknowledged = history.after.size() - 1;
     const std::vector<Bindings> bindings = bindingsAfter(events, k, baseline);
     const auto lengths = lengthsFor(point);
