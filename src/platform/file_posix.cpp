@@ -105,6 +105,15 @@ int64_t File::readAt(int64_t offset, void* buffer, size_t n) const {
 }
 
 namespace {
+// Whether one write call wrote something; when it did not, the reason goes to
+// `error` (a call that writes nothing would never finish the loop: EIO).
+// Callers retry EINTR before asking.
+bool wroteSome(ssize_t put, int& error) {
+  if (put > 0) return true;
+  error = put < 0 ? errno : EIO;
+  return false;
+}
+
 // Writes all n bytes at offset, or at the end of the file when offset < 0
 // (a file opened for appending), going on after short writes. The error
 // number of a failure goes to `error`; a planted failure reads as EIO.
@@ -116,15 +125,8 @@ bool writeAll(int fd, const void* buffer, size_t whole, int64_t offset, int& err
   while (done < n) {
     const ssize_t put = offset < 0 ? ::write(fd, in + done, n - done)
                                    : ::pwrite(fd, in + done, n - done, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      return false;
-    }
-    if (put == 0) {
-      error = EIO;
-      return false;
-    }
+    if (put < 0 && errno == EINTR) continue;
+    if (!wroteSome(put, error)) return false;
     done += static_cast<size_t>(put);
   }
 #ifdef MERO_WRITE_FAULTS
@@ -161,15 +163,8 @@ bool writeGathered(int fd, const File::Piece* pieces, size_t count, size_t n, in
   while (done < n) {
     const int batch = static_cast<int>(std::min<size_t>(vectors.size() - first, IOV_MAX));
     const ssize_t put = ::pwritev(fd, vectors.data() + first, batch, static_cast<off_t>(offset + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      return false;
-    }
-    if (put == 0) {
-      error = EIO;
-      return false;
-    }
+    if (put < 0 && errno == EINTR) continue;
+    if (!wroteSome(put, error)) return false;
     done += static_cast<size_t>(put);
     // Skip what was written: whole pieces, then part of the next one.
     for (auto left = static_cast<size_t>(put); left > 0;) {
