@@ -23,6 +23,7 @@ public final class PeerReport {
     {"update-same-length", "update, same-length values"},
     {"update-longer", "update, longer values"},
     {"delete", "delete"},
+    {"close", "close"},
     {"reopen-first-answer", "close + open + first answer"},
   };
 
@@ -171,6 +172,11 @@ public final class PeerReport {
     md.append(" included; each JVM had the same options). Live Java heap while open, MiB:");
     for (EngineResult r : runs) {
       md.append(String.format(Locale.ROOT, " %s %.1f;", label(r.engine), r.memoryKib.get("live-heap-open") / 1024.0));
+    }
+    md.setLength(md.length() - 1);
+    md.append(".\n\nClose alone, microseconds per close:");
+    for (EngineResult r : runs) {
+      md.append(String.format(Locale.ROOT, " %s %.0f;", label(r.engine), 1e6 / r.opsPerSecond("close")));
     }
     md.setLength(md.length() - 1);
     md.append(".\n\n![operations per second](results-").append(n).append(".png)\n");
