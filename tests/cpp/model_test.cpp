@@ -272,7 +272,9 @@ void runModel(unsigned seed, int steps) {
         FieldValues out;
         const Record* stored = model.byKey(r[0]);
         ASSERT_EQ(db->getRecordByKey(r[0], out), stored != nullptr);
-        if (stored != nullptr) ASSERT_EQ(test::toRecord(out), *stored);
+        if (stored != nullptr) {
+          ASSERT_EQ(test::toRecord(out), *stored);
+        }
       }
     } else if (op < 98) {
       // Any position: a live or an old image reads back as written; any

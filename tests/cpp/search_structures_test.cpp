@@ -68,7 +68,9 @@ TEST(RecordTable, RecordNumbersFollowAppendsMovesAndDeletes) {
     table.remove(slot);
     model.erase(model.begin() + static_cast<long>(r));
     ASSERT_EQ(table.positionList(), model);
-    if (!model.empty()) ASSERT_EQ(table.lastPosition(), model.back());
+    if (!model.empty()) {
+      ASSERT_EQ(table.lastPosition(), model.back());
+    }
   }
   table.append(end);
   EXPECT_EQ(table.positionList(), std::vector<int32_t>{end});
@@ -236,7 +238,9 @@ TEST(SearchStructures, SlotsOfDeletedRecordsAreReclaimed) {
     for (int j = 0; j < 2000; ++j)
       written.push_back(write("t" + r + "-" + std::to_string(j), j % 3 ? "shared" : "v" + std::to_string(j)));
     for (int j = 1999; j >= 0; --j)
-      if (j % 20 != 7) ASSERT_TRUE(db->deleteRecord(written[static_cast<size_t>(j)]));
+      if (j % 20 != 7) {
+        ASSERT_TRUE(db->deleteRecord(written[static_cast<size_t>(j)]));
+      }
     most = std::max<int32_t>(most, static_cast<int32_t>(db->records().slotCount()));
   }
   EXPECT_EQ(db->numRecs(), 300 + 12 * 100);
