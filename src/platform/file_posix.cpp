@@ -267,7 +267,10 @@ bool File::exists(const std::string& path) {
 }
 
 bool File::rename(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  if (std::rename(from.c_str(), to.c_str()) == 0) {
+    writeLog::renamed(from, to);
+    return true;
+  }
   noteLastError(errno);
   return false;
 }
@@ -285,7 +288,10 @@ bool File::remove(const std::string& path) {
 bool File::renameNoReplace(const std::string& from, const std::string& to) {
 #if defined(__linux__) && defined(SYS_renameat2)
   constexpr unsigned kNoReplace = 1;  // RENAME_NOREPLACE
-  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0) return true;
+  if (::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), kNoReplace) == 0) {
+    writeLog::renamed(from, to);
+    return true;
+  }
   if (errno != ENOSYS && errno != EINVAL) {
     noteLastError(errno);
     return false;
@@ -297,6 +303,7 @@ bool File::renameNoReplace(const std::string& from, const std::string& to) {
     noteLastError(errno);
     return false;
   }
+  writeLog::renamed(from, to);
   return true;
 }
 

@@ -44,6 +44,10 @@ void truncated(intptr_t file, int64_t size) { note(file, Event::Kind::truncate, 
 
 void created(const std::string& path) { noteName(Event::Kind::create, path); }
 void removed(const std::string& path) { noteName(Event::Kind::remove, path); }
+void renamed(const std::string& from, const std::string& to) {
+  const std::lock_guard<std::mutex> hold(guard);
+  if (recording) events.push_back({Event::Kind::rename, from, 0, to});
+}
 void folderSynced(const std::string& pathInFolder) { noteName(Event::Kind::syncFolder, pathInFolder); }
 
 size_t eventsSoFar() {

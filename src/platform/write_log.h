@@ -1,10 +1,10 @@
 #pragma once
 // Test builds (MERO_WRITE_FAULTS) can record every write, sync and truncation
-// that reaches a file, with the file's path, and every file made or removed
-// and folder synced, so a test can rebuild the files as a power cut could
-// leave them: any write since a file's last sync kept, lost or cut at a
-// sector, and any name made or removed since the folder's last sync there
-// or not. Production builds compile the calls away.
+// that reaches a file, with the file's path, and every file made, removed or
+// renamed and folder synced, so a test can rebuild the files as a power cut
+// could leave them: any write since a file's last sync kept, lost or cut at
+// a sector, and any name made, removed or renamed since the folder's last
+// sync there or not. Production builds compile the calls away.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,11 +14,11 @@
 namespace mero::writeLog {
 
 struct Event {
-  enum class Kind { write, sync, truncate, create, remove, syncFolder };
+  enum class Kind { write, sync, truncate, create, remove, rename, syncFolder };
   Kind kind;
-  std::string path;   // syncFolder: a file in the folder
+  std::string path;   // syncFolder: a file in the folder; rename: the old name
   int64_t offset;     // write: where the bytes went; truncate: the new size
-  std::string bytes;  // write only
+  std::string bytes;  // write: the bytes; rename: the new name
 };
 
 #ifdef MERO_WRITE_FAULTS
@@ -31,6 +31,7 @@ void synced(intptr_t file);
 void truncated(intptr_t file, int64_t size);
 void created(const std::string& path);
 void removed(const std::string& path);
+void renamed(const std::string& from, const std::string& to);
 void folderSynced(const std::string& pathInFolder);
 
 void start();               // clears the log and records from now on
@@ -44,6 +45,7 @@ inline void synced(intptr_t) {}
 inline void truncated(intptr_t, int64_t) {}
 inline void created(const std::string&) {}
 inline void removed(const std::string&) {}
+inline void renamed(const std::string&, const std::string&) {}
 inline void folderSynced(const std::string&) {}
 #endif
 

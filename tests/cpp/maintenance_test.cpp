@@ -39,12 +39,6 @@ TEST(Maintenance, SyncFilesLeavesNoWriteUnsynced) {
   }
 }
 
-// compact() takes an engine outright, its lock not held.
-std::unique_ptr<Database> letGo(HeldDatabase db) {
-  if (db != nullptr) db->lock().leave();
-  return std::unique_ptr<Database>(db.release());
-}
-
 // A database with dead bytes before, between and after live records: the
 // first record deleted, one moved by a longer update, one updated in place.
 Snapshot makeCompactable(const std::string& base) {

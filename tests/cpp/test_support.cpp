@@ -104,6 +104,11 @@ HeldDatabase held(std::unique_ptr<Database> db) {
   return HeldDatabase(db.release());
 }
 
+std::unique_ptr<Database> letGo(HeldDatabase db) {
+  if (db != nullptr) db->lock().leave();
+  return std::unique_ptr<Database>(db.release());
+}
+
 HeldDatabase createDatabase(const std::string& base, const std::vector<bool>& indexed, const std::string& key,
                             bool useKeyIndex) {
   defineSchema(base, indexed);

@@ -51,6 +51,8 @@ struct LetGoAndClose {
 };
 using HeldDatabase = std::unique_ptr<Database, LetGoAndClose>;
 HeldDatabase held(std::unique_ptr<Database> db);
+// For calls that take an engine outright, its lock not held (compact()).
+std::unique_ptr<Database> letGo(HeldDatabase db);
 
 // Defines base.str with fields f0, f1, ... (true = indexed).
 void defineSchema(const std::string& base, const std::vector<bool>& indexed);
