@@ -86,20 +86,21 @@
 //   FULL one across sectors, which a power cut tears; in OFF and CLOSE one
 //   across pages, which a kill tears) is preceded by a journal of the bytes
 //   it overwrites, written whole in one write at the start of the journal
-//   file, and followed by the file's truncation to length 0
-//   (rollback_journal.h). The file is made at the first such write and kept,
-//   empty between them, until close removes it (rule 9); an empty file is no
-//   journal. A journal is only written into an empty file: a kill that tears
-//   it leaves a prefix and nothing after, which never parses, where stale
-//   bytes of an older journal could complete it into that older journal. A
-//   kill after the journal's write leaves it whole in the operating system's
-//   hands, so open rolls the write back; a kill after the truncation leaves
-//   none. In FULL the file's folder entry is synced when it is made, the
-//   journal is synced before the write, the write before the truncation, and
-//   the truncation (the file's new length) before the call returns, so no
-//   journal ever outlives an acknowledged write. A failed write puts the old
-//   bytes back, and only then empties the journal; a file that cannot be
-//   emptied is removed.
+//   file, and followed by zeros written over the journal from its first
+//   byte (rollback_journal.h). The file is made at the first such write and
+//   kept, zeros only between them, until close removes it (rule 9); an
+//   empty or zeroed file is no journal. A journal is only written over
+//   zeros, the file cut to its length first: a kill that tears it leaves a
+//   prefix and zeros, which never parse, where stale bytes of an older
+//   journal could complete it into that older journal. A kill after the
+//   journal's write leaves it whole in the operating system's hands, so open
+//   rolls the write back; a kill during or after the zeroing leaves none (the
+//   magic goes first). In FULL the file's folder entry is synced when it is
+//   made, the journal is synced before the write, the write before the
+//   zeroing, and the zeros before the call returns, so no journal ever
+//   outlives an acknowledged write. A failed write puts the old bytes back,
+//   and only then zeroes the journal; a file that cannot be zeroed or cut is
+//   removed.
 // Rule 13, FULL delete: a shift within one sector is synced, then the count
 //   is written and synced (a torn count is within one sector too). A shift
 //   across sectors can be torn anywhere by a power cut, which rule 5 cannot
@@ -107,12 +108,11 @@
 //   (rule 12).
 // Rule 14, journal at open: under the lock, after a rewrite's recovery and
 //   before anything is read, a complete journal's bytes are written back and
-//   synced, then the journal file is removed and the folder synced; an empty
-//   or incomplete one (between guarded writes, or a crash before the guarded
-//   write began) is removed the same way. A crash during this leaves the
-//   journal for the next open. The journal's format is the same whether its
-//   file was made for one write or kept, so a journal of either build rolls
-//   back.
+//   synced, then the journal file is removed and the folder synced; an empty,
+//   zeroed or incomplete one (between guarded writes, or a crash before the
+//   guarded write began) is removed the same way. A crash during this leaves
+//   the journal for the next open. A complete journal fills its file exactly
+//   however the file was kept, so a journal of any build rolls back.
 // Rule 15, define: the block is synced in every mode (rule 24); in CLOSE
 //   and FULL a schema file it created has its folder entry synced too.
 // Rule 16, same layout: in OFF and CLOSE an image longer than a sector is
@@ -124,19 +124,19 @@
 //   another layout, torn, could read as no record at all: it moves.
 // Rule 17, the journal after a power cut in OFF and CLOSE, where nothing
 //   of it is synced: the file's name, length and sectors each may or may
-//   not have reached the disk. Open may find no file or an empty one (the
-//   update is whole, or torn as rule 16 allows), an incomplete or garbled
-//   journal, or one a later truncation or write only partly reached (all
+//   not have reached the disk. Open may find no file, an empty or a zeroed
+//   one (the update is whole, or torn as rule 16 allows), an incomplete or
+//   garbled journal, or one a later cut or write only partly reached (all
 //   dropped: a checksum over the whole never matches a mix), this update's
 //   journal (rolled back), or a complete journal of an earlier update whose
-//   truncation never reached the disk. Rolling that back writes old bytes
+//   zeros never reached the disk. Rolling that back writes old bytes
 //   of one record's image where that record stood: every later write at
 //   that position was an in-place update within the journaled bytes
 //   (appends go past the end; a rewrite, the tool's or Database::compact,
 //   removes the journal file and syncs the folder, and so the removal,
 //   before it renames), so the record reads as an earlier whole version, or
 //   the bytes are ones nothing refers to any more. No other record is
-//   touched and nothing is refused. Database::syncFiles syncs the emptied
+//   touched and nothing is refused. Database::syncFiles syncs the zeroed
 //   journal file with the others, so that no earlier journal outlives it.
 
 namespace mero {

@@ -1,5 +1,6 @@
 #include "engine/rollback_journal.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -87,14 +88,13 @@ std::string encode(JournalTarget target, std::initializer_list<JournalRegion> re
 
 bool RollbackJournal::write(JournalTarget target, std::initializer_list<JournalRegion> regions, bool durable) {
   const std::string journal = encode(target, regions);
-  // Only an empty file takes a journal: bytes left past a shorter journal
-  // could make, with a torn new one, an older journal that still parses.
-  if (file_.isOpen() && !empty_ && !clear(durable)) return false;
+  const auto length = static_cast<int64_t>(journal.size());
+  if (file_.isOpen() && holdsJournal_ && !clear(durable)) return false;
   if (!file_.isOpen()) {
     // Open handled any journal found under the lock, so whatever is at the
     // path now is no one's: it goes, and a fresh, empty file takes its place.
     made_ = true;
-    empty_ = true;
+    length_ = 0;
     if (!File::remove(path_) || !File::createIfMissing(path_) || !file_.openReadWrite(path_) ||
         (durable && !File::syncDirectoryOf(path_))) {
       file_.close();
@@ -102,29 +102,53 @@ bool RollbackJournal::write(JournalTarget target, std::initializer_list<JournalR
       return false;
     }
   }
-  empty_ = false;
-  if (file_.writeAt(0, journal.data(), journal.size()) && (!durable || file_.sync())) return true;
+  // Zeros past the journal would keep it from parsing to the file's end.
+  if (length_ > length && !file_.truncate(length)) {
+    discard(durable);
+    return false;
+  }
+  holdsJournal_ = true;
+  length_ = std::max(length_, length);  // a write that fails part-way may still lengthen the file
+  if (file_.writeAt(0, journal.data(), journal.size())) {
+    length_ = length;
+    if (!durable || file_.sync()) return true;
+  }
   clear(durable);
   return false;
 }
 
 bool RollbackJournal::clear(bool durable) {
   if (!file_.isOpen()) return true;
-  if (file_.truncate(0) && (!durable || file_.sync())) {
-    empty_ = true;
+  // From the first byte on, so that a write cut short by a kill has zeroed
+  // the magic before anything else.
+  static const char kZeros[64 * 1024] = {};
+  bool zeroed = true;
+  for (int64_t at = 0; zeroed && at < length_; at += static_cast<int64_t>(sizeof kZeros))
+    zeroed = file_.writeAt(at, kZeros, static_cast<size_t>(std::min<int64_t>(length_ - at, sizeof kZeros)));
+  if (zeroed && (!durable || file_.sync())) {
+    holdsJournal_ = false;
     return true;
   }
+  // Failed like any other write of the call, which then takes its change
+  // back; the file goes even so.
+  discard(durable);
+  return false;
+}
+
+bool RollbackJournal::discard(bool durable) {
   // A journal that outlived its write would roll it back at the next open:
-  // a file that cannot be emptied is removed instead.
+  // a file that cannot be zeroed or cut is removed instead.
   file_.close();
-  empty_ = true;
+  holdsJournal_ = false;
+  length_ = 0;
   return File::remove(path_) && (!durable || File::syncDirectoryOf(path_));
 }
 
 bool RollbackJournal::remove() {
   if (!file_.isOpen()) return true;
   file_.close();
-  empty_ = true;
+  holdsJournal_ = false;
+  length_ = 0;
   return File::remove(path_);
 }
 

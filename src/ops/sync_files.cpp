@@ -5,7 +5,7 @@
 namespace mero {
 
 // Memory already matches the files, so this is only about the disk: once
-// the data, index and schema files, the emptied journal (crash order rule
+// the data, index and schema files, the zeroed journal (crash order rule
 // 17: one left whole would roll a change back) and, when a file came or
 // went, their folder are synced, a power cut keeps every change made so far.
 bool Database::syncFiles() {

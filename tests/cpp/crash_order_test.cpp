@@ -184,7 +184,9 @@ Reference referenceRun(const Operation& op) {
 // next open (crash order rule 12).
 bool holdsNoJournal(const std::string& base) {
   const std::string path = rollbackJournalPath(base);
-  return !std::filesystem::exists(path) || std::filesystem::file_size(path) == 0;
+  if (!std::filesystem::exists(path)) return true;
+  const std::string bytes = readFile(path);
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; });
 }
 
 bool sameValues(const Snapshot& a, const Snapshot& b) {

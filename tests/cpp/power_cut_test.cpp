@@ -5,12 +5,12 @@
 // as a power cut could leave them: each write since its file's last sync
 // kept whole, lost, or kept up to one of its 512-byte sector boundaries;
 // each truncation since, the same for every sector it cut into (the rollback
-// journal's, emptied after every guarded write, above all); each file at its
+// journal's, cut to a shorter journal's length, above all); each file at its
 // synced length, at the length the system last saw with zeros where nothing
 // arrived, or at its length before its last truncation; each name made or
 // removed since the folder's last sync (the journal's above all) present or
 // not, naming any of the files it named since (an empty journal file, one
-// emptied or not, one removed long ago included); and a rewrite's renames
+// zeroed or not, one removed long ago included); and a rewrite's renames
 // since then all there or none.
 //
 // Every state must open, consistent, with its repair standing (the next open
