@@ -167,8 +167,10 @@ int durable(const std::string& base) {
     if (!db.define() || !db.open()) return fail("define or open failed"), 1;
     for (int i = 0; i < 10; ++i)
       if (db.write("k" + std::to_string(i), i == 5 ? before : "v") < 0) return fail("an append failed"), 1;
-    // Twice: the second journal goes into the file the first left emptied.
-    if (!db.update(db.positionOf("k5"), "k5", std::string(3000, 'c')) || !db.update(db.positionOf("k5"), "k5", after))
+    // The second journal is shorter than the first, so the file the first
+    // left zeroed is cut to it; the third update is longer and moves.
+    if (!db.update(db.positionOf("k5"), "k5", std::string(3000, 'c')) ||
+        !db.update(db.positionOf("k5"), "k5", std::string(2000, 'd')) || !db.update(db.positionOf("k5"), "k5", after))
       fail("the update across sectors failed");
     if (!db.remove(db.positionOf("k0"))) fail("the delete failed");
     if (!db.close()) fail("close reported that the files did not reach the disk");
