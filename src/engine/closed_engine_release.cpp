@@ -8,13 +8,13 @@ namespace mero {
 
 namespace {
 
-// The one free in progress. Its destructor, run when the library is
-// unloaded, waits for the thread, so nothing outlives the library's code.
+// The one free in progress. The thread's destructor, run when the library
+// is unloaded, waits for it and ends it, so nothing outlives the library's
+// code.
 struct PendingRelease {
-  ~PendingRelease() { thread.join(); }
   Lock lock;
-  BackgroundThread thread;
-  std::shared_ptr<Database> engine;  // written before the thread starts, dropped by it
+  std::shared_ptr<Database> engine;  // written before the task is handed over, dropped by it
+  BackgroundThread thread;           // last, so that it ends first
 };
 
 PendingRelease& pending() {
@@ -30,15 +30,15 @@ void releaseClosedEngine(std::shared_ptr<Database> db) {
   if (!db) return;
   PendingRelease& release = pending();
   LockGuard guard(release.lock);
-  release.thread.join();
+  release.thread.wait();
   release.engine = std::move(db);
-  if (!release.thread.start(dropEngine, &release)) release.engine.reset();
+  if (!release.thread.run(dropEngine, &release)) release.engine.reset();
 }
 
 void awaitClosedEngineRelease() {
   PendingRelease& release = pending();
   LockGuard guard(release.lock);
-  release.thread.join();
+  release.thread.wait();
 }
 
 }  // namespace mero

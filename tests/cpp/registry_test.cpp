@@ -8,10 +8,12 @@
 #include <chrono>
 #include <csignal>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "jni/database_registry.h"
+#include "platform/background_thread.h"
 #include "platform/write_faults.h"
 #include "test_support.h"
 
@@ -332,6 +334,48 @@ TEST_F(RegistryTest, ThreadsWithARacingCloseOpenUnregisterKeepEveryAcknowledgedC
     for (int d = 0; d < 3; ++d) EXPECT_TRUE(registry_.open(ids[d], test::kKey, true));
   }
   for (int d = 0; d < 3; ++d) EXPECT_TRUE(registry_.unregister(ids[d]));
+}
+
+// The thread that frees closed engines takes one task at a time: a task
+// handed over while another runs starts once that one has ended, wait()
+// returns only after the task under way, and the thread's end lets that
+// task finish first.
+TEST(BackgroundThreadTest, RunsTasksOneAtATimeInOrderAndWaitsForThem) {
+  struct Log {
+    std::atomic<int> running{0};
+    std::atomic<int> overlaps{0};
+    std::mutex mutex;
+    std::vector<int> ended;
+  } log;
+  struct Step {
+    Log* log;
+    int id;
+  };
+  const auto task = [](void* argument) {
+    const Step& step = *static_cast<Step*>(argument);
+    if (step.log->running.fetch_add(1) != 0) step.log->overlaps++;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    {
+      std::lock_guard<std::mutex> guard(step.log->mutex);
+      step.log->ended.push_back(step.id);
+    }
+    step.log->running.fetch_sub(1);
+  };
+  std::vector<Step> steps;
+  for (int i = 0; i < 6; ++i) steps.push_back({&log, i});
+  std::vector<int> expected;
+  {
+    BackgroundThread thread;
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(thread.run(task, &steps[i]));
+    thread.wait();
+    {
+      std::lock_guard<std::mutex> guard(log.mutex);
+      EXPECT_EQ(log.ended, (std::vector<int>{0, 1, 2, 3, 4}));
+    }
+    ASSERT_TRUE(thread.run(task, &steps[5]));  // still under way when the thread goes
+  }
+  EXPECT_EQ(log.ended, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(log.overlaps, 0);
 }
 
 }  // namespace
