@@ -10,6 +10,8 @@
 #   N         records per run (default 100000; 2000 with --quick)
 # Build first with scripts/build.sh. Needs a JDK, sqlite-jdbc.jar, h2.jar
 # (scripts/install-deps.sh installs them) and gnuplot for the chart.
+# The library runs with MERO_SYNC=OFF unless MERO_SYNC is set, since the
+# peers run with their syncing off; the report names the mode.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=""
@@ -21,7 +23,7 @@ while [ $# -gt 0 ]; do
     --quick) quick="--quick" ;;
     --build) build=$2; shift ;;
     --out) out=$2; shift ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 64 ;;
     *) sizes="$sizes $1" ;;
   esac
@@ -30,6 +32,9 @@ done
 if [ -z "$sizes" ]; then
   if [ -n "$quick" ]; then sizes=2000; else sizes=100000; fi
 fi
+
+MERO_SYNC=${MERO_SYNC:-OFF}
+export MERO_SYNC
 
 jar="$build/mero-database.jar"
 sqlite_jar=/usr/share/java/sqlite-jdbc.jar

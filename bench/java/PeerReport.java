@@ -210,13 +210,19 @@ public final class PeerReport {
 
   private static String setup(String engine) {
     switch (engine) {
-      case "mero": return "JNI, fields 0 and 1 indexed, key index on";
+      case "mero": return "JNI, MERO_SYNC=" + syncMode() + ", fields 0 and 1 indexed, key index on";
       case "sqlite": return "xerial JDBC, WAL, synchronous=OFF, UNIQUE key, NOCASE index on the city,"
           + " substrings by LIKE";
       case "h2": return "file mode, autocommit, default WRITE_DELAY, no result reuse, UNIQUE key,"
           + " VARCHAR_IGNORECASE columns, index on the city, substrings by LOCATE(term, UPPER(column))";
       default: return "";
     }
+  }
+
+  /** The mode the library ran in: the report runs in the same environment as the engines. */
+  private static String syncMode() {
+    String mode = System.getenv("MERO_SYNC");
+    return mode == null ? "unset (CLOSE)" : mode;
   }
 
   private static String rate(double opsPerSecond) {
