@@ -107,12 +107,12 @@ bool RollbackJournal::write(JournalTarget target, std::initializer_list<JournalR
     discard(durable);
     return false;
   }
+  // The file's length once the write lands: cut to it above, or lengthened
+  // to it by the write; one that fails part-way ends within it, so clear()
+  // zeroes all it left.
   holdsJournal_ = true;
-  length_ = std::max(length_, length);  // a write that fails part-way may still lengthen the file
-  if (file_.writeAt(0, journal.data(), journal.size())) {
-    length_ = length;
-    if (!durable || file_.sync()) return true;
-  }
+  length_ = length;
+  if (file_.writeAt(0, journal.data(), journal.size()) && (!durable || file_.sync())) return true;
   clear(durable);
   return false;
 }
@@ -138,10 +138,7 @@ bool RollbackJournal::clear(bool durable) {
 bool RollbackJournal::discard(bool durable) {
   // A journal that outlived its write would roll it back at the next open:
   // a file that cannot be zeroed or cut is removed instead.
-  file_.close();
-  holdsJournal_ = false;
-  length_ = 0;
-  return File::remove(path_) && (!durable || File::syncDirectoryOf(path_));
+  return remove() && (!durable || File::syncDirectoryOf(path_));
 }
 
 bool RollbackJournal::remove() {
